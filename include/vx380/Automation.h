@@ -1,0 +1,91 @@
+// Automation value types and the error model shared by the whole component.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace vx380 {
+
+using String = std::u16string;  // counted UTF-16; an absent string equals ""
+using Integer = std::int16_t;
+using Long = std::int32_t;
+using Boolean = std::int16_t;  // True = -1, False = 0, any non-zero tests True
+
+constexpr Boolean kTrue = -1;
+constexpr Boolean kFalse = 0;
+
+enum mxErrorCodes : Long { SUCCESS = 0, FAILURE = 1 };
+
+enum mxReportingLevelConstants : Long {
+  mxReportingLevelOff = 0,
+  mxReportingLevelLog = 1,
+  mxReportingLevelDisplay = 2,
+  mxReportingLevelLogAndDisplay = 3,
+};
+
+// Classic runtime error numbers the component raises itself.
+namespace rt {
+constexpr Long kInvalidProcedureCall = 5;
+constexpr Long kOverflow = 6;
+constexpr Long kSubscriptOutOfRange = 9;
+constexpr Long kTypeMismatch = 13;
+constexpr Long kBadFileName = 52;
+constexpr Long kFileNotFound = 53;
+constexpr Long kDiskFull = 61;
+constexpr Long kPermissionDenied = 70;
+constexpr Long kPathFileAccessError = 75;
+constexpr Long kPathNotFound = 76;
+constexpr Long kObjectNotSet = 91;
+constexpr Long kNoSuchMember = 438;
+}  // namespace rt
+
+// Source given to failures the component raises on its own behalf.
+inline const String kRuntimeSource = u"VX380ErrorLogging";
+
+// The thread's error object: the one current error of the calling thread.
+struct ErrObject {
+  Long number = 0;
+  String source;
+  String description;
+  String helpFile;
+  Long helpContext = 0;
+
+  void Clear() { *this = ErrObject{}; }
+  bool operator==(const ErrObject&) const = default;
+};
+
+ErrObject& Err();  // this thread's error object
+
+// Text of a classic runtime error number ("Overflow", "Disk full", ...).
+String RuntimeErrorText(Long number);
+
+// A raised error: what ends a member call with a failure.
+class AutomationError : public std::exception {
+ public:
+  AutomationError(Long number, String source, String description, String helpFile = u"",
+                  Long helpContext = 0);
+  // A classic runtime error with its standard text.
+  static AutomationError Runtime(Long number);
+
+  const ErrObject& error() const { return error_; }
+  Long number() const { return error_.number; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ private:
+  ErrObject error_;
+  std::string what_;
+};
+
+[[noreturn]] void RaiseRuntime(Long number);
+
+// Checked arithmetic: overflow is a failure (runtime error 6), never a wrap-around.
+Integer CheckedInteger(long long value);
+Long CheckedLong(long long value);
+
+// UTF-8 <-> UTF-16 helpers for diagnostics and tools (not the ANSI code page).
+std::string ToUtf8(const String& s);
+String FromUtf8(const std::string& s);
+
+}  // namespace vx380

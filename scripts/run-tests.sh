@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every suite: native, native under ASan/UBSan,
+# and the Windows builds (x86_64 and i686) under Wine. Ends with one summary.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-2}
+results=()
+failed=0
+
+run_preset() {
+  local preset=$1
+  echo "=== ${preset}: configure and build"
+  if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j"$jobs" >"build/${preset}.build.log" 2>&1; }; then
+    tail -n 60 "build/${preset}.build.log" 2>/dev/null
+    results+=("${preset}: BUILD FAILED")
+    failed=1
+    return
+  fi
+  echo "=== ${preset}: tests"
+  local log="build/${preset}.ctest.log"
+  ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$log" | grep -E '^(\s*[0-9]+/[0-9]+ Test|.*tests passed|The following|\s+[0-9]+ - )' || true
+  local summary
+  summary=$(grep -E 'tests passed' "$log" | tail -n 1)
+  grep -qE '100% tests passed' "$log" || failed=1
+  results+=("${preset}: ${summary:-no tests ran}")
+}
+
+mkdir -p build
+for preset in ${PRESETS:-native asan mingw64 mingw32}; do
+  run_preset "$preset"
+done
+
+echo
+echo "=== Summary"
+printf '  %s\n' "${results[@]}"
+exit $failed
