@@ -58,8 +58,12 @@ class ErrorLog {
   virtual void DebugTrace(String strMsg);
 
  private:
+  struct Predeclared {};
+  explicit ErrorLog(Predeclared) : predeclared_(true) {}
   void WriteLogBanner();
   void GetDesktopPath(String& strPath);
+
+  const bool predeclared_ = false;  // the thread's Default() never "ends"
 };
 
 // The part of s before its first NUL.

@@ -1,0 +1,31 @@
+// What the POSIX platform offers hosts and tools beyond the platform seam: their own message
+// boxes, and where the debug output channel and the settings files are.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "vx380/Automation.h"
+
+namespace vx380::posix {
+
+// Answers a message box with the button pressed (1 OK, 2 Cancel, 3 Abort, 4 Retry, 5 Ignore,
+// 6 Yes, 7 No). The style is passed unchanged; the title as the caller gave it, "" included.
+using MessageBoxHandler = std::function<Long(const String& prompt, Long style, const String& title)>;
+
+// Installs the handler that answers every message box of the process, from any thread; an
+// empty one restores the default (ask on the controlling terminal, else write the box to
+// standard error and answer with its default button). Returns the handler it replaces.
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+
+// The Unix datagram socket that debug output goes to: $VX380_DEBUG_SOCKET, else
+// $XDG_RUNTIME_DIR/vx380-debug.sock, else /tmp/vx380-debug-<uid>.sock. A capture tool binds
+// it; each datagram is one line of output, ANSI text.
+std::string DebugSocketPath();
+
+// The .reg file that holds a root's settings: for 0x80000001 (current user) $VX380_HKCU, else
+// $XDG_CONFIG_HOME/vx380/user.reg, else ~/.config/vx380/user.reg; for 0x80000002 (local
+// machine) $VX380_HKLM, else /etc/vx380/machine.reg. "" for any other root.
+std::string SettingsFilePath(Long root);
+
+}  // namespace vx380::posix

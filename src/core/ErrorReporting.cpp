@@ -1,0 +1,80 @@
+// LogError and the error log it keeps.
+#include "core/Internal.h"
+#include "core/TextFile.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace vx380 {
+
+namespace {
+constexpr int kUserTextBufferChars = 512;
+constexpr Integer kLogChannel = 1;  // the first free channel: nothing stays open between writes
+}  // namespace
+
+void ErrorLog::LogError(String strSource, String strDescription, const String& strHelpFile,
+                        const Long& nHelpContext, const Long& nErrorNumberForLogFile,
+                        const String& strProcedureName, const Long& nButtons, const Long& nErrorNumberForUser,
+                        const Boolean& bRaise) {
+  ModuleState& st = ThisThreadState();
+  Platform& p = CurrentPlatform();
+
+  const ErrObject saved = Err();
+  Err().Clear();
+
+  if (!st.bInitialized) {
+    st.strAppName = u"VeltrixPFD";
+    st.hResourceDLL = 0;
+    st.bLogToFile = kFalse;
+    st.bDisplay = kFalse;
+    st.bInitialized = kTrue;
+  }
+
+  if (st.bLogToFile && !st.bLogBannerWritten) WriteLogBanner();
+
+  const String description = strDescription.empty() ? String(u"Unknown error") : strDescription;
+  const String source = !strSource.empty()     ? strSource
+                        : !st.strAppName.empty() ? st.strAppName
+                                                 : String(u"Error");
+
+  String userText;
+  if (nErrorNumberForUser > 0)
+    userText = p.FromAnsi(p.LoadResourceString(st.hResourceDLL, nErrorNumberForUser, kUserTextBufferChars));
+
+  if (!bRaise && st.bDisplay)
+    p.MessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
+
+  String line = u"ERROR: " + source + u" - ";
+  if (!strProcedureName.empty()) line += strProcedureName + u" ";
+  line += u"described as: " + description;
+  if (nErrorNumberForLogFile >= 0) line += u", Error Number is: " + core::Decimal(nErrorNumberForLogFile);
+
+  DebugTrace(line);
+
+  if (st.bLogBannerWritten) {
+    core::TextFile log(st.strLogFilename, false);
+    st.nLogFileNumber = kLogChannel;
+    log.Write(line + core::kCrLf);
+  }
+
+  if (bRaise && nErrorNumberForLogFile > 0) {
+    Err() = ErrObject{nErrorNumberForLogFile, source, description, strHelpFile, nHelpContext};
+    throw AutomationError(nErrorNumberForLogFile, source, description, strHelpFile, nHelpContext);
+  }
+
+  Err() = saved;
+}
+
+void ErrorLog::WriteLogBanner() {
+  ModuleState& st = ThisThreadState();
+  try {
+    core::TextFile log(st.strLogFilename, false);
+    st.nLogFileNumber = kLogChannel;
+    st.bLogBannerWritten = kTrue;
+    log.Write(core::BannerText());
+  } catch (...) {
+    // A log that cannot be started is tried again at the next error; nothing is reported.
+  }
+  Err().Clear();
+}
+
+}  // namespace vx380

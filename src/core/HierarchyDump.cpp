@@ -1,0 +1,96 @@
+// RBDEBUGHIERARCHY: the tree of drawing objects below an object, one trace line each.
+// Any failure ends the current object's call quietly; its parent goes on with the next child.
+#include <unordered_set>
+
+#include "core/Internal.h"
+#include "vx380/ErrorLog.h"
+
+namespace vx380 {
+
+namespace {
+constexpr Long kRestartAtLevelOne = 0x3D4773E0;
+constexpr Long kChildless[] = {0x2D4E13C0, static_cast<Long>(0x9D650A00u), 0x777A6860,
+                               static_cast<Long>(0x98F8BC10u)};
+// Deep enough for any real drawing, shallow enough for a host thread's stack.
+constexpr size_t kMaxDepth = 256;
+
+// The objects on the current path of this thread's dump: an object that contains itself ends
+// there instead of recursing until the stack is gone.
+struct DumpPath {
+  std::unordered_set<const void*> objects;
+  size_t depth = 0;
+};
+
+DumpPath& Path() {
+  thread_local DumpPath path;
+  return path;
+}
+
+class OnPath {
+ public:
+  explicit OnPath(const void* identity) : identity_(identity) {
+    DumpPath& path = Path();
+    entered_ = path.depth < kMaxDepth && (!identity || path.objects.insert(identity).second);
+    if (entered_) ++path.depth;
+  }
+  ~OnPath() {
+    if (!entered_) return;
+    DumpPath& path = Path();
+    --path.depth;
+    if (identity_) path.objects.erase(identity_);
+  }
+  bool entered() const { return entered_; }
+
+ private:
+  const void* identity_;
+  bool entered_ = false;
+};
+
+bool Matches(const Variant& type, Long code) {
+  if (type.IsNumeric()) return type.number() == static_cast<double>(code);
+  if (type.kind() == Variant::Kind::String) return type.text() == core::Decimal(code);
+  if (type.IsNull()) return false;
+  RaiseRuntime(rt::kTypeMismatch);
+}
+}  // namespace
+
+void ErrorLog::RBDEBUGHIERARCHY(const Object& objDrawingObject, Long level) {
+  try {
+    const bool outermost = level == 0;
+    if (outermost) {
+      RBDEBUGWRITE(u"RBDEBUGHIERARCHY ====Begin====");
+      RBDEBUGWRITE(CurrentPlatform().CurrentDateTimeText());
+    }
+    if (!objDrawingObject) RaiseRuntime(rt::kObjectNotSet);
+    OnPath here(objDrawingObject->Identity());
+    if (!here.entered()) return;
+
+    const String indent = core::Repeat(CheckedLong(2LL * level), u' ');
+    const String typeName = objDrawingObject->TypeName();
+    const String name = core::VariantToString(objDrawingObject->GetProperty(u"Name"));
+    RBDEBUGWRITE(u"RBDEBUGHIERARCHY " + indent + typeName + u" : " + name);
+    level = CheckedLong(level + 1LL);
+
+    const Variant type = objDrawingObject->GetProperty(u"Type");
+    bool visitChildren = true;
+    Long childLevel = level;
+    if (Matches(type, kRestartAtLevelOne)) {
+      childLevel = 1;
+    } else {
+      for (Long code : kChildless)
+        if (Matches(type, code)) visitChildren = false;
+    }
+    if (visitChildren) {
+      const Object children = core::VariantToObject(objDrawingObject->GetProperty(u"DrawingObjects"));
+      if (!children) RaiseRuntime(rt::kObjectNotSet);
+      auto childEnum = children->NewEnum();
+      Variant child;
+      while (childEnum->Next(child)) RBDEBUGHIERARCHY(core::VariantToObject(child), childLevel);
+    }
+    if (outermost) RBDEBUGWRITE(u"RBDEBUGHIERARCHY =====End=====");
+  } catch (...) {
+    Err().Clear();
+  }
+}
+
+}  // namespace vx380

@@ -1,0 +1,59 @@
+// Helpers shared by the member implementations: error traps, message boxes,
+// bounds-checked state access and the runtime's text formats.
+#pragma once
+
+#include <vector>
+
+#include "vx380/Automation.h"
+#include "vx380/LateBound.h"
+#include "vx380/Platform.h"
+
+namespace vx380::core {
+
+constexpr Long kHKeyCurrentUser = static_cast<Long>(0x80000001u);
+constexpr Long kHKeyLocalMachine = static_cast<Long>(0x80000002u);
+inline const String kComponentTitle = u"ErrorLogging";
+inline const String kBanner = u"==============================";
+inline const String kCrLf = u"\r\n";
+
+// The failure being handled, as the error object sees it; call only inside a catch block.
+ErrObject CaughtError();
+
+// A trapped failure: Err() takes it, a box shows it (prompt prefixed), and, as when the
+// trapping member ends, Err() is cleared again.
+void ReportTrapped(const String& promptPrefix, Long style, const String& promptSuffix = u"");
+
+// A box that the component shows without a title of its own.
+Long UntitledBox(const String& prompt, Long style);
+
+// Element `index` of a per-level array; an index outside it is runtime error 9.
+template <typename T>
+T& Element(std::vector<T>& array, long long index) {
+  if (index < 0 || index >= static_cast<long long>(array.size())) RaiseRuntime(rt::kSubscriptOutOfRange);
+  return array[static_cast<size_t>(index)];
+}
+
+// `count` copies of `c`; a negative count is runtime error 5.
+String Repeat(long long count, char16_t c);
+
+String Decimal(long long value);
+// Format(text, "@@@@@@@@"): right-aligned in `width`, shown whole when longer.
+String RightAlign(const String& text, size_t width);
+// Format(text, "!@@@@@"): left-aligned in `width`, shown whole when longer.
+String LeftAlign(const String& text, size_t width);
+
+// Milliseconds from `then` to `now` on the 32-bit counter, across either wrap.
+inline Long Elapsed(Long now, Long then) {
+  return static_cast<Long>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
+}
+
+// CStr: a Null or an object is a failure.
+String VariantToString(const Variant& v);
+// The text a value adds to a string concatenation: Null adds nothing.
+String ConcatText(const Variant& v);
+// An element converted to an object reference (possibly Nothing); anything else is a type mismatch.
+Object VariantToObject(const Variant& v);
+// A double in the runtime's general format (up to 15 significant digits).
+String DoubleText(double value);
+
+}  // namespace vx380::core

@@ -1,0 +1,62 @@
+// RBDEBUGLINE and RBDEBUGTIMESTAMP: markers inside the current routine and time stamps.
+#include "core/Internal.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace vx380 {
+
+void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
+  ModuleState& st = ThisThreadState();
+  try {
+    bool suppress = false;
+    if (st.nStackDepth >= 1)
+      suppress = core::Element(st.abSuppressDebug, st.nStackDepth) != 0;
+    else
+      DebugTrace(u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE");
+
+    if (!st.colModuleStack) st.colModuleStack.emplace();
+    const Long indent = CheckedLong(2LL * static_cast<long long>(st.colModuleStack->size()));
+
+    Long& line = core::Element(st.alLineNumber, st.nStackDepth);
+    line = LineNumber > 0 ? LineNumber : CheckedLong(line + 5LL);
+
+    if (!suppress) {
+      const Long elapsed =
+          core::Elapsed(CurrentPlatform().TickCount(), core::Element(st.alEntryTime, st.nStackDepth));
+      const std::vector<String>& names = *st.colModuleStack;
+      if (names.empty()) RaiseRuntime(rt::kInvalidProcedureCall);
+      DebugTrace(u"RBDEBUG , L" + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) + u" , " +
+                 core::RightAlign(core::Decimal(elapsed), 8) + u" , " + core::Repeat(indent, u' ') +
+                 names.back() + u" " + strNote);
+    }
+  } catch (...) {
+    core::ReportTrapped(u"RBDEBUGLINE ", 48);
+  }
+}
+
+namespace {
+bool IsTimingOn(const String& text) {
+  size_t first = text.find_first_not_of(u' ');
+  if (first == String::npos) return false;
+  size_t last = text.find_last_not_of(u' ');
+  String word = text.substr(first, last - first + 1);
+  for (auto& c : word)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  return word == u"true";
+}
+}  // namespace
+
+void ErrorLog::RBDEBUGTIMESTAMP(const String& strNote) {
+  const ModuleState& st = ThisThreadState();
+  String text;
+  const String key =
+      u"SOFTWARE\\Meridox\\Applications\\" + st.strAppName + u".Application\\ErrorReporting\\Timing";
+  if (!LookUpValueForKey(core::kHKeyCurrentUser, key, text, Variant(String{}))) return;
+  if (!IsTimingOn(text)) return;
+  Platform& p = CurrentPlatform();
+  const String time = p.CurrentTimeText();
+  const Long counter = p.TickCount();
+  DebugTrace(u"RBDEBUGTIMING , timestamp , " + strNote + u" , " + time + u" , " + core::Decimal(counter));
+}
+
+}  // namespace vx380

@@ -1,0 +1,80 @@
+// The module stack: RBDEBUGENTER, RBDEBUGEXIT and RBDEBUGMODULE trace routine entry and exit
+// as an indented call tree with elapsed milliseconds. Entry and exit do constant work apart
+// from the line they write, so a deep stack costs no more than a shallow one.
+#include "core/Internal.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace vx380 {
+
+namespace {
+void Enter(ErrorLog& self, ModuleState& st, const String& name, const String& note, Boolean suppress,
+           String& progress) {
+  progress = u"Processing entry to module";
+  const Integer dots = CheckedInteger(2LL * st.nStackDepth);
+  if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
+  const Long t = CurrentPlatform().TickCount();
+  if (!suppress)
+    self.DebugTrace(u"RBDEBUG , BEG>>> , ........ , " + core::Repeat(dots, u'.') + name + u" , " + note +
+                    u" , EOL ");
+  if (!st.colModuleStack) st.colModuleStack.emplace();
+  st.colModuleStack->push_back(name);
+  st.nStackDepth = CheckedInteger(st.nStackDepth + 1LL);
+  const size_t size = static_cast<size_t>(st.nStackDepth) + 1;
+  st.alLineNumber.resize(size);
+  st.abSuppressDebug.resize(size);
+  st.alEntryTime.resize(size);
+  st.alLineNumber[st.nStackDepth] = 0;
+  st.abSuppressDebug[st.nStackDepth] = suppress;
+  st.alEntryTime[st.nStackDepth] = t;
+}
+
+void Exit(ErrorLog& self, ModuleState& st, const String& note, String& progress) {
+  progress = u"Processing exit from module";
+  if (!st.colModuleStack) st.colModuleStack.emplace();
+  std::vector<String>& names = *st.colModuleStack;
+  const Long count = CheckedLong(static_cast<long long>(names.size()));
+  progress = u"Processing exit from module lLastInStack = " + core::Decimal(count);
+  if (count < 1) {
+    self.DebugTrace(u"RBDEBUG Stack is empty");
+    return;
+  }
+  const Integer below = CheckedInteger(st.nStackDepth - 1LL);
+  const Integer dots = CheckedInteger(2LL * below);
+  if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
+  if (!core::Element(st.abSuppressDebug, st.nStackDepth)) {
+    const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), core::Element(st.alEntryTime, st.nStackDepth));
+    self.DebugTrace(u"RBDEBUG , END<<< , " + core::RightAlign(core::Decimal(elapsed), 8) + u" , " +
+                    core::Repeat(dots, u'.') + names[count - 1] + u" , " + note + u" , EOL ");
+  }
+  names.pop_back();
+  st.nStackDepth = CheckedInteger(st.nStackDepth - 1LL);
+}
+}  // namespace
+
+void ErrorLog::RBDEBUGMODULE(String strModuleName, const Boolean& bEntry, const String& strNote,
+                             const Boolean& bSuppressDebug) {
+  ModuleState& st = ThisThreadState();
+  String progress;
+  try {
+    if (bEntry)
+      Enter(*this, st, strModuleName, strNote, bSuppressDebug, progress);
+    else
+      Exit(*this, st, strNote, progress);
+  } catch (...) {
+    core::ReportTrapped(u"RBDEBUGMODULE ", 48, u"\r\nProgress was: " + progress);
+  }
+}
+
+void ErrorLog::RBDEBUGENTER(String strModuleName, const String& strNote, const Boolean& bSuppressDebug) {
+  const Boolean entry = kTrue;
+  RBDEBUGMODULE(std::move(strModuleName), entry, strNote, bSuppressDebug);
+}
+
+void ErrorLog::RBDEBUGEXIT(const String& strNote) {
+  const Boolean entry = kFalse;
+  const Boolean suppress = kFalse;
+  RBDEBUGMODULE(String{}, entry, strNote, suppress);
+}
+
+}  // namespace vx380

@@ -1,0 +1,49 @@
+// LookUpValueForKey: one registry value as text, byte for byte as the registry holds it.
+#include <cstring>
+
+#include "core/Internal.h"
+#include "vx380/ErrorLog.h"
+
+namespace vx380 {
+
+namespace {
+constexpr std::uint32_t kValueBufferBytes = 255;
+
+class OpenedKey {
+ public:
+  OpenedKey(Platform& p, RegKeyHandle key) : p_(p), key_(key) {}
+  ~OpenedKey() { p_.RegCloseKey(key_); }
+  RegKeyHandle get() const { return key_; }
+
+ private:
+  Platform& p_;
+  RegKeyHandle key_;
+};
+}  // namespace
+
+Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, String& szValue,
+                                    const Variant& szName) {
+  Platform& p = CurrentPlatform();
+  try {
+    RegKeyHandle handle = 0;
+    if (!p.RegOpenKey(lKey, p.ToAnsi(szSubKey), handle)) return kFalse;
+    OpenedKey key(p, handle);
+
+    szValue.assign(kValueBufferBytes, u' ');
+    const std::string name = p.ToAnsi(core::VariantToString(szName));  // an omitted name fails here
+    unsigned char buffer[kValueBufferBytes];
+    std::memset(buffer, ' ', sizeof buffer);
+    std::uint32_t stored = kValueBufferBytes;
+    if (!p.RegQueryValue(key.get(), name, buffer, &stored)) return kFalse;
+    if (stored < 1 || stored > kValueBufferBytes) return kFalse;  // no data: Left(s, -1) fails
+
+    // The buffer comes back whole; the data less their last byte (a string's NUL) is the value.
+    const String converted = p.FromAnsi(std::string(reinterpret_cast<const char*>(buffer), sizeof buffer));
+    szValue = converted.substr(0, stored - 1);
+    return kTrue;
+  } catch (...) {
+    return kFalse;
+  }
+}
+
+}  // namespace vx380

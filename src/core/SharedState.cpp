@@ -1,0 +1,56 @@
+// The per-thread record, Main, the end of an object, the predeclared instance and CutAtNull.
+#include "core/Internal.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace vx380 {
+
+ModuleState& ThisThreadState() {
+  thread_local ModuleState state;
+  return state;
+}
+
+ErrorLog& ErrorLog::Default() {
+  thread_local ErrorLog predeclared{Predeclared{}};
+  return predeclared;
+}
+
+void ErrorLog::Main() {
+  ModuleState& st = ThisThreadState();
+  st.nLogFileNumber = -1;
+  st.nStackDepth = 0;
+  st.bInitialized = kFalse;
+  st.bLogBannerWritten = kFalse;
+  st.bLogToFile = kFalse;
+  st.bDisplay = kFalse;
+  st.bMsgLogChecked = kFalse;
+  st.bMsgLogEnabled = kFalse;
+  st.strAppName.clear();
+  st.strResourceDLL.clear();
+}
+
+ErrorLog::~ErrorLog() {
+  if (predeclared_) return;
+  ModuleState& st = ThisThreadState();
+  try {
+    Err().source = st.strAppName;
+    st.bInitialized = kFalse;
+    if (st.hResourceDLL > 0) {
+      // Forget the handle as it goes, so it is never used for texts or released again.
+      const ModuleHandle released = st.hResourceDLL;
+      st.hResourceDLL = 0;
+      CurrentPlatform().FreeResourceModule(released);
+    }
+  } catch (...) {
+    core::ReportTrapped(u"", 48);
+  }
+}
+
+String CutAtNull(const String& s) {
+  const size_t nul = s.find(u'\0');
+  if (nul == String::npos) return s;
+  CheckedInteger(static_cast<long long>(nul) + 1);  // the position is held as an Integer
+  return s.substr(0, nul);
+}
+
+}  // namespace vx380
