@@ -1,0 +1,66 @@
+// The module stack: an entry/exit pair against two raw channel writes of the same lines, and
+// the pair's bookkeeping (level suppressed, so nothing is written) at depth 16,000 against 1.
+#include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "BenchSupport.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace {
+using vx380::bench::ChannelListener;
+
+void BM_TwoRawChannelWrites(benchmark::State& state) {
+  ChannelListener listener;
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, listener.path().c_str(), sizeof(address.sun_path) - 1);
+  const std::string entry = "RBDEBUG , BEG>>> , ........ , LoadDrawing , start , EOL \n";
+  const std::string exit = "RBDEBUG , END<<< ,        0 , LoadDrawing , done , EOL \n";
+  for (auto _ : state) {
+    ::sendto(fd, entry.data(), entry.size(), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+             sizeof address);
+    ::sendto(fd, exit.data(), exit.size(), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
+             sizeof address);
+  }
+  ::close(fd);
+}
+BENCHMARK(BM_TwoRawChannelWrites);
+
+void BM_EnterExitPair(benchmark::State& state) {
+  ChannelListener listener;
+  vx380::ErrorLog log;
+  log.Main();
+  const vx380::String note = u"start", done = u"done";
+  for (auto _ : state) {
+    log.RBDEBUGENTER(u"LoadDrawing", note);
+    log.RBDEBUGEXIT(done);
+  }
+}
+BENCHMARK(BM_EnterExitPair);
+
+// Bookkeeping of a suppressed pair on top of `depth` levels already on the stack.
+void SuppressedPairAtDepth(benchmark::State& state, int depth) {
+  vx380::ErrorLog log;
+  const vx380::Boolean suppress = vx380::kTrue;
+  for (int i = 1; i < depth; ++i) log.RBDEBUGENTER(u"Level", u"", suppress);
+  for (auto _ : state) {
+    log.RBDEBUGENTER(u"Routine", u"", suppress);
+    log.RBDEBUGEXIT();
+  }
+  for (int i = 1; i < depth; ++i) log.RBDEBUGEXIT();
+  if (vx380::ThisThreadState().nStackDepth != 0) state.SkipWithError("stack not balanced");
+}
+void BM_SuppressedPairDepth1(benchmark::State& state) { SuppressedPairAtDepth(state, 1); }
+void BM_SuppressedPairDepth16000(benchmark::State& state) { SuppressedPairAtDepth(state, 16000); }
+BENCHMARK(BM_SuppressedPairDepth1);
+BENCHMARK(BM_SuppressedPairDepth16000);
+
+vx380::bench::RegisterRatio pairRatio("BM_EnterExitPair", "BM_TwoRawChannelWrites", 1.10);
+vx380::bench::RegisterRatio depthRatio("BM_SuppressedPairDepth16000", "BM_SuppressedPairDepth1", 1.05);
+}  // namespace
