@@ -35,6 +35,7 @@ void BM_LogErrorLoggingOn(benchmark::State& state) {
   const std::string path = ScratchDirectory() + "/logerror.log";
   vx380::ErrorLog log;
   log.Main();
+  log.Initialize(u"LoadTest", u"");  // before the level: a first LogError would reset it
   log.LogFilename(vx380::FromUtf8(path));
   log.ReportingLevel(vx380::mxReportingLevelLog);
   const vx380::String procedure = u"SaveFile";

@@ -28,9 +28,6 @@ struct ModuleState {
   std::vector<Long> alEntryTime;
   Integer nStackDepth = 0;
   std::optional<std::vector<String>> colModuleStack;  // created at its first use
-
-  // A resource module released by the end of an object; never used nor released again.
-  ModuleHandle hReleasedResourceDLL = 0;
 };
 
 // This thread's record, created with the start values at its first use.

@@ -14,8 +14,9 @@ namespace vx380::posix {
 using MessageBoxHandler = std::function<Long(const String& prompt, Long style, const String& title)>;
 
 // Installs the handler that answers every message box of the process, from any thread; an
-// empty one restores the default (ask on the controlling terminal, else write the box to
-// standard error and answer with its default button). Returns the handler it replaces.
+// empty one restores the default: ask on the controlling terminal when stdin is one and the
+// process is in the foreground, else write the box to standard error and answer with its
+// default button (VX380_MSGBOX=stderr forces the latter). Returns the handler it replaces.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // The Unix datagram socket that debug output goes to: $VX380_DEBUG_SOCKET, else

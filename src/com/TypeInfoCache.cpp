@@ -1,0 +1,182 @@
+// Loads the embedded type library once and derives per-interface member tables.
+#include "TypeInfoCache.h"
+
+#include <map>
+#include <mutex>
+
+#include "Module.h"
+
+namespace vx380::com {
+namespace {
+
+struct GuidLess {
+  bool operator()(const GUID& a, const GUID& b) const { return memcmp(&a, &b, sizeof(GUID)) < 0; }
+};
+
+std::mutex g_mutex;
+ITypeLib* g_typeLib = nullptr;  // owned; released by ReleaseTypeInfoCache
+std::map<GUID, std::unique_ptr<InterfaceInfo>, GuidLess>* g_interfaces = nullptr;
+
+HRESULT TypeLibLocked(ITypeLib** out) {
+  if (!g_typeLib) {
+    std::wstring path = ModulePath();
+    if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &g_typeLib);
+    if (FAILED(hr)) {
+      g_typeLib = nullptr;
+      return hr;
+    }
+  }
+  *out = g_typeLib;
+  return S_OK;
+}
+
+// Type of a value as the dispatch layer handles it: enumerations are 32-bit
+// integers, aliases are what they name, interface pointers are objects.
+VARTYPE ValueType(ITypeInfo* owner, const TYPEDESC& td);
+
+bool IsInterfacePointer(ITypeInfo* owner, const TYPEDESC& td, VARTYPE* objectVt) {
+  if (td.vt != VT_PTR || td.lptdesc->vt != VT_USERDEFINED) return false;
+  ComPtr<ITypeInfo> ref;
+  if (FAILED(owner->GetRefTypeInfo(td.lptdesc->hreftype, ref.Put()))) return false;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(ref->GetTypeAttr(&attr))) return false;
+  bool isInterface = attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH;
+  bool isUnknown = IsEqualGUID(attr->guid, IID_IUnknown);
+  ref->ReleaseTypeAttr(attr);
+  if (isInterface) *objectVt = isUnknown ? VT_UNKNOWN : VT_DISPATCH;
+  return isInterface;
+}
+
+VARTYPE ValueType(ITypeInfo* owner, const TYPEDESC& td) {
+  VARTYPE objectVt;
+  if (IsInterfacePointer(owner, td, &objectVt)) return objectVt;
+  if (td.vt != VT_USERDEFINED) return td.vt;
+  ComPtr<ITypeInfo> ref;
+  if (FAILED(owner->GetRefTypeInfo(td.hreftype, ref.Put()))) return VT_EMPTY;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(ref->GetTypeAttr(&attr))) return VT_EMPTY;
+  VARTYPE vt = VT_EMPTY;
+  switch (attr->typekind) {
+    case TKIND_ENUM: vt = VT_I4; break;
+    case TKIND_ALIAS: vt = ValueType(ref.get(), attr->tdescAlias); break;
+    case TKIND_INTERFACE:
+    case TKIND_DISPATCH: vt = IsEqualGUID(attr->guid, IID_IUnknown) ? VT_UNKNOWN : VT_DISPATCH; break;
+    default: break;
+  }
+  ref->ReleaseTypeAttr(attr);
+  return vt;
+}
+
+ParamInfo DescribeParam(ITypeInfo* owner, const ELEMDESC& e) {
+  ParamInfo p;
+  const TYPEDESC& td = e.tdesc;
+  VARTYPE objectVt;
+  if (td.vt == VT_PTR && !IsInterfacePointer(owner, td, &objectVt)) {
+    p.byRef = true;
+    p.vt = ValueType(owner, *td.lptdesc);
+  } else {
+    p.vt = ValueType(owner, td);
+  }
+  USHORT flags = e.paramdesc.wParamFlags;
+  p.optional = (flags & (PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT)) != 0;
+  if ((flags & PARAMFLAG_FHASDEFAULT) && e.paramdesc.pparamdescex) {
+    p.defaultValue = std::make_shared<Var>();
+    VariantCopy(p.defaultValue->get(), &e.paramdesc.pparamdescex->varDefaultValue);
+  }
+  return p;
+}
+
+HRESULT BuildInterfaceInfo(ITypeLib* lib, REFIID iid, std::unique_ptr<InterfaceInfo>* out) {
+  ComPtr<ITypeInfo> info;
+  HRESULT hr = lib->GetTypeInfoOfGuid(iid, info.Put());
+  if (FAILED(hr)) return hr;
+  // A dual interface has two views: the dispatch one for clients, the vtable one for calls.
+  ComPtr<ITypeInfo> dispatchInfo = info, vtableInfo = info;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(hr = info->GetTypeAttr(&attr))) return hr;
+  TYPEKIND kind = attr->typekind;
+  info->ReleaseTypeAttr(attr);
+  HREFTYPE other;
+  if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &other))) {
+    ComPtr<ITypeInfo> otherInfo;
+    if (SUCCEEDED(info->GetRefTypeInfo(other, otherInfo.Put()))) {
+      if (kind == TKIND_DISPATCH) {
+        vtableInfo = otherInfo;
+      } else {
+        dispatchInfo = otherInfo;
+      }
+    }
+  }
+  if (FAILED(hr = vtableInfo->GetTypeAttr(&attr))) return hr;
+  UINT count = attr->cFuncs;
+  bool isVtable = attr->typekind == TKIND_INTERFACE;
+  vtableInfo->ReleaseTypeAttr(attr);
+  if (!isVtable) return TYPE_E_ELEMENTNOTFOUND;
+
+  std::vector<MemberInfo> members;
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* fd = nullptr;
+    if (FAILED(hr = vtableInfo->GetFuncDesc(i, &fd))) return hr;
+    MemberInfo m;
+    m.id = fd->memid;
+    m.kind = fd->invkind;
+    m.vtableOffset = fd->oVft;
+    m.callConv = fd->callconv;
+    for (SHORT k = 0; k < fd->cParams; ++k) {
+      const ELEMDESC& e = fd->lprgelemdescParam[k];
+      if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) {
+        m.resultVt = e.tdesc.vt == VT_PTR ? ValueType(vtableInfo.get(), *e.tdesc.lptdesc) : VARTYPE{VT_EMPTY};
+      } else {
+        m.params.push_back(DescribeParam(vtableInfo.get(), e));
+      }
+    }
+    vtableInfo->ReleaseFuncDesc(fd);
+    members.push_back(std::move(m));
+  }
+  *out = std::make_unique<InterfaceInfo>(dispatchInfo, std::move(members));
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT LoadOwnTypeLib(ITypeLib** out) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  HRESULT hr = TypeLibLocked(out);
+  if (SUCCEEDED(hr)) (*out)->AddRef();
+  return hr;
+}
+
+const InterfaceInfo* GetInterfaceInfo(REFIID iid, HRESULT* hr) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_interfaces) g_interfaces = new std::map<GUID, std::unique_ptr<InterfaceInfo>, GuidLess>();
+  auto it = g_interfaces->find(iid);
+  if (it != g_interfaces->end()) return it->second.get();
+  ITypeLib* lib = nullptr;
+  *hr = TypeLibLocked(&lib);
+  if (FAILED(*hr)) return nullptr;
+  std::unique_ptr<InterfaceInfo> built;
+  *hr = BuildInterfaceInfo(lib, iid, &built);
+  if (FAILED(*hr)) return nullptr;
+  auto& slot = (*g_interfaces)[iid];
+  slot = std::move(built);
+  return slot.get();
+}
+
+HRESULT GetClassTypeInfo(REFCLSID clsid, ITypeInfo** out) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  ITypeLib* lib = nullptr;
+  HRESULT hr = TypeLibLocked(&lib);
+  if (FAILED(hr)) return hr;
+  return lib->GetTypeInfoOfGuid(clsid, out);
+}
+
+void ReleaseTypeInfoCache() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  delete g_interfaces;
+  g_interfaces = nullptr;
+  if (g_typeLib) g_typeLib->Release();
+  g_typeLib = nullptr;
+}
+
+}  // namespace vx380::com

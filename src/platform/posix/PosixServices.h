@@ -1,0 +1,54 @@
+// The POSIX implementation of the platform seam. Its members are defined in one file per
+// area (SettingsStore.cpp, DebugChannel.cpp, MessageBoxPosix.cpp, ...); this header also
+// carries the few helpers those files share.
+#pragma once
+
+#include <string>
+
+#include "vx380/Platform.h"
+
+namespace vx380::posix {
+
+class PosixPlatform final : public Platform {
+ public:
+  bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
+  bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                     std::uint32_t* size) override;
+  void RegCloseKey(RegKeyHandle key) override;
+
+  void OutputDebugString(const std::string& ansi) override;
+
+  Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                  Long helpContext) override;
+
+  Long TickCount() override;
+
+  Long OpenTextFile(const String& path, bool truncate, FileHandle& file) override;
+  Long WriteTextFile(FileHandle file, const std::string& ansiBytes) override;
+  void CloseTextFile(FileHandle file) override;
+
+  ModuleHandle LoadResourceModule(const String& path) override;
+  void FreeResourceModule(ModuleHandle module) override;
+  std::string LoadResourceString(ModuleHandle module, Long id, int bufferChars) override;
+
+  bool DesktopFolder(String& path) override;
+  bool GetEnvironment(const String& name, String& value) override;
+
+  String CurrentDateText() override;
+  String CurrentTimeText() override;
+  String CurrentDateTimeText() override;
+  char16_t DecimalSeparator() override;
+
+  std::string ToAnsi(const String& text) override;
+  String FromAnsi(const std::string& bytes) override;
+};
+
+// A file name as the file system takes it: "\" becomes "/", UTF-8.
+std::string NativePath(const String& path);
+
+// $HOME, else the password database; "" when neither knows.
+std::string HomeDirectory();
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config; "" without a home.
+std::string ConfigHome();
+
+}  // namespace vx380::posix

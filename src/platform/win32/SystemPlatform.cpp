@@ -1,0 +1,12 @@
+// The operating system's platform on Windows.
+#include "Win32Platform.h"
+
+namespace vx380 {
+
+Platform& SystemPlatform() {
+  // Never destroyed: objects torn down at process exit may still trace through it.
+  static Platform* const platform = new win32::Win32Platform;
+  return *platform;
+}
+
+}  // namespace vx380

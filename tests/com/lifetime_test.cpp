@@ -1,0 +1,128 @@
+// Object lifetime and apartments: per-thread state, the end of an object, many
+// create/release cycles without growth, DllCanUnloadNow and server locks.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ComTestSupport.h"
+// After windows.h, which it needs.
+#include <psapi.h>
+
+using namespace comtest;
+
+namespace {
+
+using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+
+CanUnloadFn CanUnloadNow() {
+  HMODULE dll = GetModuleHandleW(L"VX380ErrorLog.dll");
+  return dll ? reinterpret_cast<CanUnloadFn>(GetProcAddress(dll, "DllCanUnloadNow")) : nullptr;
+}
+
+std::wstring AppName(_ErrorLog* log) {
+  Bstr name;
+  EXPECT_HRESULT_SUCCEEDED(log->get_ApplicationName(name.Put()));
+  return name.get() ? name.get() : L"";
+}
+
+SIZE_T PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof(counters);
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+  return counters.PrivateUsage;
+}
+
+}  // namespace
+
+TEST(Lifetime, ApartmentThreadsKeepSeparateState) {
+  Apartment apartment;
+  ComPtr<_ErrorLog> mine = NewErrorLog();
+  ASSERT_TRUE(mine);
+  Bstr app(u"ThreadOne"), none;
+  ASSERT_HRESULT_SUCCEEDED(mine->Initialize(app.get(), none.get()));
+
+  std::wstring seenOnOther = L"<not run>";
+  std::wstring seenAfterInit;
+  std::thread other([&] {
+    Apartment second;
+    ComPtr<_ErrorLog> theirs = NewErrorLog();
+    if (!theirs) return;
+    seenOnOther = AppName(theirs.get());
+    Bstr otherApp(u"ThreadTwo");
+    theirs->Initialize(otherApp.get(), none.get());
+    seenAfterInit = AppName(theirs.get());
+  });
+  other.join();
+  EXPECT_EQ(L"", seenOnOther);
+  EXPECT_EQ(L"ThreadTwo", seenAfterInit);
+  EXPECT_EQ(L"ThreadOne", AppName(mine.get()));
+}
+
+TEST(Lifetime, ObjectsOfOneThreadShareStateAndTheEndOfOneResetsIt) {
+  Apartment apartment;
+  ComPtr<_ErrorLog> first = NewErrorLog(), second = NewErrorLog();
+  ASSERT_TRUE(first && second);
+  first->Main();
+  Bstr app(u"Shared"), other(u"Other"), none;
+  ASSERT_HRESULT_SUCCEEDED(first->Initialize(app.get(), none.get()));
+  EXPECT_EQ(L"Shared", AppName(second.get()));
+  // Initialised already: a second Initialize changes nothing.
+  ASSERT_HRESULT_SUCCEEDED(second->Initialize(other.get(), none.get()));
+  EXPECT_EQ(L"Shared", AppName(second.get()));
+
+  first = nullptr;  // the end of an object: the thread is no longer initialised
+  ASSERT_HRESULT_SUCCEEDED(second->Initialize(other.get(), none.get()));
+  EXPECT_EQ(L"Other", AppName(second.get()));
+  SetErrorInfo(0, nullptr);
+}
+
+TEST(Lifetime, ManyCreateReleaseCyclesDoNotGrow) {
+  Apartment apartment;
+  auto cycle = [](int n) {
+    for (int i = 0; i < n; ++i) {
+      ComPtr<_ErrorLog> log = NewErrorLog();
+      ComPtr<_CErrorStatus> status = NewErrorStatus();
+      if (!log || !status) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(cycle(2000));  // warm up caches and heaps
+  SIZE_T before = PrivateBytes();
+  ASSERT_TRUE(cycle(100000));
+  SIZE_T after = PrivateBytes();
+  EXPECT_LT(after, before + 2 * 1024 * 1024) << "grew by " << (after - before) << " bytes";
+}
+
+TEST(Lifetime, DllCanUnloadNowTracksObjectsAndLocks) {
+  Apartment apartment;
+  ComPtr<_ErrorLog> log = NewErrorLog();
+  ASSERT_TRUE(log);
+  CanUnloadFn canUnload = CanUnloadNow();
+  ASSERT_NE(nullptr, canUnload);
+  EXPECT_EQ(S_FALSE, canUnload());
+
+  ComPtr<IClassFactory> factory;
+  ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_CErrorStatus, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                            reinterpret_cast<void**>(factory.Put())));
+  log = nullptr;
+  EXPECT_EQ(S_FALSE, canUnload()) << "a factory is a live object";
+  ASSERT_HRESULT_SUCCEEDED(factory->LockServer(TRUE));
+  factory = nullptr;
+  EXPECT_EQ(S_FALSE, canUnload()) << "a lock pins the server";
+
+  ComPtr<IClassFactory> again;
+  ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_CErrorStatus, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                            reinterpret_cast<void**>(again.Put())));
+  ASSERT_HRESULT_SUCCEEDED(again->LockServer(FALSE));
+  again = nullptr;
+  SetErrorInfo(0, nullptr);
+  EXPECT_EQ(S_OK, canUnload());
+
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+      GetProcAddress(GetModuleHandleW(L"VX380ErrorLog.dll"), "DllGetClassObject"));
+  ASSERT_NE(nullptr, getClassObject);
+  void* unknown = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID__ErrorLog, IID_IClassFactory, &unknown));
+  EXPECT_EQ(nullptr, unknown);
+}

@@ -1,0 +1,180 @@
+// The POSIX debug output channel: one datagram per line to whoever listens on the socket,
+// nothing and no waiting when nobody does.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "PosixTestSupport.h"
+#include "vx380/Platform.h"
+#include "vx380/PosixPlatform.h"
+
+namespace vx380::testing {
+namespace {
+
+class Listener {
+ public:
+  explicit Listener(const std::string& path) : path_(path) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~Listener() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  bool bound() const { return bound_; }
+
+  // Everything received so far, after waiting briefly for the first datagram.
+  std::vector<std::string> Received(int waitMs = 200) {
+    std::vector<std::string> datagrams;
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0) return datagrams;
+    std::vector<char> buffer(1 << 17);
+    while (true) {
+      const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+      if (n < 0) break;
+      datagrams.emplace_back(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return datagrams;
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+  bool bound_ = false;
+};
+
+class DebugChannel : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  Platform& platform = SystemPlatform();
+};
+
+TEST_F(DebugChannel, EachCallIsOneDatagram) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
+  Listener listener(dir.File("debug.sock"));
+  ASSERT_TRUE(listener.bound());
+  const std::vector<std::string> lines = {"RBDEBUG one\n", "\n", "two\r\nlines\n", std::string(5000, 'x') + "\n",
+                                          std::string("\x80\xE9\0\n", 4)};
+  for (const std::string& line : lines) platform.OutputDebugString(line);
+  EXPECT_EQ(listener.Received(), lines);
+}
+
+TEST_F(DebugChannel, SocketPathComesFromTheEnvironment) {
+  {
+    ScopedEnv socket("VX380_DEBUG_SOCKET", "/somewhere/debug.sock");
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/1000");
+    EXPECT_EQ(posix::DebugSocketPath(), "/somewhere/debug.sock");
+  }
+  ScopedEnv socket("VX380_DEBUG_SOCKET", std::nullopt);
+  {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/1000");
+    EXPECT_EQ(posix::DebugSocketPath(), "/run/user/1000/vx380-debug.sock");
+  }
+  ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+  EXPECT_EQ(posix::DebugSocketPath(), "/tmp/vx380-debug-" + std::to_string(::getuid()) + ".sock");
+}
+
+TEST_F(DebugChannel, FollowsTheEnvironmentAsItChanges) {
+  Listener first(dir.File("first.sock"));
+  Listener second(dir.File("second.sock"));
+  {
+    ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("first.sock"));
+    platform.OutputDebugString("to first\n");
+  }
+  {
+    ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("second.sock"));
+    platform.OutputDebugString("to second\n");
+  }
+  {
+    ScopedEnv socket("VX380_DEBUG_SOCKET", std::nullopt);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
+    Listener runtimeListener(dir.File("vx380-debug.sock"));
+    platform.OutputDebugString("to runtime dir\n");
+    EXPECT_EQ(runtimeListener.Received(), std::vector<std::string>{"to runtime dir\n"});
+  }
+  EXPECT_EQ(first.Received(), std::vector<std::string>{"to first\n"});
+  EXPECT_EQ(second.Received(), std::vector<std::string>{"to second\n"});
+}
+
+TEST_F(DebugChannel, ReachesAListenerThatTookOverThePath) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("restart.sock"));
+  {
+    Listener first(dir.File("restart.sock"));
+    platform.OutputDebugString("to first\n");
+    EXPECT_EQ(first.Received(), std::vector<std::string>{"to first\n"});
+  }
+  platform.OutputDebugString("while nobody listens\n");
+  Listener second(dir.File("restart.sock"));
+  platform.OutputDebugString("to second\n");
+  EXPECT_EQ(second.Received(), std::vector<std::string>{"to second\n"});
+}
+
+int OpenDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST_F(DebugChannel, EndingThreadsGiveTheirSocketsBack) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("threads.sock"));
+  Listener listener(dir.File("threads.sock"));
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 100; ++i) std::thread([&] { platform.OutputDebugString("from a short thread\n"); }).join();
+  EXPECT_LT(OpenDescriptors() - before, 5);
+  EXPECT_FALSE(listener.Received().empty());
+}
+
+TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("nobody.sock"));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20000; ++i) {
+    errno = 1234;
+    platform.OutputDebugString("nobody listens\n");
+    ASSERT_EQ(errno, 1234);
+  }
+  // A listener that never reads fills its queue; later lines are dropped, not waited for.
+  Listener deaf(dir.File("nobody.sock"));
+  for (int i = 0; i < 20000; ++i) platform.OutputDebugString(std::string(1000, 'q') + "\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  const auto got = deaf.Received();
+  EXPECT_FALSE(got.empty());
+  EXPECT_LT(got.size(), 20000u);
+
+  // A socket file left behind by a listener that has gone.
+  { Listener gone(dir.File("gone.sock")); }
+  ScopedEnv goneSocket("VX380_DEBUG_SOCKET", dir.File("gone.sock"));
+  platform.OutputDebugString("into the void\n");
+}
+
+TEST_F(DebugChannel, ThreadsSendWholeLines) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("threads.sock"));
+  Listener listener(dir.File("threads.sock"));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 8; ++i) {
+        platform.OutputDebugString(std::string(300, static_cast<char>('a' + t)) + "\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  // The kernel queues only a few datagrams per listener, so read while they come.
+  std::vector<std::string> got;
+  for (int i = 0; i < 50 && got.size() < 32; ++i)
+    for (std::string& line : listener.Received(20)) got.push_back(std::move(line));
+  for (auto& thread : threads) thread.join();
+  for (std::string& line : listener.Received(20)) got.push_back(std::move(line));
+  EXPECT_GE(got.size(), 8u);
+  for (const std::string& line : got) EXPECT_EQ(line, std::string(300, line[0]) + "\n");
+}
+
+}  // namespace
+}  // namespace vx380::testing

@@ -1,0 +1,215 @@
+// Initialize and the settings properties: registry layout, level mapping, default log name.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "FakePlatform.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace vx380 {
+namespace {
+
+constexpr Long kHKCU = static_cast<Long>(0x80000001u);
+constexpr Long kHKLM = static_cast<Long>(0x80000002u);
+const std::string kSampleKey = "SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\";
+
+class Settings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ThisThreadState() = ModuleState{};
+    Err().Clear();
+  }
+  // Other suites share this thread: leave its record as a fresh thread has it.
+  void TearDown() override {
+    ThisThreadState() = ModuleState{};
+    Err().Clear();
+  }
+  void SetSetting(Long root, const std::string& name, const std::string& text) {
+    fake.SetRegistryString(root, kSampleKey + name, "", text);
+  }
+  bool WasRead(Long root, const std::string& name) const {
+    const std::string entry = std::to_string(static_cast<std::uint32_t>(root)) + "\\" + kSampleKey + name;
+    return std::find(fake.registryReads.begin(), fake.registryReads.end(), entry) != fake.registryReads.end();
+  }
+
+  testing::ScopedFakePlatform platform;
+  testing::FakePlatform& fake = platform.fake;
+  ErrorLog log;
+};
+
+TEST_F(Settings, FreshThreadWithoutRegistryKeys) {
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(Err().source, u"Sample");
+  EXPECT_EQ(log.ApplicationName(), u"Sample");
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff);
+  EXPECT_EQ(log.LogFilename(), u"C:\\Users\\user\\Desktop\\Sample.log");
+  EXPECT_EQ(ThisThreadState().hResourceDLL, 0);
+  EXPECT_TRUE(fake.boxes.empty());
+}
+
+TEST_F(Settings, EmptyApplicationNameOnlySetsTheSource) {
+  SetSetting(kHKCU, "ReportingLevel", "Log");
+  Err().source = u"previous";
+  log.Initialize(u"", u"C:\\res.dll");
+  EXPECT_EQ(Err().source, u"");
+  EXPECT_EQ(ThisThreadState().bInitialized, kFalse);
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff);
+  EXPECT_EQ(log.LogFilename(), u"");
+  EXPECT_TRUE(fake.registryReads.empty());
+}
+
+struct LevelCase {
+  std::optional<std::string> registryText;  // nullopt: no text in either hive
+  mxReportingLevelConstants before;          // set through ReportingLevel before Initialize
+  mxReportingLevelConstants after;
+};
+
+void PrintTo(const LevelCase& c, std::ostream* os) {
+  *os << "text " << (c.registryText ? "\"" + *c.registryText + "\"" : "none") << ", before " << c.before;
+}
+
+class LevelMapping : public Settings, public ::testing::WithParamInterface<LevelCase> {};
+
+TEST_P(LevelMapping, RegistryTextSetsOrKeepsTheFlags) {
+  const LevelCase& c = GetParam();
+  if (c.registryText) SetSetting(kHKCU, "ReportingLevel", *c.registryText);
+  log.ReportingLevel(c.before);
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.ReportingLevel(), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LevelMapping,
+    ::testing::Values(LevelCase{"Log", mxReportingLevelOff, mxReportingLevelLog},
+                      LevelCase{"Log", mxReportingLevelDisplay, mxReportingLevelLogAndDisplay},
+                      LevelCase{"Display", mxReportingLevelOff, mxReportingLevelDisplay},
+                      LevelCase{"Display", mxReportingLevelLog, mxReportingLevelLogAndDisplay},
+                      LevelCase{"LogAndDisplay", mxReportingLevelOff, mxReportingLevelLogAndDisplay},
+                      LevelCase{"Off", mxReportingLevelLogAndDisplay, mxReportingLevelOff},
+                      // Anything else, case differences included, turns display on and keeps logging.
+                      LevelCase{"log", mxReportingLevelLog, mxReportingLevelLogAndDisplay},
+                      LevelCase{"LOG", mxReportingLevelOff, mxReportingLevelDisplay},
+                      LevelCase{"", mxReportingLevelOff, mxReportingLevelDisplay},
+                      LevelCase{std::nullopt, mxReportingLevelLogAndDisplay, mxReportingLevelOff}));
+
+TEST_F(Settings, CurrentUserTextWinsEvenWhenMeaningless) {
+  SetSetting(kHKCU, "ReportingLevel", "log");
+  SetSetting(kHKLM, "ReportingLevel", "LogAndDisplay");
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelDisplay);
+  EXPECT_FALSE(WasRead(kHKLM, "ReportingLevel"));
+}
+
+TEST_F(Settings, LocalMachineIsAskedWhenTheUserHasNoText) {
+  SetSetting(kHKLM, "ReportingLevel", "LogAndDisplay");
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLogAndDisplay);
+
+  // A user key without a default value counts as no text.
+  ThisThreadState() = ModuleState{};
+  fake.AddRegistryKey(kHKCU, kSampleKey + "ReportingLevel");
+  SetSetting(kHKLM, "ReportingLevel", "Log");
+  log.Initialize(u"Sample", u"");
+  EXPECT_TRUE(WasRead(kHKCU, "ReportingLevel"));
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLog);
+}
+
+TEST_F(Settings, LogFilenameComesFromTheRegistryAsIs) {
+  SetSetting(kHKLM, "LogFilename", "D:\\logs\\machine.log");
+  SetSetting(kHKCU, "ReportingLevel", "Log");  // looked up independently of the name
+  log.LogFilename(u"C:\\set\\before.log");
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.LogFilename(), u"D:\\logs\\machine.log");
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLog);
+
+  ThisThreadState() = ModuleState{};
+  SetSetting(kHKCU, "LogFilename", "");
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.LogFilename(), u"");
+}
+
+TEST_F(Settings, DefaultLogNameReplacesOneSetBefore) {
+  log.LogFilename(u"C:\\set\\before.log");
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.LogFilename(), u"C:\\Users\\user\\Desktop\\Sample.log");
+
+  // A desktop path that already ends in a separator gets no second one.
+  ThisThreadState() = ModuleState{};
+  fake.desktop = u"C:\\Desk\\";
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.LogFilename(), u"C:\\Desk\\Sample.log");
+}
+
+TEST_F(Settings, NoDesktopFolderGivesARootedName) {
+  fake.desktopAvailable = false;
+  log.Initialize(u"Sample", u"");
+  EXPECT_EQ(log.LogFilename(), u"\\Sample.log");
+}
+
+TEST_F(Settings, ResourceModuleIsLoadedOrZero) {
+  fake.resourceFiles[u"C:\\res.dll"][1] = "x";
+  log.Initialize(u"Sample", u"C:\\res.dll");
+  EXPECT_GT(ThisThreadState().hResourceDLL, 0);
+  EXPECT_EQ(ThisThreadState().strResourceDLL, u"C:\\res.dll");
+
+  ThisThreadState() = ModuleState{};
+  log.Initialize(u"Sample", u"C:\\missing.dll");
+  EXPECT_EQ(ThisThreadState().hResourceDLL, 0);
+  EXPECT_TRUE(fake.boxes.empty());
+  log.ReportingLevel(mxReportingLevelDisplay);
+  log.LogError(u"S", u"still reported");
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].prompt, u"still reported");
+}
+
+TEST_F(Settings, ReportingLevelPropertyRoundTrips) {
+  for (auto level : {mxReportingLevelLog, mxReportingLevelDisplay, mxReportingLevelLogAndDisplay,
+                     mxReportingLevelOff}) {
+    log.ReportingLevel(level);
+    EXPECT_EQ(log.ReportingLevel(), level);
+  }
+  for (Long bad : {7, -1, 4}) {
+    log.ReportingLevel(mxReportingLevelLogAndDisplay);
+    log.ReportingLevel(static_cast<mxReportingLevelConstants>(bad));
+    EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff) << bad;
+    EXPECT_EQ(ThisThreadState().bLogToFile, kFalse);
+    EXPECT_EQ(ThisThreadState().bDisplay, kFalse);
+  }
+}
+
+TEST_F(Settings, AppendSlash) {
+  EXPECT_EQ(log.AppendSlash(u"C:\\Temp"), u"C:\\Temp\\");
+  EXPECT_EQ(log.AppendSlash(u"C:\\Temp\\"), u"C:\\Temp\\");
+  EXPECT_EQ(log.AppendSlash(u""), u"\\");
+}
+
+// Initialize reaches the registry through the object's own interface; a failure there is
+// shown in a box and Initialize returns normally.
+class FailingLookup : public ErrorLog {
+ public:
+  Boolean LookUpValueForKey(const Long&, const String& szSubKey, String&, const Variant&) override {
+    keys.push_back(szSubKey);
+    throw AutomationError(1001, u"Store", u"Registry unavailable");
+  }
+  std::vector<String> keys;
+};
+
+TEST_F(Settings, FailureInsideInitializeIsShownWithTheCriticalIcon) {
+  FailingLookup failing;
+  EXPECT_NO_THROW(failing.Initialize(u"Sample", u""));
+  ASSERT_EQ(failing.keys.size(), 1u);
+  EXPECT_EQ(failing.keys[0],
+            u"SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\ReportingLevel");
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].prompt, u"Registry unavailable");
+  EXPECT_EQ(fake.boxes[0].style, 16);
+  EXPECT_EQ(fake.boxes[0].title, u"Store");
+  // What was set before the failure stays set.
+  EXPECT_EQ(ThisThreadState().bInitialized, kTrue);
+  EXPECT_EQ(failing.ApplicationName(), u"Sample");
+}
+
+}  // namespace
+}  // namespace vx380

@@ -1,0 +1,250 @@
+// The per-thread record: sharing between objects, threads, Main, the end of an object, CutAtNull.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "FakePlatform.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/ModuleState.h"
+
+namespace vx380 {
+namespace {
+
+const std::string kAppKey = "SOFTWARE\\Meridox\\Applications\\";
+constexpr Long kHKCU = static_cast<Long>(0x80000001u);
+constexpr Long kHKLM = static_cast<Long>(0x80000002u);
+
+void SetLevel(testing::FakePlatform& fake, const std::string& app, const std::string& level) {
+  fake.SetRegistryString(kHKCU, kAppKey + app + ".Application\\ErrorReporting\\ReportingLevel", "", level);
+}
+
+class SharedState : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ThisThreadState() = ModuleState{};
+    Err().Clear();
+  }
+  // Other suites share this thread: leave its record as a fresh thread has it.
+  void TearDown() override {
+    ThisThreadState() = ModuleState{};
+    Err().Clear();
+  }
+  testing::ScopedFakePlatform platform;
+  testing::FakePlatform& fake = platform.fake;
+  ModuleState& st = ThisThreadState();
+};
+
+TEST_F(SharedState, ObjectsOfOneThreadShareOneRecord) {
+  SetLevel(fake, "Alpha", "Log");
+  SetLevel(fake, "Beta", "Display");
+  ErrorLog a;
+  a.Initialize(u"Alpha", u"");
+  const size_t readsAfterFirst = fake.registryReads.size();
+
+  ErrorLog b;
+  EXPECT_EQ(b.ApplicationName(), u"Alpha");
+  EXPECT_EQ(b.ReportingLevel(), mxReportingLevelLog);
+  EXPECT_EQ(ErrorLog::Default().ApplicationName(), u"Alpha");
+
+  // A second Initialize only names the error object's source.
+  b.Initialize(u"Beta", u"");
+  EXPECT_EQ(Err().source, u"Beta");
+  EXPECT_EQ(a.ApplicationName(), u"Alpha");
+  EXPECT_EQ(a.ReportingLevel(), mxReportingLevelLog);
+  EXPECT_EQ(fake.registryReads.size(), readsAfterFirst);
+
+  // One module stack for all of them.
+  a.RBDEBUGENTER(u"Outer");
+  ErrorLog::Default().RBDEBUGEXIT();
+  ASSERT_EQ(fake.Lines().size(), 2u);
+  EXPECT_EQ(fake.Lines()[1], u"RBDEBUG , END<<< ,        0 , Outer ,  , EOL ");
+  EXPECT_EQ(st.nStackDepth, 0);
+}
+
+TEST_F(SharedState, SecondThreadStartsFromTheStartValues) {
+  ErrorLog a;
+  SetLevel(fake, "Alpha", "LogAndDisplay");
+  a.Initialize(u"Alpha", u"");
+  a.RBDEBUGENTER(u"Main thread routine");
+
+  ModuleState seen;
+  mxReportingLevelConstants level = mxReportingLevelLogAndDisplay;
+  String name = u"unset";
+  // The main thread waits in join, so only one thread touches the fake at a time.
+  std::thread other([&] {
+    ErrorLog b;
+    seen = ThisThreadState();
+    level = b.ReportingLevel();
+    name = b.ApplicationName();
+    b.Initialize(u"Other", u"");
+  });
+  other.join();
+
+  EXPECT_EQ(seen.nLogFileNumber, 0);
+  EXPECT_EQ(seen.bLogBannerWritten, kFalse);
+  EXPECT_EQ(seen.bInitialized, kFalse);
+  EXPECT_EQ(seen.strAppName, u"");
+  EXPECT_EQ(seen.hResourceDLL, 0);
+  EXPECT_EQ(seen.bLogToFile, kFalse);
+  EXPECT_EQ(seen.bDisplay, kFalse);
+  EXPECT_EQ(seen.strLogFilename, u"");
+  EXPECT_EQ(seen.bMsgLogChecked, kFalse);
+  EXPECT_EQ(seen.bMsgLogEnabled, kFalse);
+  EXPECT_EQ(seen.nStackDepth, 0);
+  EXPECT_TRUE(seen.alLineNumber.empty());
+  EXPECT_TRUE(seen.abSuppressDebug.empty());
+  EXPECT_TRUE(seen.alEntryTime.empty());
+  EXPECT_FALSE(seen.colModuleStack.has_value());
+  EXPECT_EQ(level, mxReportingLevelOff);
+  EXPECT_EQ(name, u"");
+
+  // Neither the other thread's Initialize nor the end of its object reached this thread.
+  EXPECT_EQ(a.ApplicationName(), u"Alpha");
+  EXPECT_EQ(st.bInitialized, kTrue);
+  EXPECT_EQ(a.ReportingLevel(), mxReportingLevelLogAndDisplay);
+  EXPECT_EQ(st.nStackDepth, 1);
+}
+
+TEST_F(SharedState, MainResetsTheReportingStateAndKeepsTheRest) {
+  fake.resourceFiles[u"C:\\res.dll"][1] = "text";
+  fake.SetRegistryString(kHKLM, "SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", "", "1");
+  fake.environment[u"TEMP"] = u"C:\\MainResetTemp";
+  ErrorLog log;
+  log.Initialize(u"App", u"C:\\res.dll");
+  log.ReportingLevel(mxReportingLevelLogAndDisplay);
+  log.LogFilename(u"C:\\logs\\app.log");
+  log.LogError(u"S", u"D");
+  log.LogMsg(u"hello");
+  log.RBDEBUGENTER(u"A");
+  log.RBDEBUGENTER(u"B");
+  log.RBDEBUGLINE(7);
+  ASSERT_EQ(st.bLogBannerWritten, kTrue);
+  ASSERT_EQ(st.bMsgLogChecked, kTrue);
+  const ModuleHandle module = st.hResourceDLL;
+  ASSERT_NE(module, 0);
+
+  log.Main();
+
+  EXPECT_EQ(st.nLogFileNumber, -1);
+  EXPECT_EQ(st.nStackDepth, 0);
+  EXPECT_EQ(st.bInitialized, kFalse);
+  EXPECT_EQ(st.bLogBannerWritten, kFalse);
+  EXPECT_EQ(st.bLogToFile, kFalse);
+  EXPECT_EQ(st.bDisplay, kFalse);
+  EXPECT_EQ(st.bMsgLogChecked, kFalse);
+  EXPECT_EQ(st.bMsgLogEnabled, kFalse);
+  EXPECT_EQ(st.strAppName, u"");
+  EXPECT_EQ(st.strResourceDLL, u"");
+  // Kept: the module handle (and the module stays loaded), file names, the stack's contents.
+  EXPECT_EQ(st.hResourceDLL, module);
+  EXPECT_TRUE(fake.freedModules.empty());
+  EXPECT_EQ(st.strLogFilename, u"C:\\logs\\app.log");
+  EXPECT_EQ(st.strMsgLogPath, u"C:\\MainResetTemp\\Corvane.Log");
+  ASSERT_TRUE(st.colModuleStack.has_value());
+  EXPECT_EQ(*st.colModuleStack, (std::vector<String>{u"A", u"B"}));
+  EXPECT_EQ(st.alLineNumber, (std::vector<Long>{0, 0, 7}));
+  EXPECT_EQ(st.abSuppressDebug.size(), 3u);
+  EXPECT_EQ(st.alEntryTime.size(), 3u);
+
+  // Not initialised any more: the next Initialize reads the registry again.
+  const size_t reads = fake.registryReads.size();
+  SetLevel(fake, "Again", "Display");
+  log.Initialize(u"Again", u"");
+  EXPECT_GT(fake.registryReads.size(), reads);
+  EXPECT_EQ(log.ApplicationName(), u"Again");
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelDisplay);
+}
+
+TEST_F(SharedState, EndOfAnyObjectReturnsTheThreadToNotInitialised) {
+  ErrorLog survivor;
+  auto ending = std::make_unique<ErrorLog>();
+  ending->Initialize(u"App", u"");
+  survivor.ReportingLevel(mxReportingLevelDisplay);
+  Err().Clear();
+
+  ending.reset();
+  EXPECT_EQ(st.bInitialized, kFalse);
+  EXPECT_EQ(Err().source, u"App");
+  // Only the flag changes; the settings stay until something assigns them anew.
+  EXPECT_EQ(survivor.ApplicationName(), u"App");
+  EXPECT_EQ(survivor.ReportingLevel(), mxReportingLevelDisplay);
+
+  // The survivor's next LogError puts in the defaults: no box, default name.
+  survivor.LogError(u"", u"lost settings");
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_EQ(survivor.ApplicationName(), u"VeltrixPFD");
+  EXPECT_EQ(survivor.ReportingLevel(), mxReportingLevelOff);
+  ASSERT_EQ(fake.Lines().size(), 1u);
+  EXPECT_EQ(fake.Lines()[0], u"ERROR: VeltrixPFD - described as: lost settings, Error Number is: 0");
+}
+
+TEST_F(SharedState, ReleasedResourceModuleIsNeverUsedAgain) {
+  fake.resourceFiles[u"C:\\res.dll"][7] = "Please save your work";
+  auto first = std::make_unique<ErrorLog>();
+  first->Initialize(u"App", u"C:\\res.dll");
+  const ModuleHandle module = st.hResourceDLL;
+  ASSERT_GT(module, 0);
+
+  first.reset();
+  EXPECT_EQ(fake.freedModules, (std::vector<ModuleHandle>{module}));
+
+  // A later Initialize without a resource path does not assign the handle.
+  auto second = std::make_unique<ErrorLog>();
+  second->Initialize(u"App", u"");
+  second->ReportingLevel(mxReportingLevelDisplay);
+  second->LogError(u"S", u"Description", u"", 0, 0, u"", 48, 7);
+  ASSERT_FALSE(fake.stringLoads.empty());
+  EXPECT_NE(fake.stringLoads.back().first, module);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].prompt, u"Description");
+
+  second.reset();
+  EXPECT_EQ(fake.freedModules.size(), 1u);
+}
+
+// A platform whose module release fails, to reach the trap at the end of an object.
+class FailingReleasePlatform : public testing::FakePlatform {
+ public:
+  void FreeResourceModule(ModuleHandle) override {
+    throw AutomationError(70, u"Loader", u"Module is busy");
+  }
+};
+
+TEST_F(SharedState, FailureAtTheEndOfAnObjectIsShownNotThrown) {
+  FailingReleasePlatform failing;
+  failing.resourceFiles[u"C:\\res.dll"][1] = "x";
+  Platform* previous = SetPlatform(&failing);
+  {
+    ErrorLog log;
+    log.Initialize(u"App", u"C:\\res.dll");
+  }
+  SetPlatform(previous);
+  ASSERT_EQ(failing.boxes.size(), 1u);
+  EXPECT_EQ(failing.boxes[0].prompt, u"Module is busy");
+  EXPECT_EQ(failing.boxes[0].style, 48);
+  EXPECT_EQ(failing.boxes[0].title, u"Loader");
+  EXPECT_EQ(st.bInitialized, kFalse);
+}
+
+TEST(CutAtNull, ReturnsTheTextBeforeTheFirstNul) {
+  EXPECT_EQ(CutAtNull(u"abc"), u"abc");
+  EXPECT_EQ(CutAtNull(String(u"abc\0def", 7)), u"abc");
+  EXPECT_EQ(CutAtNull(String(u"\0abc", 4)), u"");
+  EXPECT_EQ(CutAtNull(u""), u"");
+}
+
+TEST(CutAtNull, NulBeyondIntegerRangeIsAnOverflow) {
+  String longText(40000, u'a');
+  EXPECT_EQ(CutAtNull(longText), longText);  // no NUL, no position to hold
+  longText += u'\0';
+  try {
+    CutAtNull(longText);
+    FAIL() << "expected an overflow";
+  } catch (const AutomationError& e) {
+    EXPECT_EQ(e.number(), rt::kOverflow);
+  }
+}
+
+}  // namespace
+}  // namespace vx380

@@ -1,0 +1,147 @@
+// vxtrace: the call tree view. Indentation comes from the lines themselves (the
+// component counts the routines on its stack), not from pairing entries with
+// exits here, so a capture started in the middle of a run still lines up.
+#include "TreeRenderer.h"
+
+#include <string>
+
+#include "DisplayText.h"
+
+namespace vxtrace {
+namespace {
+
+constexpr const char* kReset = "\x1b[0m";
+constexpr const char* kDim = "\x1b[2m";
+constexpr const char* kEntry = "\x1b[1;36m";
+constexpr const char* kExit = "\x1b[36m";
+constexpr const char* kTime = "\x1b[33m";
+constexpr const char* kError = "\x1b[1;31m";
+constexpr const char* kWarning = "\x1b[35m";
+constexpr const char* kLog = "\x1b[32m";
+constexpr const char* kInfo = "\x1b[34m";
+
+struct Glyphs {
+  const char* guide;
+  const char* entry;
+  const char* exit;
+  const char* marker;
+  const char* log;
+};
+constexpr Glyphs kBox{"\u2502 ", "\u250c ", "\u2514 ", "\u00b7 ", "\u00bb "};
+constexpr Glyphs kAscii{"| ", "/ ", "\\ ", ". ", "> "};
+
+// Spelled out rather than "literal" + std::string, which trips a false -Wrestrict
+// warning in GCC 12.
+std::string Concat(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (std::string_view p : parts) out += p;
+  return out;
+}
+
+}  // namespace
+
+void TreeRenderer::Guides(int depth) {
+  const Glyphs& g = style_.ascii ? kAscii : kBox;
+  if (depth <= 0) return;
+  if (style_.color) out_ << kDim;
+  for (int i = 0; i < depth; ++i) out_ << g.guide;
+  if (style_.color) out_ << kReset;
+}
+
+void TreeRenderer::Paint(const char* color, const std::string& text) {
+  if (style_.color && color)
+    out_ << color << text << kReset;
+  else
+    out_ << text;
+}
+
+void TreeRenderer::Note(const std::string& note) {
+  if (!note.empty()) out_ << "  [" << ToDisplay(note) << "]";
+}
+
+TreeRenderer::SourceState& TreeRenderer::StartLine(unsigned long source) {
+  if (!sources_.count(source) && !sources_.empty()) style_.tagSources = true;
+  if (style_.tagSources) Paint(kDim, Concat({"[", std::to_string(source), "] "}));
+  return sources_[source];
+}
+
+void TreeRenderer::AddContinuation(std::string_view text, unsigned long source) {
+  SourceState& s = StartLine(source);
+  Guides(s.depth);
+  out_ << "  " << ToDisplay(text) << '\n';
+}
+
+void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
+  SourceState& s = StartLine(source);
+  const Glyphs& g = style_.ascii ? kAscii : kBox;
+
+  const bool afterBegin = s.afterBegin;
+  s.afterBegin = false;
+  switch (r.kind) {
+    case RecordKind::Entry:
+      Guides(r.depth);
+      Paint(kEntry, g.entry + ToDisplay(r.name));
+      Note(r.note);
+      s.depth = r.depth + 1;
+      break;
+    case RecordKind::Exit:
+      Guides(r.depth);
+      Paint(kExit, g.exit + ToDisplay(r.name));
+      out_ << "  ";
+      Paint(kTime, std::to_string(r.ms) + " ms");
+      Note(r.note);
+      s.depth = r.depth;
+      break;
+    case RecordKind::LineMarker:
+      Guides(r.depth);
+      Paint(kDim, Concat({g.marker, "L", std::to_string(r.lineNumber)}));
+      out_ << "  ";
+      Paint(kTime, Concat({"+", std::to_string(r.ms), " ms"}));
+      Note(r.note);
+      s.depth = r.depth;
+      break;
+    case RecordKind::StackEmpty:
+    case RecordKind::LineWithoutEntry:
+      Guides(s.depth);
+      Paint(kWarning, "! " + ToDisplay(r.text));
+      break;
+    case RecordKind::Error:
+      Guides(s.depth);
+      Paint(kError, "! " + ToDisplay(r.text));
+      break;
+    case RecordKind::Log:
+      Guides(s.depth);
+      Paint(kLog, g.log + ToDisplay(r.note));
+      break;
+    case RecordKind::Timing:
+      Guides(s.depth);
+      Paint(kInfo, "@ " + ToDisplay(r.timeOfDay) + "  tick " + std::to_string(r.ms));
+      Note(r.note);
+      break;
+    case RecordKind::HierarchyBegin:
+      Guides(s.depth);
+      Paint(kInfo, "# hierarchy");
+      s.afterBegin = true;
+      break;
+    case RecordKind::HierarchyObject:
+      Guides(s.depth);
+      Paint(kInfo, "# " + std::string(2 * r.depth, ' ') + ToDisplay(r.name) + " : " +
+                       ToDisplay(r.note));
+      break;
+    case RecordKind::HierarchyEnd:
+      Guides(s.depth);
+      Paint(kInfo, "# end of hierarchy");
+      break;
+    case RecordKind::Other:
+      Guides(s.depth);
+      // The dump's date line carries no prefix of its own.
+      if (afterBegin)
+        Paint(kDim, "# " + ToDisplay(r.text));
+      else
+        out_ << ToDisplay(r.text);
+      break;
+  }
+  out_ << '\n';
+}
+
+}  // namespace vxtrace

@@ -1,0 +1,74 @@
+#!/bin/bash
+# The Windows capture (DBWIN) against a real OutputDebugStringA writer, run through the
+# cross-build's emulator (Wine).
+#   dbwin_capture_test.sh VXTRACE_EXE SENDER_EXE EMULATOR [EMULATOR_ARGS...]
+set -u
+vxtrace=$1 sender=$2
+shift 2
+emu=("$@")
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+passed=0 failed=0
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+# check DESCRIPTION COMMAND...: one counted check
+check() {
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else fail "$what"; fi
+}
+
+# Starts vxtrace in the background; its output lands in $work/$1.{out,err,rc}.
+start() {
+  local tag=$1; shift
+  ( "${emu[@]}" "$vxtrace" "$@" >"$work/$tag.out" 2>"$work/$tag.err"; echo $? >"$work/$tag.rc" ) &
+  pids+=($!)
+}
+wait_for() {  # file text
+  for _ in $(seq 300); do grep -qF -- "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+rc_of() {  # the exit status of a background vxtrace, once it has one
+  for _ in $(seq 600); do [ -s "$work/$1.rc" ] && { cat "$work/$1.rc"; return; }; sleep 0.1; done
+  echo "still running"
+}
+
+example=(
+  "RBDEBUG , BEG>>> , ........ , Startup , start , EOL "
+  "RBDEBUG , L(5)   ,       40 ,   Startup "
+  "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL "
+  "RBDEBUG , L(120) ,        9 ,     Load x"
+  "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL "
+  "RBDEBUG , END<<< ,      250 , Startup , done , EOL "
+)
+
+same() { [ "$1" = "$2" ] || { echo "--- got:"; echo "$1"; echo "--- expected:"; echo "$2"; return 1; }; }
+
+# The tree of what a writer sends, and the raw record of it.
+start tree --count 6 --timeout 60 --color=never --out "$work/record.txt"
+check "vxtrace starts listening" wait_for "$work/tree.err" "listening"
+# Meanwhile a second listener is refused.
+"${emu[@]}" "$vxtrace" --timeout 5 >"$work/second.out" 2>"$work/second.err"
+check "a second listener is refused with status 3" same "$?" 3
+check "the refusal says why" grep -q "another debug-output listener" "$work/second.err"
+
+"${emu[@]}" "$sender" "${example[@]}"
+check "the capture ends after --count messages" same "$(rc_of tree)" 0
+expected=$'┌ Startup  [start]\n│ · L5  +40 ms\n│ ┌ Load\n│ │ · L120  +9 ms  [x]\n│ └ Load  16 ms\n└ Startup  250 ms  [done]'
+# Standard output is in text mode there: CR LF line ends.
+check "the call tree" same "$(tr -d '\r' <"$work/tree.out")" "$expected"
+check "the raw record" same "$(cat "$work/record.txt" 2>&1)" "$(printf '%s\n' "${example[@]}")"
+
+# Raw lines carry the writer's process id; the channel is free again for this listener.
+start raw --raw --pids --count 2 --timeout 60
+check "the channel can be taken again" wait_for "$work/raw.err" "listening"
+"${emu[@]}" "$sender" "RBDEBUG: one" "ERROR: App - described as: x, Error Number is: 0"
+check "the raw capture ends after --count messages" same "$(rc_of raw)" 0
+tr -d '\r' <"$work/raw.out" >"$work/raw.txt"
+check "raw lines are tagged with the writer's id" grep -qE '^\[[1-9][0-9]*\] RBDEBUG: one$' "$work/raw.txt"
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
