@@ -14,6 +14,7 @@
 #   VX380_WINE_ARCH     win64 or win32 (default: --arch, else win64)
 #   VX380_WINEPREFIX    prefix to use instead of BUILD_DIR/wineprefix
 #   VX380_WINEDEBUG     WINEDEBUG for the program (default -all)
+#   VX380_WINE_LOCALE   Unix locale Wine derives the Windows one from (default C.UTF-8: en-US, code page 1252)
 #   VX380_XVFB          1: use our own Xvfb even when DISPLAY is set; 0: never start one
 #   VX380_XVFB_IDLE     seconds without any Wine process of the prefix before our Xvfb exits (default 60)
 #   VX380_WINESERVER_PERSIST  seconds wineserver lingers after its last client (default 30)
@@ -58,6 +59,10 @@ mkdir -p "$state"
 # Wine must not see the caller's prefix, and needs a home even in a bare container.
 export WINEPREFIX=$prefix
 export HOME=${HOME:-$state}
+# Wine takes the Windows locale (formats, ANSI code page) from the Unix one: pin it, so
+# date and number texts do not depend on who runs the tests. C.UTF-8 is US English, 1252.
+export LC_ALL=${VX380_WINE_LOCALE:-C.UTF-8}
+unset LANGUAGE
 unset WINEARCH WINESERVER WINELOADER
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 

@@ -120,7 +120,8 @@ std::string IconOf(const std::vector<HWND>& children) {
     if (_wcsicmp(ClassName(child).c_str(), L"Static") == 0 &&
         (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child))
       iconControl = child;
-  if (!iconControl) return "none";
+  // Wine keeps the icon control of a box without icon, empty.
+  if (!iconControl || !SendMessageW(iconControl, STM_GETICON, 0, 0)) return "none";
   RECT r;
   GetWindowRect(iconControl, &r);
   const int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);

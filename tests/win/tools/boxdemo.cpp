@@ -1,5 +1,6 @@
-// boxdemo: a host in miniature for the rig's own test. Sends debug lines and shows two
-// boxes through the Win32 platform (one plain, one with a help file), reporting each answer.
+// boxdemo: a host in miniature for the rig's own test. Sends debug lines and shows five
+// boxes through the Win32 platform (one with a help file, one per icon and one without),
+// reporting each answer.
 #include <cstdio>
 #include <string>
 
@@ -13,6 +14,14 @@ int main() {
   const vx380::Long second =
       platform.MessageBox(u"Line one\r\nLine \"two\"", 1 | 48 | 0x4000, u"With Help", u"C:\\no\\such.hlp", 1234);
   platform.OutputDebugString("boxdemo: second answer " + std::to_string(second) + "\n");
-  std::printf("%ld %ld\n", static_cast<long>(first), static_cast<long>(second));
+  std::string answers = std::to_string(first) + " " + std::to_string(second);
+  // One box for each of the remaining icons, the last with none.
+  for (vx380::Long style : {16, 64, 0}) {
+    const vx380::Long answer = platform.MessageBox(u"Style " + vx380::FromUtf8(std::to_string(style)), style,
+                                                   u"Icons", u"", 0);
+    platform.OutputDebugString("boxdemo: style " + std::to_string(style) + " answer " + std::to_string(answer) + "\n");
+    answers += " " + std::to_string(answer);
+  }
+  std::printf("%s\n", answers.c_str());
   return 0;
 }
