@@ -8,9 +8,24 @@
 namespace vx380 {
 
 namespace {
+// How far an entry or exit got, for the failure report; its text is built only on failure.
+struct Progress {
+  enum Stage { kEntry, kExit, kExitCounted } stage = kEntry;
+  Long count = 0;
+
+  String Text() const {
+    switch (stage) {
+      case kEntry: return u"Processing entry to module";
+      case kExit: return u"Processing exit from module";
+      case kExitCounted: break;
+    }
+    return u"Processing exit from module lLastInStack = " + core::Decimal(count);
+  }
+};
+
 void Enter(ErrorLog& self, ModuleState& st, const String& name, const String& note, Boolean suppress,
-           String& progress) {
-  progress = u"Processing entry to module";
+           Progress& progress) {
+  progress.stage = Progress::kEntry;
   const Integer dots = CheckedInteger(2LL * st.nStackDepth);
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
@@ -29,12 +44,12 @@ void Enter(ErrorLog& self, ModuleState& st, const String& name, const String& no
   st.alEntryTime[st.nStackDepth] = t;
 }
 
-void Exit(ErrorLog& self, ModuleState& st, const String& note, String& progress) {
-  progress = u"Processing exit from module";
+void Exit(ErrorLog& self, ModuleState& st, const String& note, Progress& progress) {
+  progress.stage = Progress::kExit;
   if (!st.colModuleStack) st.colModuleStack.emplace();
   std::vector<String>& names = *st.colModuleStack;
   const Long count = CheckedLong(static_cast<long long>(names.size()));
-  progress = u"Processing exit from module lLastInStack = " + core::Decimal(count);
+  progress = {Progress::kExitCounted, count};
   if (count < 1) {
     self.DebugTrace(u"RBDEBUG Stack is empty");
     return;
@@ -55,14 +70,14 @@ void Exit(ErrorLog& self, ModuleState& st, const String& note, String& progress)
 void ErrorLog::RBDEBUGMODULE(String strModuleName, const Boolean& bEntry, const String& strNote,
                              const Boolean& bSuppressDebug) {
   ModuleState& st = ThisThreadState();
-  String progress;
+  Progress progress;
   try {
     if (bEntry)
       Enter(*this, st, strModuleName, strNote, bSuppressDebug, progress);
     else
       Exit(*this, st, strNote, progress);
   } catch (...) {
-    core::ReportTrapped(u"RBDEBUGMODULE ", 48, u"\r\nProgress was: " + progress);
+    core::ReportTrapped(u"RBDEBUGMODULE ", 48, u"\r\nProgress was: " + progress.Text());
   }
 }
 

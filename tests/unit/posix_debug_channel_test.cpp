@@ -116,6 +116,8 @@ TEST_F(DebugChannel, ReachesAListenerThatTookOverThePath) {
   }
   platform.OutputDebugString("while nobody listens\n");
   Listener second(dir.File("restart.sock"));
+  // A missing listener is looked for again after a few milliseconds, not at every line.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
   platform.OutputDebugString("to second\n");
   EXPECT_EQ(second.Received(), std::vector<std::string>{"to second\n"});
 }
@@ -141,8 +143,10 @@ TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
     platform.OutputDebugString("nobody listens\n");
     ASSERT_EQ(errno, 1234);
   }
-  // A listener that never reads fills its queue; later lines are dropped, not waited for.
+  // A listener that never reads fills its queue; after one short wait for room, later lines
+  // are dropped, not waited for. A new listener is looked for every few milliseconds.
   Listener deaf(dir.File("nobody.sock"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
   for (int i = 0; i < 20000; ++i) platform.OutputDebugString(std::string(1000, 'q') + "\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   const auto got = deaf.Received();
@@ -153,6 +157,21 @@ TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
   { Listener gone(dir.File("gone.sock")); }
   ScopedEnv goneSocket("VX380_DEBUG_SOCKET", dir.File("gone.sock"));
   platform.OutputDebugString("into the void\n");
+}
+
+TEST_F(DebugChannel, ABurstWaitsForASlowListenerInsteadOfLosingLines) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("slow.sock"));
+  Listener listener(dir.File("slow.sock"));
+  constexpr int kLines = 500;
+  std::thread sender([&] {
+    for (int i = 0; i < kLines; ++i) platform.OutputDebugString("line " + std::to_string(i) + "\n");
+  });
+  std::vector<std::string> got;
+  for (int i = 0; i < 2000 && got.size() < kLines; ++i)
+    for (std::string& line : listener.Received(5)) got.push_back(std::move(line));
+  sender.join();
+  ASSERT_EQ(got.size(), static_cast<size_t>(kLines));
+  for (int i = 0; i < kLines; ++i) EXPECT_EQ(got[i], "line " + std::to_string(i) + "\n");
 }
 
 TEST_F(DebugChannel, ThreadsSendWholeLines) {

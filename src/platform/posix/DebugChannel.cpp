@@ -1,6 +1,8 @@
-// Debug output channel: one datagram per line on a Unix datagram socket. Sending never
-// blocks and costs one send(); the target path is worked out once per thread and again only
-// when the environment that names it has changed.
+// Debug output channel: one datagram per line on a Unix datagram socket. A send costs one
+// send(); the target path is worked out once per thread and again only when the environment
+// that names it has changed. With nobody listening a call costs next to nothing; with a
+// listener that is behind, a line waits briefly for room rather than being dropped.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/posix/PosixServices.h"
 #include "vx380/PosixPlatform.h"
@@ -107,6 +110,8 @@ struct ThreadChannel {
   Target target;
   int fd = -1;  // -1: none yet; kClosed: closed at thread exit
   bool connected = false;
+  long long retryConnectAt = 0;  // ms: no listener was there; look again from then on
+  long long stalledUntil = 0;    // ms: the listener stopped reading; do not wait on it till then
 };
 constexpr int kClosed = -2;
 thread_local ThreadChannel t_channel;
@@ -122,12 +127,38 @@ struct ThreadChannelCloser {
 thread_local ThreadChannelCloser t_closer;
 
 constexpr int kSendFlags = MSG_DONTWAIT | MSG_NOSIGNAL;
+// A path lookup costs microseconds, so a missing listener is looked for again only this often.
+constexpr long long kNoListenerRetryMs = 10;
+// The kernel queues only a few datagrams per listener: a burst waits this long for room.
+constexpr int kWaitForRoomMs = 200;
+constexpr long long kStalledListenerMs = 1000;
 
-// False only when the connected listener has gone; a full queue drops the line.
-bool SendConnected(int fd, const std::string& text) {
+long long NowMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+ssize_t SendOnce(int fd, const std::string& text) {
   ssize_t sent = ::send(fd, text.data(), text.size(), kSendFlags);
   if (sent < 0 && errno == EMSGSIZE && text.size() > kFallbackDatagram)
     sent = ::send(fd, text.data(), kFallbackDatagram, kSendFlags);
+  return sent;
+}
+
+// False only when the connected listener has gone.
+bool SendConnected(ThreadChannel& channel, const std::string& text) {
+  ssize_t sent = SendOnce(channel.fd, text);
+  while (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && NowMs() >= channel.stalledUntil) {
+    pollfd room{channel.fd, POLLOUT, 0};
+    const int ready = ::poll(&room, 1, kWaitForRoomMs);
+    if (ready <= 0) {
+      if (ready == 0) channel.stalledUntil = NowMs() + kStalledListenerMs;
+      else if (errno == EINTR) continue;
+      return true;  // a listener that does not read loses the line, and the host goes on
+    }
+    sent = SendOnce(channel.fd, text);
+  }
   if (sent >= 0) return true;
   return !(errno == ECONNREFUSED || errno == ENOTCONN || errno == ECONNRESET || errno == EPIPE ||
            errno == EDESTADDRREQ);
@@ -144,6 +175,7 @@ void Send(const std::string& text) {
   if (!channel.target.Current()) {
     channel.target.Resolve();
     channel.connected = false;
+    channel.retryConnectAt = 0;
   }
   if (!channel.target.length()) return;
   if (channel.fd == kClosed) {
@@ -156,12 +188,18 @@ void Send(const std::string& text) {
     t_closer.Arm();
   }
   if (channel.connected) {
-    if (SendConnected(channel.fd, text)) return;
+    if (SendConnected(channel, text)) return;
     channel.connected = false;  // the listener went away; a new one may be there now
+    channel.retryConnectAt = 0;
   }
+  if (channel.retryConnectAt && NowMs() < channel.retryConnectAt) return;
   if (::connect(channel.fd, channel.target.address(), channel.target.length()) == 0) {
     channel.connected = true;
-    SendConnected(channel.fd, text);
+    channel.retryConnectAt = 0;
+    channel.stalledUntil = 0;
+    SendConnected(channel, text);
+  } else {
+    channel.retryConnectAt = NowMs() + kNoListenerRetryMs;
   }
 }
 
