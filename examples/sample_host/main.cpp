@@ -3,8 +3,10 @@
 //
 // Run it through `make demo`, which points the settings, the logs and the debug channel at a
 // scratch folder and shows what the component produced.
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "Drw2dStandIn.h"
 #include "vx380/ErrorLog.h"
@@ -15,6 +17,9 @@ using namespace vx380;
 namespace {
 
 void Say(const std::string& text) { std::printf("%s\n", text.c_str()); }
+
+// Stands in for the host's real work, so the trace shows some milliseconds.
+void Work(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Boxes are answered here, so the demo runs unattended and shows what the user would see.
 Long AnswerBox(const String& prompt, Long style, const String& title) {
@@ -39,8 +44,10 @@ std::shared_ptr<drw2d::DrawingObject> SampleDrawing() {
 
 void ReadObjects(ErrorLog& app, const std::shared_ptr<drw2d::DrawingObject>& drawing) {
   app.RBDEBUGENTER(u"ReadObjects");
+  Work(12);
   app.RBDEBUGLINE();
   app.RBDEBUGHIERARCHY(drawing);
+  Work(30);
   app.RBDEBUGLINE(120, u"objects read");
   app.RBDEBUGEXIT();
 }
@@ -49,6 +56,7 @@ void ComputePlacement(ErrorLog& app) {
   // A routine too chatty to trace: its lines and its questions stay quiet.
   app.RBDEBUGENTER(u"ComputePlacement", u"", kTrue);
   app.RBDEBUGLINE();
+  Work(5);
   app.RBDEBUGMESSAGE(u"Stop here?", 4);
   auto matrix = drw2d::Matrix::Make();
   matrix->Set(0, 3, 125.5);
@@ -59,6 +67,7 @@ void ComputePlacement(ErrorLog& app) {
 
 void LoadDrawing(ErrorLog& app) {
   app.RBDEBUGENTER(u"LoadDrawing", u"sample.drw");
+  Work(8);
   app.RBDEBUGLINE(10, u"header parsed");
   ReadObjects(app, SampleDrawing());
   ComputePlacement(app);
