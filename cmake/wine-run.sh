@@ -94,6 +94,8 @@ watch_xvfb() {  # runs detached: ends our Xvfb once nothing has used the prefix 
   unset WINEPREFIX  # our own children must not count as users of the prefix
   while kill -0 "$pid" 2>/dev/null; do
     sleep 5
+    # The build tree was deleted: nobody can use this display any more.
+    [ -d "$state" ] || { kill "$pid" 2>/dev/null; exit 0; }
     if prefix_in_use || [ -n "$(find "$state/xvfb.used" -newermt "-${limit} seconds" 2>/dev/null)" ]; then
       idle=0
       continue

@@ -1,6 +1,8 @@
 // The late-bound view of a host object through IDispatch.
 #include "DispatchView.h"
 
+#include <dispex.h>
+
 #include <cstring>
 
 #include "ErrorInfo.h"
@@ -59,6 +61,20 @@ DispatchView::DispatchView(IDispatch* dispatch) : dispatch_(dispatch) {
   if (!identity_) identity_ = ComPtr<IUnknown>(dispatch);
 }
 
+bool DispatchView::TryCall(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result) {
+  EXCEPINFO info;
+  std::memset(&info, 0, sizeof(info));
+  UINT argErr = 0;
+  HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argErr);
+  if (hr == DISP_E_MEMBERNOTFOUND) return false;
+  if (hr == DISP_E_EXCEPTION) Raise(ErrorFromExcepInfo(info));
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrHelpFile);
+  if (FAILED(hr)) RaiseFromHResult(hr);
+  return true;
+}
+
 void DispatchView::Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result) {
   EXCEPINFO info;
   std::memset(&info, 0, sizeof(info));
@@ -75,15 +91,26 @@ Variant DispatchView::GetProperty(const String& name) {
   std::wstring wide(name.begin(), name.end());
   LPOLESTR names[] = {wide.data()};
   DISPID id = DISPID_UNKNOWN;
-  if (FAILED(dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-    RaiseRuntime(rt::kNoSuchMember);
+  HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr) && hr != DISP_E_UNKNOWNNAME) {
+    // Some script engines answer names only through IDispatchEx (Wine's VBScript classes).
+    ComPtr<IDispatchEx> ex = dispatch_.As<IDispatchEx>(__uuidof(IDispatchEx));
+    Bstr bname(name);
+    if (ex) hr = ex->GetDispID(bname.get(), fdexNameCaseInsensitive, &id);
+  }
+  if (FAILED(hr)) RaiseRuntime(rt::kNoSuchMember);
   return GetPropertyById(id);
 }
 
 Variant DispatchView::GetPropertyById(Long dispId) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   Var result;
-  Call(dispId, DISPATCH_PROPERTYGET | DISPATCH_METHOD, none, result.get());
+  // A property read; objects that expose the value as a method without arguments
+  // (some script objects, classes with a Function of that name) answer the call form.
+  if (!TryCall(dispId, DISPATCH_PROPERTYGET, none, result.get())) {
+    result.Clear();
+    Call(dispId, DISPATCH_METHOD, none, result.get());
+  }
   return FromVariant(*result.get());
 }
 

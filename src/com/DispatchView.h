@@ -26,6 +26,8 @@ class DispatchView final : public LateBound {
  private:
   // Invoke with failures raised as the object's own error.
   void Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
+  // As Call, but false when the object has no member of that kind.
+  bool TryCall(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
 
   ComPtr<IDispatch> dispatch_;
   ComPtr<IUnknown> identity_;

@@ -114,7 +114,7 @@ HRESULT UnregisterServer() {
   }
   HRESULT hr = UnRegisterTypeLib(LIBID_VX380ErrorLogging, kLibMajor, kLibMinor, kLibLocale, kSysKind);
   // Not registered is no failure: unregistering twice must succeed.
-  if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY &&
+  if (FAILED(hr) && hr != TYPE_E_LIBNOTREGISTERED && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY &&
       hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
     ok = false;
   return ok ? S_OK : SELFREG_E_CLASS;

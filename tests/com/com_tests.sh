@@ -4,6 +4,7 @@
 #   com_tests.sh register   WORK TOOLS RUN_NATIVE DLL -- EMULATOR...
 #   com_tests.sh unregister WORK TOOLS RUN_NATIVE DLL -- EMULATOR...
 #   com_tests.sh script     WORK TOOLS RUN_NATIVE DLL SCRIPT -- EMULATOR...
+#   com_tests.sh client     WORK TOOLS RUN_NATIVE DLL PROGRAM ARGS... -- EMULATOR...
 #
 # register/unregister run regsvr32 and read the registry back with reg.exe; script runs
 # SCRIPT with cscript while the debug output is captured and boxes are answered. A
@@ -11,13 +12,18 @@
 # (cscript exits 0 even when a script dies). Beside the script, NAME.debug holds
 # extended regular expressions that must each match a whole captured debug line, and
 # NAME.boxes the box answers (one per line, boxbot's SPEC) followed by "--" and
-# fixed strings each shown box list must contain.
+# fixed strings each shown box list must contain. client runs a test program while
+# boxes are answered with their default button, so a box can never hang a run.
 set -uo pipefail
 
 action=$1 work=$2 tools=$3 run_native=$4 dll=$5
 shift 5
 script=
+program=()
 if [ "$action" = script ]; then script=$1; shift; fi
+if [ "$action" = client ]; then
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do program+=("$1"); shift; done
+fi
 [ "${1:-}" = -- ] && shift
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -79,6 +85,14 @@ case "$action" in
     native regsvr32.exe /s "$dll_win" || rig_fail "re-registration failed"
     native regsvr32.exe /u /s "$dll_win" || rig_fail "final unregistration failed"
     echo "unregistered $dll_win ($platform), nothing left"
+    ;;
+  client)
+    rig_start_boxbot "$RIG_WORK/boxes.json"
+    rig_run "${program[@]}"
+    rc=$?
+    rig_stop
+    if [ -s "$RIG_WORK/boxes.json" ]; then echo "--- boxes answered:"; cat "$RIG_WORK/boxes.json"; fi
+    [ $rc -eq 0 ] || rig_fail "${program[0]##*/} exited $rc"
     ;;
   script)
     base=${script%.*}

@@ -16,7 +16,8 @@ using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
 
 CanUnloadFn CanUnloadNow() {
   HMODULE dll = GetModuleHandleW(L"VX380ErrorLog.dll");
-  return dll ? reinterpret_cast<CanUnloadFn>(GetProcAddress(dll, "DllCanUnloadNow")) : nullptr;
+  return dll ? reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")))
+             : nullptr;
 }
 
 std::wstring AppName(_ErrorLog* log) {
@@ -120,7 +121,7 @@ TEST(Lifetime, DllCanUnloadNowTracksObjectsAndLocks) {
 
   using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-      GetProcAddress(GetModuleHandleW(L"VX380ErrorLog.dll"), "DllGetClassObject"));
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"VX380ErrorLog.dll"), "DllGetClassObject")));
   ASSERT_NE(nullptr, getClassObject);
   void* unknown = reinterpret_cast<void*>(1);
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID__ErrorLog, IID_IClassFactory, &unknown));
