@@ -6,7 +6,7 @@
 #include <map>
 #include <optional>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
@@ -65,19 +65,8 @@ std::shared_ptr<Double> Collection(std::vector<Variant> elements) {
   return c;
 }
 
-class Dumps : public ::testing::Test {
+class Dumps : public testing::CoreTest {
  protected:
-  void SetUp() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
-  // Other suites share this thread: leave its record as a fresh thread has it.
-  void TearDown() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ErrorLog log;
 };
 

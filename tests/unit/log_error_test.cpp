@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
@@ -16,18 +16,12 @@ const std::string kBanner =
     "==============================\r\n3/5/2021 - 2:07:09 PM\r\n==============================\r\n";
 const std::string kFullLine = "ERROR: App1 - SaveFile described as: Disk full, Error Number is: 1000";
 
-class LogErrorTest : public ::testing::Test {
+class LogErrorTest : public testing::CoreTest {
  protected:
   void SetUp() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
+    CoreTest::SetUp();
     log.Initialize(u"App", u"");
     log.LogFilename(kLog);
-  }
-  // Other suites share this thread: leave its record as a fresh thread has it.
-  void TearDown() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
   }
   // The full call: source App1, procedure SaveFile, number 1000, help file and context.
   void FullCall(Boolean raise) {
@@ -39,8 +33,6 @@ class LogErrorTest : public ::testing::Test {
     fake.boxes.clear();
   }
 
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ErrorLog log;
 };
 

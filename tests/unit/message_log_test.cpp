@@ -3,23 +3,24 @@
 
 #include <thread>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
 
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
+using testing::kHKCU;
+using testing::kHKLM;
+
 const std::string kSwitch = "SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel";
 const std::string kBanner =
     "==============================\r\n3/5/2021 - 2:07:09 PM\r\n==============================\r\n";
 
-class MessageLog : public ::testing::Test {
+class MessageLog : public testing::CoreTest {
  protected:
   void SetUp() override {
-    ThisThreadState() = ModuleState{};
+    CoreTest::SetUp();
     // The process remembers which message logs it has started, so every test takes a folder
     // of its own.
     static int folder = 0;
@@ -27,16 +28,9 @@ class MessageLog : public ::testing::Test {
     path = temp + u"\\Corvane.Log";
     fake.environment[u"TEMP"] = temp;
   }
-  // Other suites share this thread: leave its record as a fresh thread has it.
-  void TearDown() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
   void SwitchOn() { fake.SetRegistryString(kHKLM, kSwitch, "", "1"); }
   std::string LogText() { return fake.files.count(path) ? fake.files[path] : std::string("<no file>"); }
 
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ErrorLog log;
   String temp;
   String path;

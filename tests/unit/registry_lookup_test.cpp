@@ -1,25 +1,25 @@
 // LookUpValueForKey: registry data as text, byte for byte, with the key closed on every path.
 #include <gtest/gtest.h>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
 
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
+using testing::kHKCU;
+using testing::kHKLM;
+
 const std::string kKey = "SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\ReportingLevel";
 const String kKeyW = u"SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\ReportingLevel";
 const String k255Spaces(255, u' ');
 
-class RegistryLookup : public ::testing::Test {
+class RegistryLookup : public testing::CoreTest {
  protected:
-  void SetUp() override { ThisThreadState() = ModuleState{}; }
   void TearDown() override {
     EXPECT_EQ(fake.openRegKeys, 0) << "a key was left open";
-    ThisThreadState() = ModuleState{};
+    CoreTest::TearDown();
   }
 
   // The lookup as the component's callers make it: the default value, named "".
@@ -27,8 +27,6 @@ class RegistryLookup : public ::testing::Test {
     return log.LookUpValueForKey(root, kKeyW, value, Variant(String{}));
   }
 
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ErrorLog log;
 };
 

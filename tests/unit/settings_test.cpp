@@ -4,28 +4,20 @@
 #include <algorithm>
 #include <optional>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
 
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
+using testing::kHKCU;
+using testing::kHKLM;
+
 const std::string kSampleKey = "SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\";
 
-class Settings : public ::testing::Test {
+class Settings : public testing::CoreTest {
  protected:
-  void SetUp() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
-  // Other suites share this thread: leave its record as a fresh thread has it.
-  void TearDown() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
   void SetSetting(Long root, const std::string& name, const std::string& text) {
     fake.SetRegistryString(root, kSampleKey + name, "", text);
   }
@@ -34,8 +26,6 @@ class Settings : public ::testing::Test {
     return std::find(fake.registryReads.begin(), fake.registryReads.end(), entry) != fake.registryReads.end();
   }
 
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ErrorLog log;
 };
 

@@ -4,34 +4,24 @@
 #include <memory>
 #include <thread>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
 
+using testing::kHKCU;
+using testing::kHKLM;
+
 const std::string kAppKey = "SOFTWARE\\Meridox\\Applications\\";
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
 
 void SetLevel(testing::FakePlatform& fake, const std::string& app, const std::string& level) {
   fake.SetRegistryString(kHKCU, kAppKey + app + ".Application\\ErrorReporting\\ReportingLevel", "", level);
 }
 
-class SharedState : public ::testing::Test {
+class SharedState : public testing::CoreTest {
  protected:
-  void SetUp() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
-  // Other suites share this thread: leave its record as a fresh thread has it.
-  void TearDown() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ModuleState& st = ThisThreadState();
 };
 

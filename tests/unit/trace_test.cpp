@@ -1,31 +1,21 @@
 // Debug tracing: free text, the module stack, line markers, time stamps and the debug prompt.
 #include <gtest/gtest.h>
 
-#include "FakePlatform.h"
+#include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
 
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
+using testing::kHKCU;
+using testing::kHKLM;
 
-class Trace : public ::testing::Test {
+
+class Trace : public testing::CoreTest {
  protected:
-  void SetUp() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
-  // Other suites share this thread: leave its record as a fresh thread has it.
-  void TearDown() override {
-    ThisThreadState() = ModuleState{};
-    Err().Clear();
-  }
   std::vector<String> Lines() const { return fake.Lines(); }
 
-  testing::ScopedFakePlatform platform;
-  testing::FakePlatform& fake = platform.fake;
   ModuleState& st = ThisThreadState();
   ErrorLog log;
 };
