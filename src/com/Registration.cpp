@@ -112,11 +112,16 @@ HRESULT UnregisterServer() {
     ok = DeleteTree(L"CLSID\\" + GuidText(c.clsid)) && ok;
     ok = DeleteTree(c.progId) && ok;
   }
-  HRESULT hr = UnRegisterTypeLib(LIBID_VX380ErrorLogging, kLibMajor, kLibMinor, kLibLocale, kSysKind);
-  // Not registered is no failure: unregistering twice must succeed.
-  if (FAILED(hr) && hr != TYPE_E_LIBNOTREGISTERED && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_CANTLOADLIBRARY &&
-      hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+  // Whatever UnRegisterTypeLib answers for a library that is not registered, what
+  // counts is that none is registered afterwards: unregistering twice succeeds.
+  UnRegisterTypeLib(LIBID_VX380ErrorLogging, kLibMajor, kLibMinor, kLibLocale, kSysKind);
+  const std::wstring ownEntry = L"TypeLib\\" + GuidText(LIBID_VX380ErrorLogging) + L"\\1.0\\409\\" +
+                                (kSysKind == SYS_WIN64 ? L"win64" : L"win32");
+  HKEY h = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, ownEntry.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+    RegCloseKey(h);
     ok = false;
+  }
   return ok ? S_OK : SELFREG_E_CLASS;
 }
 

@@ -288,7 +288,7 @@ class FakeEnum final : public IEnumVARIANT {
     return n == wanted ? S_OK : S_FALSE;
   }
   STDMETHODIMP Skip(ULONG n) override {
-    next_ = std::min(items_.size(), next_ + n);
+    next_ = std::min<size_t>(items_.size(), next_ + n);
     return S_OK;
   }
   STDMETHODIMP Reset() override {

@@ -79,11 +79,20 @@ TEST(Lifetime, ObjectsOfOneThreadShareStateAndTheEndOfOneResetsIt) {
 
 TEST(Lifetime, ManyCreateReleaseCyclesDoNotGrow) {
   Apartment apartment;
-  auto cycle = [](int n) {
+  // Through the class factories, as COM creates objects, without its registry lookups.
+  ComPtr<IClassFactory> logs, statuses;
+  ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_ErrorLog, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                            reinterpret_cast<void**>(logs.Put())));
+  ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_CErrorStatus, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                            reinterpret_cast<void**>(statuses.Put())));
+  auto cycle = [&](int n) {
     for (int i = 0; i < n; ++i) {
-      ComPtr<_ErrorLog> log = NewErrorLog();
-      ComPtr<_CErrorStatus> status = NewErrorStatus();
-      if (!log || !status) return false;
+      ComPtr<_ErrorLog> log;
+      ComPtr<_CErrorStatus> status;
+      if (FAILED(logs->CreateInstance(nullptr, IID__ErrorLog, reinterpret_cast<void**>(log.Put()))) ||
+          FAILED(statuses->CreateInstance(nullptr, IID__CErrorStatus, reinterpret_cast<void**>(status.Put()))))
+        return false;
+      if (i % 16 == 0 && FAILED(status->put_Status(static_cast<SHORT>(i)))) return false;
     }
     return true;
   };
@@ -92,6 +101,8 @@ TEST(Lifetime, ManyCreateReleaseCyclesDoNotGrow) {
   ASSERT_TRUE(cycle(100000));
   SIZE_T after = PrivateBytes();
   EXPECT_LT(after, before + 2 * 1024 * 1024) << "grew by " << (after - before) << " bytes";
+  // And through CoCreateInstance, a client's usual road.
+  for (int i = 0; i < 500; ++i) ASSERT_TRUE(NewErrorLog());
 }
 
 TEST(Lifetime, DllCanUnloadNowTracksObjectsAndLocks) {

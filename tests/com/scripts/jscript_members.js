@@ -52,7 +52,12 @@ var group = {Name: "JsGroup", Type: 7, DrawingObjects: null};
 el.RBDEBUGHIERARCHY(leaf);
 el.RBDEBUGHIERARCHY(group, 1);
 el.DescribeAttributes(null);
-el.DescribeAttributes({AttributeSets: null});
+try {
+  el.DescribeAttributes({Name: "no attribute sets"});
+  check(false, "an object without AttributeSets raises");
+} catch (e) {
+  check(code(e) == 438, "no AttributeSets raises 438 (" + e.number + ")");
+}
 try {
   el.RBDEBUGMATRIX(null);
   check(false, "RBDEBUGMATRIX of null raises");

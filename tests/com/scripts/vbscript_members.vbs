@@ -10,7 +10,8 @@ Sub Check(ok, what)
 End Sub
 
 Class Drawing
-  Public Name, Kind
+  Public Name
+  Public Kind
   Public Property Get Type
     Type = Kind
   End Property
