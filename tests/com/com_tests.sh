@@ -11,7 +11,7 @@
 # script prints "FAIL: ..." for each failed check and "COMPLETE" as its last line
 # (cscript exits 0 even when a script dies). Beside the script, NAME.debug holds
 # extended regular expressions that must each match a whole captured debug line, and
-# NAME.boxes the box answers (one per line, boxbot's SPEC) followed by "--" and
+# NAME.boxes the box answers (one per line, as boxbot's --answer takes them), then "--" and
 # fixed strings each shown box list must contain. client runs a test program while
 # boxes are answered with their default button, so a box can never hang a run.
 set -uo pipefail
