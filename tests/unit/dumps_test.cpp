@@ -165,14 +165,14 @@ Object Graphic(std::vector<Variant> sets) {
 
 TEST_F(Dumps, OneBoxPerAttributeSet) {
   log.DescribeAttributes(Graphic({
-      Variant(Object(AttributeSet(u"Pipe", {Attribute(u"Size", Variant(Long{4})), Attribute(u"Spec", u"A1")}))),
+      Variant(Object(AttributeSet(u"Pipe", {Attribute(u"Size", Variant(Long{4})), Attribute(u"Grade", u"A1")}))),
       Variant(Object(AttributeSet(u"Empty", {}))),
       Variant(Object(AttributeSet(u"Mixed", {Attribute(u"Note", Variant::Null()), Attribute(u"Ratio", 2.5),
                                              Attribute(u"Flag", Variant::FromBoolean(kTrue))}))),
   }));
   ASSERT_EQ(fake.boxes.size(), 3u);
   EXPECT_EQ(fake.boxes[0].prompt,
-            u"\r\nAttribute Set Name :Pipe\r\n\tAttribute Name :Size Value : 4\r\n\tAttribute Name :Spec Value : A1");
+            u"\r\nAttribute Set Name :Pipe\r\n\tAttribute Name :Size Value : 4\r\n\tAttribute Name :Grade Value : A1");
   EXPECT_EQ(fake.boxes[1].prompt, u"\r\nAttribute Set Name :Empty");
   EXPECT_EQ(fake.boxes[2].prompt,
             u"\r\nAttribute Set Name :Mixed\r\n\tAttribute Name :Note Value : \r\n"

@@ -109,7 +109,7 @@ TEST(Drw2dAttributes, WalkSetsAndAttributesInOrder) {
   EXPECT_EQ(none.kind(), Variant::Kind::Object);
   EXPECT_EQ(none.object(), nullptr);
 
-  graphic->AddAttributeSet(u"Pipe").Add(u"Size", Variant(Long{4})).Add(u"Spec", Variant::Null());
+  graphic->AddAttributeSet(u"Pipe").Add(u"Size", Variant(Long{4})).Add(u"Grade", Variant::Null());
   graphic->AddAttributeSet(u"Empty");
   auto sets = graphic->GetProperty(u"AttributeSets").object()->NewEnum();
   Variant set;

@@ -53,16 +53,18 @@ void CALLBACK OpenHelp(LPHELPINFO info) {
 Long Win32Platform::MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
                                Long helpContext) {
   const UINT flags = static_cast<UINT>(style);
+  // A box without a title of its own carries the component's, as on every platform.
+  const String caption = title.empty() ? String(u"ErrorLogging") : title;
   // Task-modal and service boxes must have no owner.
   HWND owner = (flags & (MB_TASKMODAL | MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY)) ? nullptr
                                                                                               : ::GetActiveWindow();
-  if (helpFile.empty()) return ::MessageBoxW(owner, Wide(prompt), Wide(title), flags);
+  if (helpFile.empty()) return ::MessageBoxW(owner, Wide(prompt), Wide(caption), flags);
 
   MSGBOXPARAMSW params{};
   params.cbSize = sizeof(params);
   params.hwndOwner = owner;
   params.lpszText = Wide(prompt);
-  params.lpszCaption = Wide(title);
+  params.lpszCaption = Wide(caption);
   params.dwStyle = flags;
   params.dwContextHelpId = static_cast<DWORD_PTR>(static_cast<DWORD>(helpContext));
   params.lpfnMsgBoxCallback = OpenHelp;

@@ -1,6 +1,6 @@
 // boxbot: answers message boxes the way a person would, and writes down what each showed.
 //
-//   boxbot.exe OUTFILE [--answer SPEC]... [--count N] [--timeout SECONDS]
+//   boxbot.exe OUTFILE [--answer ANSWER]... [--count N] [--timeout SECONDS]
 //              [--ready FILE] [--stop FILE] [--delay MS]
 //
 // Watches for top-level dialog windows (class #32770) of other processes. For each new
@@ -11,7 +11,7 @@
 //    {"id":7,"text":"&No"}],"default":6,"icon":"question","pressed":7,"pressedText":"&No"}
 // "icon" is critical, question, exclamation, information, none or unknown (read from the
 // screen, so it needs a display: the rig's Xvfb).
-// SPEC is a button caption (case and "&" ignored, so "no" finds "&No"), "id:N" or "default".
+// ANSWER is a button caption (case and "&" ignored, so "no" finds "&No"), "id:N" or "default".
 // Ends after N boxes (exit 0), when the --stop file appears or at the timeout (default
 // 120 s); those exit 0 when N is 0 (answer everything until stopped) and 1 otherwise.
 #include <windows.h>
@@ -181,7 +181,7 @@ bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) !
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: boxbot OUTFILE [--answer SPEC]... [--count N] [--timeout SECONDS] [--ready FILE]"
+               "usage: boxbot OUTFILE [--answer ANSWER]... [--count N] [--timeout SECONDS] [--ready FILE]"
                " [--stop FILE] [--delay MS]\n");
   return 64;
 }
@@ -258,18 +258,18 @@ int main(int argc, char** argv) {
       if (HIWORD(defId) == DC_HASDEFID) defaultId = LOWORD(defId);
     }
 
-    const std::wstring spec = answers.empty() ? L"default" : answers[std::min<std::size_t>(done, answers.size() - 1)];
+    const std::wstring wanted = answers.empty() ? L"default" : answers[std::min<std::size_t>(done, answers.size() - 1)];
     const Button* press = nullptr;
     for (const Button& b : buttons) {
-      bool match = spec == L"default"                   ? b.id == defaultId
-                   : spec.rfind(L"id:", 0) == 0          ? b.id == _wtoi(spec.c_str() + 3)
-                                                         : Plain(b.text) == Plain(spec);
+      bool match = wanted == L"default"                   ? b.id == defaultId
+                   : wanted.rfind(L"id:", 0) == 0        ? b.id == _wtoi(wanted.c_str() + 3)
+                                                         : Plain(b.text) == Plain(wanted);
       if (match) {
         press = &b;
         break;
       }
     }
-    if (!press && spec == L"default" && !buttons.empty()) press = &buttons.front();
+    if (!press && wanted == L"default" && !buttons.empty()) press = &buttons.front();
 
     DWORD pid = 0;
     GetWindowThreadProcessId(box, &pid);
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
       PostMessageW(box, WM_COMMAND, MAKEWPARAM(press->id, BN_CLICKED), reinterpret_cast<LPARAM>(press->hwnd));
     } else {
       // Nothing matches: say so, and close the box the way Esc would so the test does not hang.
-      record += ",\"pressed\":0,\"error\":" + Json(L"no button matches " + spec);
+      record += ",\"pressed\":0,\"error\":" + Json(L"no button matches " + wanted);
       PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     }
     record += "}\n";
