@@ -111,8 +111,10 @@ struct ThreadChannel {
   int fd = -1;  // -1: none yet; kClosed: closed at thread exit
   bool connected = false;
   long long retryConnectAt = 0;  // ms: no listener was there; look again from then on
-  long long stalledUntil = 0;    // ms: the listener stopped reading; do not wait on it till then
 };
+
+// ms: a listener stopped reading; until then no thread of the process waits on it.
+std::atomic<long long> g_stalledUntil{0};
 constexpr int kClosed = -2;
 thread_local ThreadChannel t_channel;
 
@@ -149,11 +151,12 @@ ssize_t SendOnce(int fd, const std::string& text) {
 // False only when the connected listener has gone.
 bool SendConnected(ThreadChannel& channel, const std::string& text) {
   ssize_t sent = SendOnce(channel.fd, text);
-  while (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && NowMs() >= channel.stalledUntil) {
+  while (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+         NowMs() >= g_stalledUntil.load(std::memory_order_relaxed)) {
     pollfd room{channel.fd, POLLOUT, 0};
     const int ready = ::poll(&room, 1, kWaitForRoomMs);
     if (ready <= 0) {
-      if (ready == 0) channel.stalledUntil = NowMs() + kStalledListenerMs;
+      if (ready == 0) g_stalledUntil.store(NowMs() + kStalledListenerMs, std::memory_order_relaxed);
       else if (errno == EINTR) continue;
       return true;  // a listener that does not read loses the line, and the host goes on
     }
@@ -196,7 +199,6 @@ void Send(const std::string& text) {
   if (::connect(channel.fd, channel.target.address(), channel.target.length()) == 0) {
     channel.connected = true;
     channel.retryConnectAt = 0;
-    channel.stalledUntil = 0;
     SendConnected(channel, text);
   } else {
     channel.retryConnectAt = NowMs() + kNoListenerRetryMs;
