@@ -30,6 +30,11 @@ for preset in ${PRESETS:-native asan mingw64 mingw32}; do
   run_preset "$preset"
 done
 
+# Wine servers and Xvfb of the Windows trees end now rather than linger after the run.
+for tree in build/mingw64 build/mingw32; do
+  [ -d "$tree/wineprefix" ] && cmake/wine-run.sh --tree "$tree" --shutdown >/dev/null 2>&1 || true
+done
+
 echo
 echo "=== Summary"
 printf '  %s\n' "${results[@]}"
