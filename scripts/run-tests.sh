@@ -18,10 +18,16 @@ run_preset() {
   fi
   echo "=== ${preset}: tests"
   local log="build/${preset}.ctest.log"
-  ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$log" | grep -E '^(\s*[0-9]+/[0-9]+ Test|.*tests passed|The following|\s+[0-9]+ - )' || true
+  ctest --preset "$preset" -j"$jobs" >"$log" 2>&1
   local summary
   summary=$(grep -E 'tests passed' "$log" | tail -n 1)
-  grep -qE '100% tests passed' "$log" || failed=1
+  echo "    ${summary:-no summary}"
+  if ! grep -qE '100% tests passed' "$log"; then
+    failed=1
+    # The failing tests with their output (the presets print output on failure).
+    sed -n '/The following tests FAILED/,$p' "$log"
+    grep -E -A40 '\*\*\*(Failed|Timeout|Exception)' "$log" | head -n 400
+  fi
   results+=("${preset}: ${summary:-no tests ran}")
 }
 
