@@ -76,6 +76,8 @@ class AutomationObject : public Iface, public ISupportErrorInfo, public IProvide
     HRESULT hr = S_OK;
     const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
     if (!info) return hr;
+    // A member name alone (no named arguments) is answered from the interface's own table.
+    if (count == 1 && info->FindMember(names[0], ids)) return S_OK;
     return info->dispatchInfo()->GetIDsOfNames(names, count, ids);
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,

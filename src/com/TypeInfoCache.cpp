@@ -1,6 +1,7 @@
 // Loads the embedded type library once and derives per-interface member tables.
 #include "TypeInfoCache.h"
 
+#include <cwctype>
 #include <map>
 #include <mutex>
 
@@ -85,6 +86,12 @@ ParamInfo DescribeParam(ITypeInfo* owner, const ELEMDESC& e) {
     VariantCopy(p.defaultValue->get(), &e.paramdesc.pparamdescex->varDefaultValue);
   }
   return p;
+}
+
+std::wstring LowerCase(const wchar_t* text) {
+  std::wstring lower(text);
+  for (auto& c : lower) c = static_cast<wchar_t>(::towlower(c));
+  return lower;
 }
 
 HRESULT BuildInterfaceInfo(ITypeLib* lib, REFIID iid, std::unique_ptr<InterfaceInfo>* out) {
@@ -177,6 +184,30 @@ void ReleaseTypeInfoCache() {
   g_interfaces = nullptr;
   if (g_typeLib) g_typeLib->Release();
   g_typeLib = nullptr;
+}
+
+InterfaceInfo::InterfaceInfo(ComPtr<ITypeInfo> dispatchInfo, std::vector<MemberInfo> members)
+    : dispatchInfo_(std::move(dispatchInfo)), members_(std::move(members)) {
+  for (const MemberInfo& m : members_) {
+    BSTR name = nullptr;
+    UINT got = 0;
+    if (FAILED(dispatchInfo_->GetNames(m.id, &name, 1, &got)) || got == 0 || !name) continue;
+    bool known = false;
+    for (const auto& entry : lowerCaseNames_) known = known || entry.second == m.id;
+    if (!known) lowerCaseNames_.emplace_back(LowerCase(name), m.id);
+    SysFreeString(name);
+  }
+}
+
+bool InterfaceInfo::FindMember(const wchar_t* name, MEMBERID* id) const {
+  const std::wstring lower = LowerCase(name);
+  for (const auto& [candidate, memberId] : lowerCaseNames_) {
+    if (candidate == lower) {
+      *id = memberId;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace vx380::com

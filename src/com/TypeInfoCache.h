@@ -7,6 +7,8 @@
 #include <oleauto.h>
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "ComSupport.h"
@@ -31,8 +33,10 @@ struct MemberInfo {
 
 class InterfaceInfo {
  public:
-  InterfaceInfo(ComPtr<ITypeInfo> dispatchInfo, std::vector<MemberInfo> members)
-      : dispatchInfo_(std::move(dispatchInfo)), members_(std::move(members)) {}
+  InterfaceInfo(ComPtr<ITypeInfo> dispatchInfo, std::vector<MemberInfo> members);
+  // The dispatch id of a member name, any case; false when the interface has no such member.
+  // Script engines look a name up at every call, so this must not walk the type library.
+  bool FindMember(const wchar_t* name, MEMBERID* id) const;
   // What IDispatch::GetTypeInfo hands out (the dispatch view of the dual interface).
   ITypeInfo* dispatchInfo() const { return dispatchInfo_.get(); }
   const std::vector<MemberInfo>& members() const { return members_; }
@@ -40,6 +44,7 @@ class InterfaceInfo {
  private:
   ComPtr<ITypeInfo> dispatchInfo_;
   std::vector<MemberInfo> members_;
+  std::vector<std::pair<std::wstring, MEMBERID>> lowerCaseNames_;
 };
 
 // Cached for the life of the DLL; nullptr with *hr set when the library cannot be read.
