@@ -38,8 +38,9 @@ StartedMessageLogs& MessageLogs() {
 void ErrorLog::DebugTrace(String strMsg) {
   try {
     Platform& p = CurrentPlatform();
-    strMsg += u'\n';
-    p.OutputDebugString(p.ToAnsi(strMsg));
+    std::string line = p.ToAnsi(strMsg);
+    line += '\n';
+    p.OutputDebugString(line);
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
   }

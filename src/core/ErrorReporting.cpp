@@ -31,10 +31,11 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
 
   if (st.bLogToFile && !st.bLogBannerWritten) WriteLogBanner();
 
-  const String description = strDescription.empty() ? String(u"Unknown error") : strDescription;
-  const String source = !strSource.empty()     ? strSource
-                        : !st.strAppName.empty() ? st.strAppName
-                                                 : String(u"Error");
+  static const String kUnknownError = u"Unknown error", kError = u"Error";
+  const String& description = strDescription.empty() ? kUnknownError : strDescription;
+  const String& source = !strSource.empty()       ? strSource
+                         : !st.strAppName.empty() ? st.strAppName
+                                                  : kError;
 
   String userText;
   if (nErrorNumberForUser > 0)
@@ -43,17 +44,20 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
   if (!bRaise && st.bDisplay)
     p.MessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
 
-  String line = u"ERROR: " + source + u" - ";
-  if (!strProcedureName.empty()) line += strProcedureName + u" ";
-  line += u"described as: " + description;
-  if (nErrorNumberForLogFile >= 0) line += u", Error Number is: " + core::Decimal(nErrorNumberForLogFile);
+  String line;
+  line.reserve(64 + source.size() + strProcedureName.size() + description.size());
+  line.append(u"ERROR: ").append(source).append(u" - ");
+  if (!strProcedureName.empty()) line.append(strProcedureName).append(u" ");
+  line.append(u"described as: ").append(description);
+  if (nErrorNumberForLogFile >= 0) line.append(u", Error Number is: ").append(core::Decimal(nErrorNumberForLogFile));
 
   DebugTrace(line);
 
   if (st.bLogBannerWritten) {
     core::TextFile log(st.strLogFilename, false);
     st.nLogFileNumber = kLogChannel;
-    log.Write(line + core::kCrLf);
+    line.append(core::kCrLf);
+    log.Write(line);
   }
 
   if (bRaise && nErrorNumberForLogFile > 0) {

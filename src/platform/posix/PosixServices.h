@@ -44,7 +44,8 @@ class PosixPlatform final : public Platform {
 };
 
 // A file name as the file system takes it: "\" becomes "/", UTF-8.
-std::string NativePath(const String& path);
+// The result stays valid until the thread's next call.
+const std::string& NativePath(const String& path);
 
 // $HOME, else the password database; "" when neither knows.
 std::string HomeDirectory();

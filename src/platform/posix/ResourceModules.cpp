@@ -59,7 +59,7 @@ std::optional<StringTable> ReadModule(const std::string& path) {
 
 ModuleHandle PosixPlatform::LoadResourceModule(const String& path) {
   if (path.empty() || path.find(u'\0') != String::npos) return 0;
-  const std::string native = NativePath(path);
+  const std::string& native = NativePath(path);
   auto table = ReadModule(native);
   // A module name without an extension means a DLL, as for LoadLibrary.
   const std::size_t name = native.rfind('/');

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <mutex>
-#include <set>
+#include <vector>
 
 #include "platform/posix/PosixServices.h"
 
@@ -33,14 +33,24 @@ Long WriteError(int error) {
 }
 
 // Handles are the descriptors, but only those opened here are honoured, so a stale or
-// made-up handle can never write to some other file of the process.
+// made-up handle can never write to some other file of the process. One bit per descriptor:
+// a log line opens and closes a file, and this must not allocate each time.
 struct OpenFiles {
   std::mutex mutex;
-  std::set<int> fds;
+  std::vector<bool> fds;
 
   bool Contains(FileHandle file) {
     std::lock_guard lock(mutex);
-    return fds.contains(static_cast<int>(file)) && file == static_cast<int>(file);
+    return file >= 0 && static_cast<std::size_t>(file) < fds.size() && fds[static_cast<std::size_t>(file)];
+  }
+  void Insert(int fd) {
+    if (static_cast<std::size_t>(fd) >= fds.size()) fds.resize(static_cast<std::size_t>(fd) * 2 + 64);
+    fds[static_cast<std::size_t>(fd)] = true;
+  }
+  bool Erase(FileHandle file) {
+    if (file < 0 || static_cast<std::size_t>(file) >= fds.size() || !fds[static_cast<std::size_t>(file)]) return false;
+    fds[static_cast<std::size_t>(file)] = false;
+    return true;
   }
 };
 
@@ -53,7 +63,7 @@ OpenFiles& Files() {
 
 Long PosixPlatform::OpenTextFile(const String& path, bool truncate, FileHandle& file) {
   if (path.empty() || path.find(u'\0') != String::npos) return rt::kBadFileName;
-  const std::string native = NativePath(path);
+  const std::string& native = NativePath(path);
   const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | (truncate ? O_TRUNC : 0);
   int fd;
   do {
@@ -62,7 +72,7 @@ Long PosixPlatform::OpenTextFile(const String& path, bool truncate, FileHandle& 
   if (fd < 0) return OpenError(errno);
   OpenFiles& files = Files();
   std::lock_guard lock(files.mutex);
-  files.fds.insert(fd);
+  files.Insert(fd);
   file = fd;
   return 0;
 }
@@ -87,7 +97,7 @@ void PosixPlatform::CloseTextFile(FileHandle file) {
   OpenFiles& files = Files();
   {
     std::lock_guard lock(files.mutex);
-    if (file != static_cast<int>(file) || files.fds.erase(static_cast<int>(file)) == 0) return;
+    if (!files.Erase(file)) return;
   }
   ::close(static_cast<int>(file));
 }

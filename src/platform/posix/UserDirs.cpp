@@ -70,11 +70,16 @@ std::string ConfigHome() {
   return home.empty() ? std::string() : StripTrailingSlashes(home) + "/.config";
 }
 
-std::string NativePath(const String& path) {
-  std::string native = ToUtf8(path);
-  for (char& c : native)
+const std::string& NativePath(const String& path) {
+  // A log is written under the same name line after line: keep the last conversion.
+  thread_local String lastPath;
+  thread_local std::string lastNative;
+  if (path == lastPath && !lastNative.empty()) return lastNative;
+  lastNative = ToUtf8(path);
+  for (char& c : lastNative)
     if (c == '\\') c = '/';
-  return native;
+  lastPath = path;
+  return lastNative;
 }
 
 bool PosixPlatform::DesktopFolder(String& path) {
