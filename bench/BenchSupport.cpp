@@ -44,6 +44,15 @@ ChannelListener::~ChannelListener() {
   delete thread_;
 }
 
+int ConnectedChannel(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return fd;
+}
+
 std::string ScratchDirectory() {
   static const std::string dir = [] {
     std::string templ = (std::filesystem::temp_directory_path() / "vx380-bench-XXXXXX").string();

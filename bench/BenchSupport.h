@@ -21,6 +21,10 @@ class ChannelListener {
   Thread* thread_;
 };
 
+// The best a raw writer can do: a datagram socket connected to the listener, blocking when the
+// listener's queue is full (as the component waits for a slow listener).
+int ConnectedChannel(const std::string& path);
+
 // A fresh directory under the system's temporary folder, removed at exit.
 std::string ScratchDirectory();
 

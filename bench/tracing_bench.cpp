@@ -16,17 +16,12 @@ using vx380::bench::ChannelListener;
 
 void BM_TwoRawChannelWrites(benchmark::State& state) {
   ChannelListener listener;
-  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, listener.path().c_str(), sizeof(address.sun_path) - 1);
+  const int fd = vx380::bench::ConnectedChannel(listener.path());
   const std::string entry = "RBDEBUG , BEG>>> , ........ , LoadDrawing , start , EOL \n";
   const std::string exit = "RBDEBUG , END<<< ,        0 , LoadDrawing , done , EOL \n";
   for (auto _ : state) {
-    ::sendto(fd, entry.data(), entry.size(), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
-    ::sendto(fd, exit.data(), exit.size(), MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
+    ::send(fd, entry.data(), entry.size(), MSG_NOSIGNAL);
+    ::send(fd, exit.data(), exit.size(), MSG_NOSIGNAL);
   }
   ::close(fd);
 }

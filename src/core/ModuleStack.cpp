@@ -29,9 +29,13 @@ void Enter(ErrorLog& self, ModuleState& st, const String& name, const String& no
   const Integer dots = CheckedInteger(2LL * st.nStackDepth);
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
-  if (!suppress)
-    self.DebugTrace(u"RBDEBUG , BEG>>> , ........ , " + core::Repeat(dots, u'.') + name + u" , " + note +
-                    u" , EOL ");
+  if (!suppress) {
+    String line;
+    line.reserve(48 + dots + name.size() + note.size());
+    line.append(u"RBDEBUG , BEG>>> , ........ , ").append(static_cast<size_t>(dots), u'.').append(name);
+    line.append(u" , ").append(note).append(u" , EOL ");
+    self.DebugTrace(std::move(line));
+  }
   if (!st.colModuleStack) st.colModuleStack.emplace();
   st.colModuleStack->push_back(name);
   st.nStackDepth = CheckedInteger(st.nStackDepth + 1LL);
@@ -59,8 +63,12 @@ void Exit(ErrorLog& self, ModuleState& st, const String& note, Progress& progres
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   if (!core::Element(st.abSuppressDebug, st.nStackDepth)) {
     const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), core::Element(st.alEntryTime, st.nStackDepth));
-    self.DebugTrace(u"RBDEBUG , END<<< , " + core::RightAlign(core::Decimal(elapsed), 8) + u" , " +
-                    core::Repeat(dots, u'.') + names[count - 1] + u" , " + note + u" , EOL ");
+    const String& name = names[count - 1];
+    String line;
+    line.reserve(48 + dots + name.size() + note.size());
+    line.append(u"RBDEBUG , END<<< , ").append(core::RightAlign(core::Decimal(elapsed), 8)).append(u" , ");
+    line.append(static_cast<size_t>(dots), u'.').append(name).append(u" , ").append(note).append(u" , EOL ");
+    self.DebugTrace(std::move(line));
   }
   names.pop_back();
   st.nStackDepth = CheckedInteger(st.nStackDepth - 1LL);

@@ -61,6 +61,7 @@ unsigned char UnicodeToAnsi(char16_t unit) {
 
 std::string ToAnsi1252(std::u16string_view text) {
   std::string out;
+  out.reserve(text.size() + 2);  // room for a line end, added by most callers
   out.resize(text.size());
   std::size_t n = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -2,7 +2,6 @@
 // send(); the target path is worked out once per thread and again only when the environment
 // that names it has changed. With nobody listening a call costs next to nothing; with a
 // listener that is behind, a line waits briefly for room rather than being dropped.
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -128,7 +127,7 @@ struct ThreadChannelCloser {
 };
 thread_local ThreadChannelCloser t_closer;
 
-constexpr int kSendFlags = MSG_DONTWAIT | MSG_NOSIGNAL;
+constexpr int kSendFlags = MSG_NOSIGNAL;
 // A path lookup costs microseconds, so a missing listener is looked for again only this often.
 constexpr long long kNoListenerRetryMs = 10;
 // The kernel queues only a few datagrams per listener: a burst waits this long for room.
@@ -141,36 +140,40 @@ long long NowMs() {
   return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-ssize_t SendOnce(int fd, const std::string& text) {
-  ssize_t sent = ::send(fd, text.data(), text.size(), kSendFlags);
+ssize_t SendOnce(int fd, const std::string& text, int flags) {
+  ssize_t sent;
+  do {
+    sent = ::send(fd, text.data(), text.size(), flags);
+  } while (sent < 0 && errno == EINTR);
   if (sent < 0 && errno == EMSGSIZE && text.size() > kFallbackDatagram)
-    sent = ::send(fd, text.data(), kFallbackDatagram, kSendFlags);
+    sent = ::send(fd, text.data(), kFallbackDatagram, flags);
   return sent;
 }
 
-// False only when the connected listener has gone.
+bool ListenerStalled() {
+  const long long until = g_stalledUntil.load(std::memory_order_relaxed);
+  return until != 0 && NowMs() < until;
+}
+
+// False only when the connected listener has gone. The thread's socket blocks for room in the
+// listener's queue, up to its send timeout; a listener that made us wait that long in vain is
+// not waited on again for a while.
 bool SendConnected(ThreadChannel& channel, const std::string& text) {
-  ssize_t sent = SendOnce(channel.fd, text);
-  while (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-         NowMs() >= g_stalledUntil.load(std::memory_order_relaxed)) {
-    pollfd room{channel.fd, POLLOUT, 0};
-    const int ready = ::poll(&room, 1, kWaitForRoomMs);
-    if (ready <= 0) {
-      if (ready == 0) g_stalledUntil.store(NowMs() + kStalledListenerMs, std::memory_order_relaxed);
-      else if (errno == EINTR) continue;
-      return true;  // a listener that does not read loses the line, and the host goes on
-    }
-    sent = SendOnce(channel.fd, text);
-  }
+  const bool stalled = ListenerStalled();
+  const ssize_t sent = SendOnce(channel.fd, text, kSendFlags | (stalled ? MSG_DONTWAIT : 0));
   if (sent >= 0) return true;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    if (!stalled) g_stalledUntil.store(NowMs() + kStalledListenerMs, std::memory_order_relaxed);
+    return true;  // a listener that does not read loses the line, and the host goes on
+  }
   return !(errno == ECONNREFUSED || errno == ENOTCONN || errno == ECONNRESET || errno == EPIPE ||
            errno == EDESTADDRREQ);
 }
 
 void SendUnconnected(int fd, const Target& target, const std::string& text) {
-  const ssize_t sent = ::sendto(fd, text.data(), text.size(), kSendFlags, target.address(), target.length());
+  const ssize_t sent = ::sendto(fd, text.data(), text.size(), kSendFlags | MSG_DONTWAIT, target.address(), target.length());
   if (sent < 0 && errno == EMSGSIZE && text.size() > kFallbackDatagram)
-    ::sendto(fd, text.data(), kFallbackDatagram, kSendFlags, target.address(), target.length());
+    ::sendto(fd, text.data(), kFallbackDatagram, kSendFlags | MSG_DONTWAIT, target.address(), target.length());
 }
 
 void Send(const std::string& text) {
@@ -186,8 +189,10 @@ void Send(const std::string& text) {
     return;
   }
   if (channel.fd < 0) {
-    channel.fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    channel.fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (channel.fd < 0) return;
+    const timeval wait{0, kWaitForRoomMs * 1000};
+    ::setsockopt(channel.fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     t_closer.Arm();
   }
   if (channel.connected) {
