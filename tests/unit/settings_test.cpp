@@ -154,6 +154,21 @@ TEST_F(Settings, ResourceModuleIsLoadedOrZero) {
   EXPECT_EQ(fake.boxes[0].prompt, u"still reported");
 }
 
+TEST_F(Settings, ALaterInitializeWithAnotherModuleReleasesTheFirst) {
+  fake.resourceFiles[u"C:\\first.dll"][7] = "first text";
+  fake.resourceFiles[u"C:\\second.dll"][7] = "second text";
+  log.Initialize(u"Sample", u"C:\\first.dll");
+  const ModuleHandle first = ThisThreadState().hResourceDLL;
+  log.Main();  // keeps the module loaded and the thread not initialised
+  EXPECT_TRUE(fake.freedModules.empty());
+  log.Initialize(u"Sample", u"C:\\second.dll");
+  EXPECT_EQ(fake.freedModules, std::vector<ModuleHandle>{first});
+  log.ReportingLevel(mxReportingLevelDisplay);
+  log.LogError(u"S", u"d", u"", 0, 0, u"", 48, 7);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].prompt, u"second text");
+}
+
 TEST_F(Settings, ReportingLevelPropertyRoundTrips) {
   for (auto level : {mxReportingLevelLog, mxReportingLevelDisplay, mxReportingLevelLogAndDisplay,
                      mxReportingLevelOff}) {
