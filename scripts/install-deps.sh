@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only those missing.
 set -euo pipefail
 native=(cmake make g++ googletest libgtest-dev libbenchmark-dev)
-windows=(mingw-w64 mingw-w64-tools libwine-dev wine wine64 xvfb xdotool x11-utils binutils-mingw-w64)
+windows=(mingw-w64 mingw-w64-tools libwine-dev wine64-tools wine wine64 xvfb xdotool x11-utils binutils-mingw-w64)
 wine32=(wine32:i386)
 
 missing=()
