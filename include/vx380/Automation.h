@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vx380 {
 
@@ -84,8 +86,9 @@ class AutomationError : public std::exception {
 Integer CheckedInteger(long long value);
 Long CheckedLong(long long value);
 
-// UTF-8 <-> UTF-16 helpers for diagnostics and tools (not the ANSI code page).
+// UTF-8 <-> UTF-16 helpers for file names, diagnostics and tools (not the ANSI code page).
 std::string ToUtf8(const String& s);
-String FromUtf8(const std::string& s);
+String FromUtf8(std::string_view s);  // invalid sequences become U+FFFD
+std::optional<String> FromUtf8Strict(std::string_view s);  // nullopt on any invalid sequence
 
 }  // namespace vx380

@@ -2,6 +2,8 @@
 #include "vx380/Automation.h"
 
 #include <limits>
+#include <optional>
+#include <string_view>
 
 namespace vx380 {
 
@@ -84,33 +86,60 @@ std::string ToUtf8(const String& s) {
   return out;
 }
 
-String FromUtf8(const std::string& s) {
-  String out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + extra >= s.size()) {
-      out += u'\xFFFD';
+namespace {
+// One decoder for both forms: strict stops at the first invalid sequence (overlong forms,
+// surrogates and values past U+10FFFF included); lenient puts U+FFFD for it and goes on.
+bool DecodeUtf8(std::string_view in, String& out, bool strict) {
+  out.clear();
+  out.reserve(in.size());
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const unsigned char b = static_cast<unsigned char>(in[i]);
+    if (b < 0x80) {
+      out.push_back(b);
       ++i;
       continue;
     }
-    char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) { ok = false; break; }
-      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    int extra = 0;
+    std::uint32_t cp = 0, min = 0;
+    if ((b & 0xE0) == 0xC0) extra = 1, cp = b & 0x1F, min = 0x80;
+    else if ((b & 0xF0) == 0xE0) extra = 2, cp = b & 0x0F, min = 0x800;
+    else if ((b & 0xF8) == 0xF0) extra = 3, cp = b & 0x07, min = 0x10000;
+    bool valid = extra > 0 && i + extra < in.size();
+    for (int k = 1; valid && k <= extra; ++k) {
+      const unsigned char c = static_cast<unsigned char>(in[i + k]);
+      valid = (c & 0xC0) == 0x80;
+      cp = (cp << 6) | (c & 0x3F);
     }
-    if (!ok) { out += u'\xFFFD'; ++i; continue; }
-    i += extra + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    valid = valid && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (!valid) {
+      if (strict) return false;
+      out.push_back(u'\xFFFD');
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out += static_cast<char16_t>(c);
+      out.push_back(static_cast<char16_t>(cp));
     }
+    i += extra + 1;
   }
+  return true;
+}
+}  // namespace
+
+String FromUtf8(std::string_view s) {
+  String out;
+  DecodeUtf8(s, out, false);
+  return out;
+}
+
+std::optional<String> FromUtf8Strict(std::string_view s) {
+  String out;
+  if (!DecodeUtf8(s, out, true)) return std::nullopt;
   return out;
 }
 

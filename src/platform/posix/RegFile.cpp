@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/posix/Ansi1252.h"
+#include "vx380/Automation.h"
 
 namespace vx380::posix {
 
@@ -73,43 +74,6 @@ std::optional<std::uint32_t> ParseHex32(std::u16string_view s) {
   return v;
 }
 
-// Strict UTF-8; nullopt on any invalid sequence.
-std::optional<std::u16string> DecodeUtf8(std::string_view in) {
-  std::u16string out;
-  out.reserve(in.size());
-  std::size_t i = 0;
-  while (i < in.size()) {
-    const unsigned char b = static_cast<unsigned char>(in[i]);
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    int extra;
-    std::uint32_t cp, min;
-    if ((b & 0xE0) == 0xC0) extra = 1, cp = b & 0x1F, min = 0x80;
-    else if ((b & 0xF0) == 0xE0) extra = 2, cp = b & 0x0F, min = 0x800;
-    else if ((b & 0xF8) == 0xF0) extra = 3, cp = b & 0x07, min = 0x10000;
-    else return std::nullopt;
-    if (i + extra >= in.size()) return std::nullopt;
-    for (int k = 1; k <= extra; ++k) {
-      const unsigned char c = static_cast<unsigned char>(in[i + k]);
-      if ((c & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += extra + 1;
-  }
-  return out;
-}
-
 std::u16string DecodeUtf16Le(std::string_view bytes) {
   std::u16string out(bytes.size() / 2, u'\0');  // an odd last byte is not a character
   for (std::size_t i = 0; i < out.size(); ++i)
@@ -127,7 +91,7 @@ std::u16string DecodeFile(std::string_view bytes) {
   bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
   if (bom) bytes.remove_prefix(3);
   if (bom || bytes.starts_with("Windows Registry Editor Version 5.00")) {
-    if (auto text = DecodeUtf8(bytes)) return std::move(*text);
+    if (auto text = FromUtf8Strict(bytes)) return std::move(*text);
   }
   return FromAnsi1252(bytes);
 }
