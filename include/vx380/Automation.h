@@ -82,6 +82,10 @@ class AutomationError : public std::exception {
 
 [[noreturn]] void RaiseRuntime(Long number);
 
+// The failure being handled, as the error object sees it; call only inside a catch block.
+// Failures that are not automation errors become out of memory (7) or E_UNEXPECTED.
+ErrObject ErrorFromCurrentException();
+
 // Checked arithmetic: overflow is a failure (runtime error 6), never a wrap-around.
 Integer CheckedInteger(long long value);
 Long CheckedLong(long long value);

@@ -203,26 +203,5 @@ HRESULT MemberCall::Refused(HRESULT hr) {
   return hr;
 }
 
-ErrObject ErrorFromCurrentException() {
-  try {
-    throw;
-  } catch (const AutomationError& e) {
-    return e.error();
-  } catch (const std::bad_alloc&) {
-    return Runtime(7);
-  } catch (const std::exception& e) {
-    ErrObject r;
-    r.number = static_cast<Long>(E_UNEXPECTED);
-    r.source = kRuntimeSource;
-    r.description = FromUtf8(e.what());
-    return r;
-  } catch (...) {
-    ErrObject r;
-    r.number = static_cast<Long>(E_UNEXPECTED);
-    r.source = kRuntimeSource;
-    r.description = u"Unexpected failure";
-    return r;
-  }
-}
 
 }  // namespace vx380::com

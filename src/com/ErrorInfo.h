@@ -63,7 +63,6 @@ class MemberCall {
   ComPtr<IErrorInfo> entryInfo_;
 };
 
-ErrObject ErrorFromCurrentException();
 
 // Runs body as the member of interface iid: exceptions never leave, raised errors
 // become HRESULT + IErrorInfo.

@@ -2,6 +2,8 @@
 #include "vx380/Automation.h"
 
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <optional>
 #include <string_view>
 
@@ -43,6 +45,23 @@ AutomationError AutomationError::Runtime(Long number) {
 }
 
 void RaiseRuntime(Long number) { throw AutomationError::Runtime(number); }
+
+ErrObject ErrorFromCurrentException() {
+  constexpr Long kUnexpected = static_cast<Long>(0x8000FFFFu);  // E_UNEXPECTED
+  try {
+    throw;
+  } catch (const AutomationError& e) {
+    return e.error();
+  } catch (const std::bad_alloc&) {
+    return AutomationError::Runtime(7).error();
+  } catch (const std::length_error&) {
+    return AutomationError::Runtime(7).error();
+  } catch (const std::exception& e) {
+    return ErrObject{kUnexpected, kRuntimeSource, FromUtf8(e.what()), u"", 0};
+  } catch (...) {
+    return ErrObject{kUnexpected, kRuntimeSource, u"Unexpected failure", u"", 0};
+  }
+}
 
 Integer CheckedInteger(long long value) {
   if (value < std::numeric_limits<Integer>::min() || value > std::numeric_limits<Integer>::max())

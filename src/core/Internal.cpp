@@ -2,26 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <new>
 
 namespace vx380::core {
 
-ErrObject CaughtError() {
-  try {
-    throw;
-  } catch (const AutomationError& e) {
-    return e.error();
-  } catch (const std::bad_alloc&) {
-    return AutomationError::Runtime(7).error();
-  } catch (const std::length_error&) {
-    return AutomationError::Runtime(7).error();
-  } catch (...) {
-    return AutomationError::Runtime(rt::kInvalidProcedureCall).error();
-  }
-}
-
 void ReportTrapped(const String& promptPrefix, Long style, const String& promptSuffix) {
-  Err() = CaughtError();
+  Err() = ErrorFromCurrentException();
   const ErrObject failure = Err();
   try {
     CurrentPlatform().MessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,

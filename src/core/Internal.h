@@ -16,9 +16,6 @@ inline const String kComponentTitle = u"ErrorLogging";
 inline const String kBanner = u"==============================";
 inline const String kCrLf = u"\r\n";
 
-// The failure being handled, as the error object sees it; call only inside a catch block.
-ErrObject CaughtError();
-
 // A trapped failure: Err() takes it, a box shows it (prompt prefixed), and, as when the
 // trapping member ends, Err() is cleared again.
 void ReportTrapped(const String& promptPrefix, Long style, const String& promptSuffix = u"");
