@@ -1,8 +1,167 @@
-// Placeholder until the trace-event writer lands: an empty but valid trace.
+// vxtrace: Chrome trace-event JSON. Calls become begin/end pairs per thread, written
+// in the order a stack pairs them, with timestamps that never go back on a thread:
+// viewers pair "B" and "E" by order, so a model with overlapping or unordered times
+// is drawn clamped rather than torn apart.
 #include "ChromeTrace.h"
 
-namespace vxtrace {
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <set>
+#include <utility>
 
-void WriteChromeTrace(const CallModel&, std::ostream& out) { out << "{\"traceEvents\":[]}\n"; }
+#include "PictureText.h"
+
+namespace vxtrace {
+namespace {
+
+// Viewers read thread ids as 32-bit numbers; the largest ones are left for threads
+// the channel did not name.
+constexpr unsigned long long kLargestTid = 0x7FFFFFFF;
+
+class EventWriter {
+ public:
+  explicit EventWriter(std::ostream& out) : out_(out) {}
+  void Write(const std::string& event) {
+    out_ << (first_ ? "\n" : ",\n") << event;
+    first_ = false;
+  }
+
+ private:
+  std::ostream& out_;
+  bool first_ = true;
+};
+
+std::string Head(const char* ph, unsigned long pid, unsigned long long tid) {
+  std::string e = "{\"ph\":\"";
+  e += ph;
+  e += "\",\"pid\":" + std::to_string(pid) + ",\"tid\":" + std::to_string(tid);
+  return e;
+}
+
+std::string Timestamp(double ms) { return ",\"ts\":" + FormatNumber(ms * 1000, 3); }
+
+// The thread id each track is shown under: its own where a viewer can hold it and no
+// other track of the process has it; otherwise a made-up one, the same on every write.
+std::vector<unsigned long long> ShownTids(const CallModel& model) {
+  std::set<std::pair<unsigned long, unsigned long long>> taken;
+  std::vector<unsigned long long> shown(model.threads.size(), 0);
+  for (size_t i = 0; i < model.threads.size(); ++i) {
+    const ThreadTrack& t = model.threads[i];
+    if (t.tid != 0 && t.tid <= kLargestTid && taken.insert({t.pid, t.tid}).second) shown[i] = t.tid;
+  }
+  for (size_t i = 0; i < model.threads.size(); ++i) {
+    if (shown[i] != 0) continue;
+    unsigned long long tid = kLargestTid;
+    while (!taken.insert({model.threads[i].pid, tid}).second) --tid;
+    shown[i] = tid;
+  }
+  return shown;
+}
+
+void WriteMetadata(const CallModel& model, const std::vector<unsigned long long>& tids, EventWriter& w) {
+  std::set<unsigned long> named;
+  for (size_t i = 0; i < model.threads.size(); ++i) {
+    const ThreadTrack& t = model.threads[i];
+    std::string label;
+    if (named.insert(t.pid).second) {
+      label = Head("M", t.pid, tids[i]) + ",\"name\":\"process_name\",\"args\":{\"name\":";
+      AppendJsonString(label, ProcessLabel(t));
+      w.Write(label + "}}");
+    }
+    label = Head("M", t.pid, tids[i]) + ",\"name\":\"thread_name\",\"args\":{\"name\":";
+    AppendJsonString(label, ThreadLabel(t));
+    w.Write(label + "}}");
+    w.Write(Head("M", t.pid, tids[i]) + ",\"name\":\"thread_sort_index\",\"args\":{\"sort_index\":" +
+            std::to_string(i) + "}}");
+  }
+}
+
+// Writes one thread's events in order, holding the clock so it never goes back.
+class ThreadWriter {
+ public:
+  ThreadWriter(const ThreadTrack& track, unsigned long long tid, EventWriter& w)
+      : track_(track), tid_(tid), w_(w) {
+    order_.resize(track.instants.size());
+    for (size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+    std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
+      return FiniteMs(track.instants[a].ms) < FiniteMs(track.instants[b].ms);
+    });
+  }
+
+  void Run() {
+    for (const CallSpan& span : track_.spans) {
+      while (!open_.empty() && open_.back().span->depth >= span.depth) End();
+      double begin = FiniteMs(span.beginMs);
+      InstantsUpTo(begin, false);
+      Begin(span, begin);
+    }
+    while (!open_.empty()) End();
+    InstantsUpTo(std::numeric_limits<double>::infinity(), true);
+  }
+
+ private:
+  struct Open {
+    const CallSpan* span;
+    double endMs;
+  };
+
+  double Clock(double ms) { return now_ = std::max(now_, ms); }
+
+  void Begin(const CallSpan& span, double begin) {
+    std::string e = Head("B", track_.pid, tid_) + Timestamp(Clock(begin)) + ",\"cat\":\"call\",\"name\":";
+    AppendJsonString(e, span.name);
+    if (span.hasError) e += ",\"cname\":\"terrible\"";
+    e += ",\"args\":{";
+    std::string args;
+    if (!span.note.empty()) AppendJsonString(args += "\"note\":", span.note);
+    if (span.hasError) args += std::string(args.empty() ? "" : ",") + "\"error\":true";
+    if (!span.closed) args += std::string(args.empty() ? "" : ",") + "\"unclosed\":true";
+    w_.Write(e + args + "}}");
+    open_.push_back({&span, std::max(begin, FiniteMs(span.endMs))});
+  }
+
+  void End() {
+    Open top = open_.back();
+    open_.pop_back();
+    InstantsUpTo(top.endMs, true);
+    std::string e = Head("E", track_.pid, tid_) + Timestamp(Clock(top.endMs)) + ",\"name\":";
+    AppendJsonString(e, top.span->name);
+    w_.Write(e + "}");
+  }
+
+  // Instants before `ms` (and at it when `inclusive`): a marker at the moment a call
+  // begins belongs to that call, one at the moment a call ends still to the call.
+  void InstantsUpTo(double ms, bool inclusive) {
+    for (; next_ < order_.size(); ++next_) {
+      const CallInstant& in = track_.instants[order_[next_]];
+      double at = FiniteMs(in.ms);
+      if (at > ms || (at == ms && !inclusive)) return;
+      std::string e = Head("i", track_.pid, tid_) + Timestamp(Clock(at)) + ",\"s\":\"t\",\"cat\":\"" +
+                      InstantKindName(in.kind) + "\",\"name\":";
+      AppendJsonString(e, in.text.empty() ? std::string_view(InstantKindName(in.kind)) : in.text);
+      w_.Write(e + "}");
+    }
+  }
+
+  const ThreadTrack& track_;
+  unsigned long long tid_;
+  EventWriter& w_;
+  std::vector<size_t> order_;
+  size_t next_ = 0;
+  std::vector<Open> open_;
+  double now_ = -std::numeric_limits<double>::infinity();
+};
+
+}  // namespace
+
+void WriteChromeTrace(const CallModel& model, std::ostream& out) {
+  out << "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"generator\":\"vxtrace\"},\"traceEvents\":[";
+  EventWriter w(out);
+  std::vector<unsigned long long> tids = ShownTids(model);
+  WriteMetadata(model, tids, w);
+  for (size_t i = 0; i < model.threads.size(); ++i) ThreadWriter(model.threads[i], tids[i], w).Run();
+  out << "\n]}\n";
+}
 
 }  // namespace vxtrace
