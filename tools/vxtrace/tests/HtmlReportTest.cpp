@@ -77,10 +77,13 @@ class HtmlReportInChromium : public ::testing::Test {
       GTEST_SKIP() << "chromium is not installed (Debian package chromium): the page is not drawn";
   }
 
-  // The page's DOM once its scripts have run.
-  std::string Dom(const CallModel& model) {
-    WriteFile(dir.File("page.html"), Page(model));
+  // The page's DOM once its scripts (and `script`, run after them) have run.
+  std::string Dom(const CallModel& model, const std::string& script = "", const std::string& flag = "--dump-dom") {
+    std::string page = Page(model);
+    page.insert(page.rfind("</body>"), script);
+    WriteFile(dir.File("page.html"), page);
     std::vector<std::string> argv = HeadlessChromium(dir.File("profile-dom"));
+    argv.push_back(flag);
     argv.push_back("--dump-dom");
     argv.push_back("file://" + dir.File("page.html"));
     EXPECT_EQ(RunProgram(argv, dir.File("dom"), dir.File("dom.err")), 0) << ReadFile(dir.File("dom.err"));
@@ -121,6 +124,25 @@ TEST_F(HtmlReportInChromium, DrawsOneFramePerCallWithErrorsMarked) {
   EXPECT_GT(colours, 20) << "a blank page has one or two colours";
   EXPECT_LT(commonest, 0.9);
   EXPECT_GT(red, 200) << "the error frames and marks are drawn red";
+}
+
+TEST_F(HtmlReportInChromium, HoverTellsTheCallAndTheControlsWork) {
+  CallModel model = DraftingRun();
+  std::string dom = Dom(model,
+                        "<script>var f = document.querySelector('.frame.err'), r = f.getBoundingClientRect();"
+                        "f.dispatchEvent(new MouseEvent('mousemove', {bubbles: true, clientX: r.left + 2, clientY: r.top + 2}));"
+                        "document.getElementById('zin').click();"
+                        "document.querySelectorAll('#stats th')[1].click();</script>",
+                        "--virtual-time-budget=3000");
+  EXPECT_NE(dom.find(">ParseEntity\nnote: arc 7\n22 ms, from 36 to 58 ms, depth 3\n"
+                     "An error line arrived during this call.</div>"),
+            std::string::npos)
+      << dom;
+  EXPECT_NE(dom.find("45.5 \u2013 136.5 ms"), std::string::npos) << "zoomed in twice around the middle";
+  EXPECT_LT(WithClass(dom, "frame"), Calls(model)) << "calls out of view are not drawn";
+  size_t body = dom.find("<tbody>");
+  ASSERT_NE(body, std::string::npos);
+  EXPECT_EQ(dom.find("<tr><td>", body), dom.find("<tr><td>CountChildren</td>", body)) << "sorted by calls";
 }
 
 TEST_F(HtmlReportInChromium, NamesAreShownAsTextNeverAsMarkup) {

@@ -66,7 +66,7 @@ ThreadTrack MainThread() {
   t.spans = {Span("Startup", 0, 182, 0, "start"),       Span("LoadSettings", 2, 14, 1),
              Span("ReadRegistry", 3, 9.5, 2),            Span("OpenDrawing", 16, 120, 1, "plan.drw"),
              Span("ParseLayer", 20, 60, 2, "walls"),     Span("ParseEntity", 22, 35, 3),
-             ErrorSpan(Span("ParseEntity", 36, 58, 3)),  Span("ParseLayer", 62, 110, 2, "doors"),
+             ErrorSpan(Span("ParseEntity", 36, 58, 3, "arc 7")),Span("ParseLayer", 62, 110, 2, "doors"),
              Span("ParseEntity", 64, 108, 3),            Span("CountChildren", 125, 175, 1),
              Span("CountChildren", 128, 170, 2),         Span("CountChildren", 131, 160, 3),
              Span("CountChildren", 134, 150, 4),         Span("Beep", 178, 178, 1)};
