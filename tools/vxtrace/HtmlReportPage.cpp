@@ -27,6 +27,7 @@ header p{margin:0;color:#c9d3e3}
 .lane{position:relative;overflow:hidden;background:#fff;box-shadow:0 0 0 1px #d5dae3;cursor:grab}
 .frame,.crowd{position:absolute;height:17px;box-sizing:border-box;overflow:hidden}
 .frame{border-right:1px solid rgba(255,255,255,.7);white-space:nowrap;text-overflow:ellipsis;font-size:11px;line-height:17px;padding-left:3px;color:#10151f}
+.frame .ms{opacity:.65}
 .frame:hover{box-shadow:inset 0 0 0 2px #1f2a3a}
 .frame.err{background-color:#d62728;color:#fff;font-weight:600;box-shadow:inset 0 0 0 2px #7a0000}
 .frame.err::before{content:"! "}
@@ -122,6 +123,12 @@ const char kHtmlReportScript[] = R"VX(
     f.style.top = (TOP + s[i + 2] * ROW) + 'px';
     if (!(s[i + 5] & 1)) f.style.backgroundColor = colour(s[i + 3]);
     if (r - l > 16) f.textContent = S[s[i + 3]];
+    if (r - l > (S[s[i + 3]].length + 12) * 7) {
+      var t = document.createElement('span');
+      t.className = 'ms';
+      t.textContent = ' ' + ms(s[i + 1] - s[i]) + ' ms';
+      f.appendChild(t);
+    }
     f.dataset.t = L.ti;
     f.dataset.i = i / 6;
     return f;
