@@ -112,12 +112,12 @@ class ThreadWriter {
     std::string e = Head("B", track_.pid, tid_) + Timestamp(Clock(begin)) + ",\"cat\":\"call\",\"name\":";
     AppendJsonString(e, span.name);
     if (span.hasError) e += ",\"cname\":\"terrible\"";
-    e += ",\"args\":{";
     std::string args;
-    if (!span.note.empty()) AppendJsonString(args += "\"note\":", span.note);
-    if (span.hasError) args += std::string(args.empty() ? "" : ",") + "\"error\":true";
-    if (!span.closed) args += std::string(args.empty() ? "" : ",") + "\"unclosed\":true";
-    w_.Write(e + args + "}}");
+    if (!span.note.empty()) AppendJsonString(args += ",\"note\":", span.note);
+    if (span.hasError) args += ",\"error\":true";
+    if (!span.closed) args += ",\"unclosed\":true";
+    if (!args.empty()) e += ",\"args\":{" + args.substr(1) + "}";
+    w_.Write(e + "}");
     open_.push_back({&span, std::max(begin, FiniteMs(span.endMs))});
   }
 
@@ -130,8 +130,8 @@ class ThreadWriter {
     w_.Write(e + "}");
   }
 
-  // Instants before `ms` (and at it when `inclusive`): a marker at the moment a call
-  // begins belongs to that call, one at the moment a call ends still to the call.
+  // Instants before `ms`, and at it when `inclusive`: a line at the moment a call ends
+  // still belongs to that call; otherwise one at the moment a call begins belongs to it.
   void InstantsUpTo(double ms, bool inclusive) {
     for (; next_ < order_.size(); ++next_) {
       const CallInstant& in = track_.instants[order_[next_]];
