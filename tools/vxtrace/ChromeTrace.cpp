@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -15,9 +16,17 @@
 namespace vxtrace {
 namespace {
 
-// Viewers read thread ids as 32-bit numbers; the largest ones are left for threads
-// the channel did not name.
-constexpr unsigned long long kLargestTid = 0x7FFFFFFF;
+// Viewers read process and thread ids as 32-bit numbers and take 0 for the system's
+// idle task; ids the channel did not tell or that do not fit are made up, counting
+// down from the largest.
+constexpr unsigned long long kLargestId = 0x7FFFFFFF;
+
+using Id = unsigned long long;
+
+struct ShownId {
+  Id pid;
+  Id tid;
+};
 
 class EventWriter {
  public:
@@ -32,7 +41,7 @@ class EventWriter {
   bool first_ = true;
 };
 
-std::string Head(const char* ph, unsigned long pid, unsigned long long tid) {
+std::string Head(const char* ph, Id pid, Id tid) {
   std::string e = "{\"ph\":\"";
   e += ph;
   e += "\",\"pid\":" + std::to_string(pid) + ",\"tid\":" + std::to_string(tid);
@@ -41,38 +50,62 @@ std::string Head(const char* ph, unsigned long pid, unsigned long long tid) {
 
 std::string Timestamp(double ms) { return ",\"ts\":" + FormatNumber(ms * 1000, 3); }
 
-// The thread id each track is shown under: its own where a viewer can hold it and no
-// other track of the process has it; otherwise a made-up one, the same on every write.
-std::vector<unsigned long long> ShownTids(const CallModel& model) {
-  std::set<std::pair<unsigned long, unsigned long long>> taken;
-  std::vector<unsigned long long> shown(model.threads.size(), 0);
-  for (size_t i = 0; i < model.threads.size(); ++i) {
-    const ThreadTrack& t = model.threads[i];
-    if (t.tid != 0 && t.tid <= kLargestTid && taken.insert({t.pid, t.tid}).second) shown[i] = t.tid;
-  }
-  for (size_t i = 0; i < model.threads.size(); ++i) {
-    if (shown[i] != 0) continue;
-    unsigned long long tid = kLargestTid;
-    while (!taken.insert({model.threads[i].pid, tid}).second) --tid;
-    shown[i] = tid;
+bool Fits(Id id) { return id != 0 && id <= kLargestId; }
+
+// The process id each track is shown under: its own where it fits, otherwise one
+// made up per process, the same on every write.
+std::vector<Id> ShownPids(const CallModel& model) {
+  std::set<Id> real;
+  for (const ThreadTrack& t : model.threads)
+    if (Fits(t.pid)) real.insert(t.pid);
+  std::map<unsigned long, Id> made;
+  Id next = kLargestId;
+  std::vector<Id> shown;
+  for (const ThreadTrack& t : model.threads) {
+    auto [it, added] = made.try_emplace(t.pid, t.pid);
+    if (added && !Fits(t.pid)) {
+      while (real.count(next)) --next;
+      it->second = next--;
+    }
+    shown.push_back(it->second);
   }
   return shown;
 }
 
-void WriteMetadata(const CallModel& model, const std::vector<unsigned long long>& tids, EventWriter& w) {
-  std::set<unsigned long> named;
+// The thread ids likewise: a track keeps its own where it fits and no other track of
+// its process has it.
+std::vector<ShownId> ShownIds(const CallModel& model) {
+  std::vector<Id> pids = ShownPids(model);
+  std::set<std::pair<Id, Id>> taken;
+  std::vector<ShownId> shown(pids.size(), ShownId{0, 0});
+  for (size_t i = 0; i < shown.size(); ++i) {
+    shown[i].pid = pids[i];
+    Id tid = model.threads[i].tid;
+    if (Fits(tid) && taken.insert({pids[i], tid}).second) shown[i].tid = tid;
+  }
+  for (ShownId& id : shown) {
+    if (id.tid != 0) continue;
+    Id tid = kLargestId;
+    while (!taken.insert({id.pid, tid}).second) --tid;
+    id.tid = tid;
+  }
+  return shown;
+}
+
+void WriteMetadata(const CallModel& model, const std::vector<ShownId>& ids, EventWriter& w) {
+  std::set<Id> named;
   for (size_t i = 0; i < model.threads.size(); ++i) {
     const ThreadTrack& t = model.threads[i];
     std::string label;
-    if (named.insert(t.pid).second) {
-      label = Head("M", t.pid, tids[i]) + ",\"name\":\"process_name\",\"args\":{\"name\":";
+    if (named.insert(ids[i].pid).second) {
+      label = Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"process_name\",\"args\":{\"name\":";
       AppendJsonString(label, ProcessLabel(t));
       w.Write(label + "}}");
     }
-    label = Head("M", t.pid, tids[i]) + ",\"name\":\"thread_name\",\"args\":{\"name\":";
+    label = Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"thread_name\",\"args\":{\"name\":";
     AppendJsonString(label, ThreadLabel(t));
     w.Write(label + "}}");
-    w.Write(Head("M", t.pid, tids[i]) + ",\"name\":\"thread_sort_index\",\"args\":{\"sort_index\":" +
+    w.Write(Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"thread_sort_index\",\"args\":{\"sort_index\":" +
             std::to_string(i) + "}}");
   }
 }
@@ -80,8 +113,7 @@ void WriteMetadata(const CallModel& model, const std::vector<unsigned long long>
 // Writes one thread's events in order, holding the clock so it never goes back.
 class ThreadWriter {
  public:
-  ThreadWriter(const ThreadTrack& track, unsigned long long tid, EventWriter& w)
-      : track_(track), tid_(tid), w_(w) {
+  ThreadWriter(const ThreadTrack& track, ShownId id, EventWriter& w) : track_(track), id_(id), w_(w) {
     order_.resize(track.instants.size());
     for (size_t i = 0; i < order_.size(); ++i) order_[i] = i;
     std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
@@ -109,7 +141,7 @@ class ThreadWriter {
   double Clock(double ms) { return now_ = std::max(now_, ms); }
 
   void Begin(const CallSpan& span, double begin) {
-    std::string e = Head("B", track_.pid, tid_) + Timestamp(Clock(begin)) + ",\"cat\":\"call\",\"name\":";
+    std::string e = Head("B", id_.pid, id_.tid) + Timestamp(Clock(begin)) + ",\"cat\":\"call\",\"name\":";
     AppendJsonString(e, span.name);
     if (span.hasError) e += ",\"cname\":\"terrible\"";
     std::string args;
@@ -125,7 +157,7 @@ class ThreadWriter {
     Open top = open_.back();
     open_.pop_back();
     InstantsUpTo(top.endMs, true);
-    std::string e = Head("E", track_.pid, tid_) + Timestamp(Clock(top.endMs)) + ",\"name\":";
+    std::string e = Head("E", id_.pid, id_.tid) + Timestamp(Clock(top.endMs)) + ",\"name\":";
     AppendJsonString(e, top.span->name);
     w_.Write(e + "}");
   }
@@ -137,7 +169,7 @@ class ThreadWriter {
       const CallInstant& in = track_.instants[order_[next_]];
       double at = FiniteMs(in.ms);
       if (at > ms || (at == ms && !inclusive)) return;
-      std::string e = Head("i", track_.pid, tid_) + Timestamp(Clock(at)) + ",\"s\":\"t\",\"cat\":\"" +
+      std::string e = Head("i", id_.pid, id_.tid) + Timestamp(Clock(at)) + ",\"s\":\"t\",\"cat\":\"" +
                       InstantKindName(in.kind) + "\",\"name\":";
       AppendJsonString(e, in.text.empty() ? std::string_view(InstantKindName(in.kind)) : in.text);
       w_.Write(e + "}");
@@ -145,7 +177,7 @@ class ThreadWriter {
   }
 
   const ThreadTrack& track_;
-  unsigned long long tid_;
+  ShownId id_;
   EventWriter& w_;
   std::vector<size_t> order_;
   size_t next_ = 0;
@@ -158,9 +190,9 @@ class ThreadWriter {
 void WriteChromeTrace(const CallModel& model, std::ostream& out) {
   out << "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"generator\":\"vxtrace\"},\"traceEvents\":[";
   EventWriter w(out);
-  std::vector<unsigned long long> tids = ShownTids(model);
-  WriteMetadata(model, tids, w);
-  for (size_t i = 0; i < model.threads.size(); ++i) ThreadWriter(model.threads[i], tids[i], w).Run();
+  std::vector<ShownId> ids = ShownIds(model);
+  WriteMetadata(model, ids, w);
+  for (size_t i = 0; i < model.threads.size(); ++i) ThreadWriter(model.threads[i], ids[i], w).Run();
   out << "\n]}\n";
 }
 

@@ -119,10 +119,28 @@ TEST_F(ChromeTraceTest, ThreadsWithoutAUsableIdGetOneOfTheirOwnEveryTime) {
   untold.pid = 4242;  // the host's lines whose thread was not told, beside its known threads
   ThreadTrack wide = model.threads[1];
   wide.tid = 1ULL << 40;  // more than viewers hold
+  ThreadTrack anonymous = model.threads[1];
+  anonymous.pid = 0;  // read from a plain text file: no process either
+  anonymous.tid = 0;
+  anonymous.process = "";
   model.threads.push_back(untold);
   model.threads.push_back(wide);
+  model.threads.push_back(anonymous);
   std::vector<Event> events = Check(model);
   std::string first = written;
+
+  std::set<long long> pids;
+  for (const Event& e : events) {
+    EXPECT_NE(e.pid, 0) << "viewers take process 0 for the idle task";
+    EXPECT_NE(e.tid, 0);
+    pids.insert(e.pid);
+  }
+  EXPECT_EQ(pids.size(), 3u);
+  pids.erase(4242);
+  pids.erase(5100);
+  ASSERT_EQ(pids.size(), 1u);
+  EXPECT_EQ(Meta(events, *pids.begin(), -1, "process_name"), "{\"name\": \"unknown process\"}");
+  EXPECT_EQ(Of(events, *pids.begin(), 0x7FFFFFFF, "B").size(), anonymous.spans.size());
 
   std::set<long long> hostTids;
   for (const Event& e : events)
