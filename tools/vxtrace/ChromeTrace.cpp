@@ -5,7 +5,6 @@
 #include "ChromeTrace.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <limits>
 #include <map>
 #include <set>
@@ -188,12 +187,13 @@ class ThreadWriter {
 }  // namespace
 
 void WriteChromeTrace(const CallModel& model, std::ostream& out) {
-  out << "{\"displayTimeUnit\":\"ms\",\"otherData\":{\"generator\":\"vxtrace\"},\"traceEvents\":[";
+  // The events come first: streaming readers look for them at the start.
+  out << "{\"traceEvents\":[";
   EventWriter w(out);
   std::vector<ShownId> ids = ShownIds(model);
   WriteMetadata(model, ids, w);
   for (size_t i = 0; i < model.threads.size(); ++i) ThreadWriter(model.threads[i], ids[i], w).Run();
-  out << "\n]}\n";
+  out << "\n],\"displayTimeUnit\":\"ms\",\"otherData\":{\"generator\":\"vxtrace\"}}\n";
 }
 
 }  // namespace vxtrace
