@@ -69,7 +69,13 @@ const char kHtmlReportScript[] = R"VX(
 (function () {
   'use strict';
   var data = JSON.parse(document.getElementById('vx-data').textContent);
-  var S = data.strings, ROW = 18, TOP = 9, BUDGET = 6000;
+  // Control characters but tab and line feed shown as \xNN, as the table shows them.
+  var S = data.strings.map(function (text) {
+    return text.replace(/[\x00-\x08\x0b-\x1f\x7f]/g, function (c) {
+      return '\\x' + (c.charCodeAt(0) < 16 ? '0' : '') + c.charCodeAt(0).toString(16);
+    });
+  });
+  var ROW = 18, TOP = 9, BUDGET = 6000;
   var charts = document.getElementById('charts'), ruler = document.getElementById('ruler');
   var tip = document.getElementById('tip'), range = document.getElementById('range');
   var lo = data.t0, hi = data.t1 > data.t0 ? data.t1 : data.t0 + 1;

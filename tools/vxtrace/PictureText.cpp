@@ -34,6 +34,19 @@ void AppendUnicodeEscape(std::string& out, unsigned code) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
 }
 
+bool IsControl(char ch) {
+  auto b = static_cast<unsigned char>(ch);
+  return (b < 0x20 && ch != '\t' && ch != '\n') || b == 0x7F;
+}
+
+void AppendHexEscape(std::string& out, char ch) {
+  static const char kHex[] = "0123456789abcdef";
+  auto b = static_cast<unsigned char>(ch);
+  out += "\\x";
+  out += kHex[b >> 4];
+  out += kHex[b & 0xF];
+}
+
 void AppendJsonAscii(std::string& out, char ch) {
   switch (ch) {
     case '"': out += "\\\""; return;
@@ -44,9 +57,8 @@ void AppendJsonAscii(std::string& out, char ch) {
     case '<': case '>': case '&': AppendUnicodeEscape(out, static_cast<unsigned char>(ch)); return;
     default: break;
   }
-  auto b = static_cast<unsigned char>(ch);
-  if (b < 0x20 || b == 0x7F)
-    AppendUnicodeEscape(out, b);
+  if (IsControl(ch))
+    AppendUnicodeEscape(out, static_cast<unsigned char>(ch));
   else
     out += ch;
 }
@@ -98,7 +110,11 @@ std::string HtmlEscape(std::string_view text) {
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
-      default: out += ch;
+      default:
+        if (IsControl(ch))
+          AppendHexEscape(out, ch);  // shown as the terminal view shows it
+        else
+          out += ch;
     }
   }
   return out;

@@ -17,7 +17,8 @@ std::string ScrubUtf8(std::string_view text);
 // and U+2028/U+2029 are escaped too, so the result can sit inside an HTML <script>.
 void AppendJsonString(std::string& out, std::string_view text);
 
-// Text for HTML content and quoted attribute values.
+// Text for HTML content and quoted attribute values; control characters other than
+// tab and line feed are shown as \xNN, as in the terminal view.
 std::string HtmlEscape(std::string_view text);
 
 // A plain decimal with at most `decimals` places and no trailing zeros ("12.5", "3"),

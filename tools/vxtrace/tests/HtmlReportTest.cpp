@@ -48,7 +48,7 @@ TEST(HtmlReport, PageNeedsNothingFromElsewhereAndEscapesEveryText) {
   EXPECT_EQ(Occurrences(page, "<script"), 2u) << "the data block and the page's own script only";
   EXPECT_EQ(Occurrences(page, "</script"), 2u);
   EXPECT_NE(page.find("<td>&lt;script&gt;alert(1)&lt;/script&gt;</td>"), std::string::npos);
-  EXPECT_NE(page.find("<td>quote&quot;back\\slash</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td>quote&quot;back\\slash\\x1b[31m</td>"), std::string::npos);
   EXPECT_NE(page.find("<td>bad\uFFFD\uFFFD utf8 \uFFFD(\uFFFD\uFFFD</td>"), std::string::npos);
   EXPECT_NE(page.find("1 thread, 4 calls, 1 error line, from 0 to 50 ms"), std::string::npos);
 }
@@ -152,6 +152,7 @@ TEST_F(HtmlReportInChromium, NamesAreShownAsTextNeverAsMarkup) {
   EXPECT_EQ(dom.find("<b>"), std::string::npos);
   EXPECT_EQ(WithClass(dom, "frame"), 4);
   EXPECT_NE(dom.find(">&lt;script&gt;alert(1)&lt;/script&gt;<span"), std::string::npos);
+  EXPECT_NE(dom.find(">quote\"back\\slash\\x1b[31m<"), std::string::npos) << "control characters shown";
   EXPECT_NE(dom.find("evil&lt;/script&gt;&lt;script&gt;alert(1)&lt;/script&gt;\"\\.exe"), std::string::npos);
 }
 

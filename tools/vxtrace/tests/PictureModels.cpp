@@ -127,7 +127,7 @@ CallModel HostileNames() {
   t.tid = 78;
   t.process = "evil</script><script>alert(1)</script>\"\\.exe";
   t.spans = {Span("<script>alert(1)</script>", 0, 50, 0, "</script><img src=x onerror=alert(2)>"),
-             Span("quote\"back\\slash", 5, 20, 1, "tab\there\nnew line\x01\x1f\x7f"),
+             Span("quote\"back\\slash\x1b[31m", 5, 20, 1, "tab\there\nnew line\x01\x1f\x7f"),
              Span("bad\xff\xfe utf8 \xc3(\xe2\x82", 21, 30, 1, "line\xe2\x80\xa8sep\xe2\x80\xa9par & amp"),
              Span("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", 31, 45, 1, "ok")};
   t.instants = {Instant(CallInstant::Kind::Error, 25, "ERROR: <b>bold</b> \"q\" \\ \x02"),
