@@ -98,6 +98,10 @@ HRESULT UnregisterServer(RegistrationScope scope) {
   }
   const HRESULT typeLib =
       scope == RegistrationScope::User ? UnregisterTypeLibUnder(root.get()) : UnregisterTypeLibMachine();
+  // Per user, the containers may well have been made by our registration: an empty one
+  // goes too, so that nothing of ours is left. The machine's are never touched.
+  if (scope == RegistrationScope::User)
+    for (const wchar_t* container : {L"CLSID", L"Interface", L"TypeLib"}) DeleteIfEmpty(root.get(), container);
   return ok && SUCCEEDED(typeLib) ? S_OK : SELFREG_E_CLASS;
 }
 

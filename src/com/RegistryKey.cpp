@@ -27,12 +27,12 @@ bool RegKey::SetString(const wchar_t* name, const std::wstring& value) const {
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-bool RegKey::HasSubKeys() const {
-  DWORD subKeys = 0;
-  if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+bool RegKey::IsEmpty() const {
+  DWORD subKeys = 0, values = 0;
+  if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
                        nullptr, nullptr) != ERROR_SUCCESS)
-    return true;  // unknown: keep the key
-  return subKeys != 0;
+    return false;  // unknown: keep the key
+  return subKeys == 0 && values == 0;
 }
 
 bool SetKeyString(HKEY parent, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
@@ -54,11 +54,11 @@ bool DeleteTree(HKEY parent, const std::wstring& path) {
   return s == ERROR_SUCCESS || s == ERROR_FILE_NOT_FOUND;
 }
 
-void DeleteIfNoSubKeys(HKEY parent, const std::wstring& path) {
+void DeleteIfEmpty(HKEY parent, const std::wstring& path) {
   bool empty = false;
   {
     const RegKey key = RegKey::Open(parent, path, KEY_READ);
-    empty = key && !key.HasSubKeys();
+    empty = key && key.IsEmpty();
   }  // closed before it goes
   if (empty) DeleteTree(parent, path);
 }

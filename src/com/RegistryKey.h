@@ -36,8 +36,8 @@ class RegKey {
 
   // Sets a string value; nullptr or "" names the key's default value.
   bool SetString(const wchar_t* name, const std::wstring& value) const;
-  // Whether the key holds any subkey.
-  bool HasSubKeys() const;
+  // Whether the key holds neither subkeys nor values.
+  bool IsEmpty() const;
 
  private:
   HKEY key_ = nullptr;
@@ -49,8 +49,8 @@ bool CreateKey(HKEY parent, const std::wstring& path);
 bool KeyExists(HKEY parent, const std::wstring& path);
 // Removes parent\path with everything below it; a key that is not there counts as removed.
 bool DeleteTree(HKEY parent, const std::wstring& path);
-// Removes parent\path only when nothing is left below it (values do not count).
-void DeleteIfNoSubKeys(HKEY parent, const std::wstring& path);
+// Removes parent\path only when it holds nothing at all (no subkey, no value).
+void DeleteIfEmpty(HKEY parent, const std::wstring& path);
 
 // {XXXXXXXX-...} as the registry writes GUIDs.
 std::wstring GuidText(REFGUID guid);

@@ -106,11 +106,11 @@ HRESULT RegisterTypeLibUnder(HKEY classes, const std::wstring& modulePath) {
 
 HRESULT UnregisterTypeLibUnder(HKEY classes) {
   bool ok = DeleteTree(classes, PlatformKey());
-  DeleteIfNoSubKeys(classes, LocaleKey());
+  DeleteIfEmpty(classes, LocaleKey());
   // The interfaces and the version key are shared by both builds: they go with the last one.
   if (!KeyExists(classes, LocaleKey())) {
     ok = DeleteTree(classes, LibKey()) && ok;
-    DeleteIfNoSubKeys(classes, L"TypeLib\\" + GuidText(LIBID_VX380ErrorLogging));
+    DeleteIfEmpty(classes, L"TypeLib\\" + GuidText(LIBID_VX380ErrorLogging));
     ComPtr<ITypeLib> lib;
     if (SUCCEEDED(LoadOwnTypeLib(lib.Put()))) {
       for (const InterfaceEntry& entry : MarshalledInterfaces(lib.get()))
