@@ -64,10 +64,13 @@ run_script() {  # SCRIPT: its output, without CR, into $RIG_WORK/out.txt
   grep -q '^FAIL' "$RIG_WORK/out.clean" && rig_fail "$(basename "$1") reported failures"
   [ "$(grep -v '^$' "$RIG_WORK/out.clean" | tail -n 1)" = COMPLETE ] || rig_fail "$(basename "$1") did not complete"
 }
-# Leftovers of an interrupted earlier run would falsify every snapshot.
+# Leftovers of an interrupted earlier run would falsify every snapshot, and so would Wine's
+# script host, which registers its own type library the first time it runs in a prefix.
 clean_slate() {
   native regsvr32.exe /s /u /n /i:user "$dll_win"
   native regsvr32.exe /s /u "$dll_win"
+  echo 'WScript.Echo "ready"' >"$RIG_WORK/warm_up.vbs"
+  native cscript.exe //nologo "$(rig_winpath "$RIG_WORK/warm_up.vbs")" >/dev/null 2>&1
 }
 
 peruser_round() {  # LABEL: per-user registration, use and removal; the machine's classes untouched
