@@ -24,7 +24,7 @@ for _ in $(seq 50); do [ -S "$VX380_DEBUG_SOCKET" ] && break; sleep 0.1; done
 
 resources=""
 [ -f "$bin/examples/sample_host/SampleMessages.dll" ] && resources=$bin/examples/sample_host/SampleMessages.dll
-echo "== The sample host"
+echo "== The sample host (each report says what its reporting level should do, then what it did)"
 (cd "$out" && "$bin/examples/sample_host/sample_host" "$resources")
 
 sleep 0.3

@@ -1,4 +1,4 @@
-// The four exports of VX380ErrorLog.dll and its DllMain.
+// The exports of VX380ErrorLog.dll and its DllMain.
 #include <windows.h>
 
 #include "ClassFactory.h"
@@ -30,3 +30,6 @@ STDAPI DllCanUnloadNow() { return vx380::com::CanUnload() ? S_OK : S_FALSE; }
 STDAPI DllRegisterServer() { return vx380::com::RegisterServer(); }
 
 STDAPI DllUnregisterServer() { return vx380::com::UnregisterServer(); }
+
+// regsvr32 /n /i:user registers for the current user only; /u /n /i:user removes that.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) { return vx380::com::Install(install != FALSE, commandLine); }

@@ -1,15 +1,18 @@
-// Registration driven by one table of classes. Everything goes below
-// HKEY_CLASSES_ROOT, which Windows maps to HKLM\Software\Classes for an
-// administrator (and 32-bit registrations into its WOW6432Node view).
+// Registration driven by one table of classes, written below a classes root:
+// HKEY_CLASSES_ROOT machine-wide (Windows maps it to HKLM\Software\Classes for an
+// administrator, and 32-bit registrations into its WOW6432Node view), or
+// HKEY_CURRENT_USER\Software\Classes for the current user, which needs no administrator
+// and which COM reads before the machine's entries.
 #include "Registration.h"
 
 #include <olectl.h>
 
+#include <cwctype>
 #include <string>
 
-#include "ComSupport.h"
 #include "Module.h"
-#include "TypeInfoCache.h"
+#include "RegistryKey.h"
+#include "TypeLibRegistration.h"
 #include "VX380ErrorLogging.h"
 
 namespace vx380::com {
@@ -25,104 +28,90 @@ const ClassEntry kClasses[] = {
     {CLSID_CErrorStatus, L"VX380ErrorLogging.CErrorStatus"},
 };
 
-constexpr WORD kLibMajor = 1, kLibMinor = 0;
-constexpr LCID kLibLocale = 0x409;
-#ifdef _WIN64
-constexpr SYSKIND kSysKind = SYS_WIN64;
-#else
-constexpr SYSKIND kSysKind = SYS_WIN32;
-#endif
+// The root every key of one scope is written below. Machine-wide it is the predefined
+// HKEY_CLASSES_ROOT; per user it is HKCU\Software\Classes, opened (or created) and owned here.
+class ClassesRoot {
+ public:
+  explicit ClassesRoot(RegistrationScope scope) : scope_(scope) {
+    if (scope == RegistrationScope::User)
+      owned_ = RegKey::Create(HKEY_CURRENT_USER, L"Software\\Classes", KEY_READ | KEY_WRITE);
+  }
+  HKEY get() const { return scope_ == RegistrationScope::User ? owned_.get() : HKEY_CLASSES_ROOT; }
+  explicit operator bool() const { return get() != nullptr; }
 
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
+ private:
+  RegistrationScope scope_;
+  RegKey owned_;
+};
 
-// Creates key (and its parents) and sets one string value ("" names the default value).
-bool SetString(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-  HKEY h = nullptr;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  LSTATUS s = RegSetValueExW(h, name && *name ? name : nullptr, 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(h);
-  return s == ERROR_SUCCESS;
-}
-
-bool CreateKey(const std::wstring& key) {
-  HKEY h = nullptr;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  RegCloseKey(h);
-  return true;
-}
-
-bool DeleteTree(const std::wstring& key) {
-  LSTATUS s = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  if (s == ERROR_SUCCESS) s = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-  return s == ERROR_SUCCESS || s == ERROR_FILE_NOT_FOUND;
-}
-
-bool RegisterClass(const ClassEntry& c, const std::wstring& modulePath) {
+bool RegisterClass(HKEY root, const ClassEntry& c, const std::wstring& modulePath) {
   const std::wstring clsid = GuidText(c.clsid);
   const std::wstring key = L"CLSID\\" + clsid;
-  return SetString(c.progId, L"", c.progId) &&
-         SetString(std::wstring(c.progId) + L"\\Clsid", L"", clsid) &&
-         SetString(key, L"", c.progId) &&
-         SetString(key + L"\\InprocServer32", L"", modulePath) &&
-         SetString(key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
-         SetString(key + L"\\ProgID", L"", c.progId) &&
-         SetString(key + L"\\VersionIndependentProgID", L"", c.progId) &&
-         SetString(key + L"\\TypeLib", L"", GuidText(LIBID_VX380ErrorLogging)) &&
-         SetString(key + L"\\Version", L"", L"1.0") &&
-         CreateKey(key + L"\\Programmable");
+  return SetKeyString(root, c.progId, L"", c.progId) &&
+         SetKeyString(root, std::wstring(c.progId) + L"\\Clsid", L"", clsid) &&
+         SetKeyString(root, key, L"", c.progId) &&
+         SetKeyString(root, key + L"\\InprocServer32", L"", modulePath) &&
+         SetKeyString(root, key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
+         SetKeyString(root, key + L"\\ProgID", L"", c.progId) &&
+         SetKeyString(root, key + L"\\VersionIndependentProgID", L"", c.progId) &&
+         SetKeyString(root, key + L"\\TypeLib", L"", GuidText(LIBID_VX380ErrorLogging)) &&
+         SetKeyString(root, key + L"\\Version", L"", L"1.0") && CreateKey(root, key + L"\\Programmable");
+}
+
+HRESULT RegisterTypeLibIn(RegistrationScope scope, HKEY root, const std::wstring& modulePath) {
+  return scope == RegistrationScope::User ? RegisterTypeLibUnder(root, modulePath) : RegisterTypeLibMachine(modulePath);
+}
+
+bool IsUser(const wchar_t* text) {
+  const wchar_t* user = L"user";
+  for (; *text && *user; ++text, ++user)
+    if (std::towlower(*text) != *user) return false;
+  return !*text && !*user;
 }
 
 }  // namespace
 
-HRESULT RegisterServer() {
+HRESULT RegisterServer(RegistrationScope scope) {
   const std::wstring path = ModulePath();
-  if (path.empty()) return SELFREG_E_CLASS;
+  const ClassesRoot root(scope);
+  if (path.empty() || !root) return SELFREG_E_CLASS;
   for (const ClassEntry& c : kClasses) {
-    if (!RegisterClass(c, path)) {
-      UnregisterServer();
+    if (!RegisterClass(root.get(), c, path)) {
+      UnregisterServer(scope);
       return SELFREG_E_CLASS;
     }
   }
-  ComPtr<ITypeLib> lib;
-  HRESULT hr = LoadOwnTypeLib(lib.Put());
-  if (SUCCEEDED(hr)) {
-    std::wstring registeredPath = path;  // the DLL itself: its TYPELIB resource 1
-    hr = RegisterTypeLib(lib.get(), registeredPath.data(), nullptr);
-  }
-  if (FAILED(hr)) {
-    UnregisterServer();
+  if (FAILED(RegisterTypeLibIn(scope, root.get(), path))) {
+    UnregisterServer(scope);
     return SELFREG_E_TYPELIB;
   }
   return S_OK;
 }
 
-HRESULT UnregisterServer() {
+HRESULT UnregisterServer(RegistrationScope scope) {
+  const ClassesRoot root(scope);
+  if (!root) return SELFREG_E_CLASS;
   bool ok = true;
   for (const ClassEntry& c : kClasses) {
-    ok = DeleteTree(L"CLSID\\" + GuidText(c.clsid)) && ok;
-    ok = DeleteTree(c.progId) && ok;
+    ok = DeleteTree(root.get(), L"CLSID\\" + GuidText(c.clsid)) && ok;
+    ok = DeleteTree(root.get(), c.progId) && ok;
   }
-  // Whatever UnRegisterTypeLib answers for a library that is not registered, what
-  // counts is that none is registered afterwards: unregistering twice succeeds.
-  UnRegisterTypeLib(LIBID_VX380ErrorLogging, kLibMajor, kLibMinor, kLibLocale, kSysKind);
-  const std::wstring ownEntry = L"TypeLib\\" + GuidText(LIBID_VX380ErrorLogging) + L"\\1.0\\409\\" +
-                                (kSysKind == SYS_WIN64 ? L"win64" : L"win32");
-  HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, ownEntry.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
-    RegCloseKey(h);
-    ok = false;
+  const HRESULT typeLib =
+      scope == RegistrationScope::User ? UnregisterTypeLibUnder(root.get()) : UnregisterTypeLibMachine();
+  // Per user, the containers may well have been made by our registration: an empty one
+  // goes too, so that nothing of ours is left. The machine's are never touched.
+  if (scope == RegistrationScope::User)
+    for (const wchar_t* container : {L"CLSID", L"Interface", L"TypeLib"}) DeleteIfEmpty(root.get(), container);
+  return ok && SUCCEEDED(typeLib) ? S_OK : SELFREG_E_CLASS;
+}
+
+HRESULT Install(bool install, const wchar_t* commandLine) {
+  RegistrationScope scope = RegistrationScope::Machine;
+  if (commandLine && *commandLine) {
+    if (!IsUser(commandLine)) return E_INVALIDARG;
+    scope = RegistrationScope::User;
   }
-  return ok ? S_OK : SELFREG_E_CLASS;
+  return install ? RegisterServer(scope) : UnregisterServer(scope);
 }
 
 }  // namespace vx380::com

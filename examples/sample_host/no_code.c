@@ -1,0 +1,2 @@
+/* A resource DLL carries no code of its own; the linker still wants one object. */
+int sample_messages_marker;
