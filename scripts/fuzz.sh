@@ -9,8 +9,8 @@
 # <build>/corpus/<target>, crashes to <build>/artifacts/<target>/. Exits 1 when any target
 # found something.
 #
-# --merge rewrites fuzz/corpus/<target> as the smallest set of the saved and scratch inputs
-# that keeps their coverage (libFuzzer -merge=1); review the change before committing it.
+# --merge adds to fuzz/corpus/<target> the scratch inputs that cover code the saved ones do not
+# (libFuzzer -merge=1); review and prune what it adds before committing it.
 #
 # Environment: FUZZ_SECONDS, FUZZ_BUILD_DIR (default build/fuzz), CC/CXX (default clang).
 set -euo pipefail
@@ -47,13 +47,13 @@ cmake -S "$root" -B "$build" -DVX380_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVX380_BUILD_TESTS=OFF -DVX380_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/%/_fuzz}"
 
-# Keeps the repository's corpus small: only inputs that add coverage survive.
+# Adds to the saved corpus only the scratch inputs that reach code it does not; the named
+# seeds stay as they are.
 merge_corpus() {
-  local t=$1 saved=$root/fuzz/corpus/$1 minimal=$build/merged/$1
-  rm -rf "$minimal" && mkdir -p "$minimal"
-  "$build/fuzz/${t}_fuzz" -merge=1 "$minimal" "$saved" "$build/corpus/$t" >"$build/logs/$t.merge.log" 2>&1
-  rm -f "$saved"/* && cp "$minimal"/* "$saved"/
-  echo "$t: corpus now $(ls "$saved" | wc -l) files, $(du -sk "$saved" | cut -f1) KB"
+  local t=$1 saved=$root/fuzz/corpus/$1 before
+  before=$(ls "$saved" | wc -l)
+  "$build/fuzz/${t}_fuzz" -merge=1 "$saved" "$build/corpus/$t" >"$build/logs/$t.merge.log" 2>&1
+  echo "$t: $(( $(ls "$saved" | wc -l) - before )) inputs added, corpus now $(ls "$saved" | wc -l) files"
 }
 
 found=0
