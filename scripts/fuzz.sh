@@ -38,8 +38,13 @@ done
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 
 export CC=${CC:-clang} CXX=${CXX:-clang++}
-if ! command -v "$CXX" >/dev/null; then
-  echo "fuzz.sh: $CXX not found; install clang (scripts/install-deps.sh)" >&2
+probe=$(mktemp -d)
+trap 'rm -rf "$probe"' EXIT
+echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' >"$probe/p.cpp"
+if ! "$CXX" -fsanitize=fuzzer "$probe/p.cpp" -o "$probe/p" 2>"$probe/err"; then
+  echo "fuzz.sh: $CXX cannot build libFuzzer binaries; install clang and its runtime" \
+    "(Debian: clang libclang-rt-14-dev)" >&2
+  head -n 3 "$probe/err" >&2
   exit 2
 fi
 
