@@ -1,4 +1,4 @@
-# cmake -DROOT=<dir> -DDIRS=<dir;dir> -P CheckNoOsHeaders.cmake
+# cmake -DROOT=<dir> -DDIRS=<dir>[,<dir>...] -P CheckNoOsHeaders.cmake
 # Fails when a file in DIRS (relative to ROOT) includes anything but the C++ standard library
 # and the project's own headers below DIRS: the core reaches the system only through the
 # platform seam, and the public headers must not drag a system's headers into a host.
@@ -14,6 +14,7 @@ set(standard_headers
   type_traits typeindex typeinfo unordered_map unordered_set utility valarray variant vector
   version)
 
+string(REPLACE "," ";" DIRS "${DIRS}")
 set(failures "")
 set(scanned 0)
 foreach(dir ${DIRS})

@@ -35,15 +35,19 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- libvx380errorlog reports errors (a debugger line, a message box, an error log
- file, a raise back to the caller, governed by a reporting level read from
- settings files) and traces execution (routine entry and exit as a call tree,
- line markers, time stamps, dumps of 2-D drawing objects).
- .
- This package holds the shared and static library, the C++ headers, the CMake
- package VX380ErrorLog, the pkg-config file vx380errorlog, the vxtrace capture
- tool and sample settings files.")
+  # CPack puts the summary first and formats the lines.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "libvx380errorlog reports errors (a debugger line, a message box, an error log
+file, a raise back to the caller, governed by a reporting level read from
+settings files) and traces execution (routine entry and exit as a call tree,
+line markers, time stamps, dumps of 2-D drawing objects).
+
+This package holds the shared and static library, the C++ headers, the CMake
+package VX380ErrorLog, the pkg-config file vx380errorlog, the vxtrace capture
+tool and sample settings files.")
+  # The library cache is refreshed by dpkg's trigger.
+  file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
   # Debian's copyright and changelog documents.
   string(TIMESTAMP vx380_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)

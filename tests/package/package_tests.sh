@@ -33,6 +33,7 @@ cmake_consumer() {
   local src=$1 work=$2
   shift 2
   rm -rf "$work/build"
+  mkdir -p "$work"
   cmake -S "$src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release "$@" >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log"; fail "the consumer does not configure"; }
   cmake --build "$work/build" -j"${JOBS:-2}" >"$work/build.log" 2>&1 ||
