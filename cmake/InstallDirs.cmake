@@ -13,20 +13,12 @@ if(NOT DEFINED CMAKE_INSTALL_DOCDIR)
 endif()
 include(GNUInstallDirs)
 
-# The Windows kit holds both builds: files that differ per architecture go below this folder.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(VX380_KIT_ARCH x64)
-else()
-  set(VX380_KIT_ARCH x86)
-endif()
-
-# Components, which the packages are made of:
-#   runtime      the shared library; on Windows the COM server, its type library and resources
+# Components, which the packages are made of (other folders may add their own):
+#   runtime      the shared library
 #   development  headers, static library, CMake package, pkg-config file (not in the Windows kit)
 #   tools        vxtrace and its manual page
 #   samples      settings files (.reg) that turn reporting on
-#   docs         guides
-set(VX380_COMPONENTS runtime development tools samples docs)
+#   test         never packaged
 
 # Install rules of a folder that name no component land in the folder's natural one.
 function(vx380_default_component dir)

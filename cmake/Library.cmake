@@ -44,6 +44,12 @@ endfunction()
 # The static library; the project's own tests, tools and the COM server link this one.
 add_library(vx380errorlog STATIC)
 vx380_library_usage(vx380errorlog)
+# Options and definitions given to the static library (a fuzzing build's instrumentation)
+# reach the objects it is made of.
+foreach(objects vx380_core vx380_platform)
+  target_compile_options(${objects} PRIVATE $<TARGET_PROPERTY:vx380errorlog,COMPILE_OPTIONS>)
+  target_compile_definitions(${objects} PRIVATE $<TARGET_PROPERTY:vx380errorlog,COMPILE_DEFINITIONS>)
+endforeach()
 set_target_properties(vx380errorlog PROPERTIES EXPORT_NAME ErrorLogStatic)
 add_library(VX380::ErrorLogStatic ALIAS vx380errorlog)
 
@@ -53,7 +59,7 @@ if(VX380_BUILD_SHARED)
   # The version script also hides the standard library's template code built into ours.
   set(vx380_symbol_map ${PROJECT_SOURCE_DIR}/cmake/vx380errorlog.map)
   target_link_options(vx380errorlog_shared PRIVATE
-    "LINKER:--version-script=${vx380_symbol_map}" "LINKER:--no-undefined")
+    "LINKER:--version-script=${vx380_symbol_map}")
   set_target_properties(vx380errorlog_shared PROPERTIES
     OUTPUT_NAME vx380errorlog EXPORT_NAME ErrorLog
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}

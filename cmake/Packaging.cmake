@@ -11,22 +11,23 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY VX380ErrorLog)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 
+# Every component an install rule names, but the tests'.
+get_cmake_property(CPACK_COMPONENTS_ALL COMPONENTS)
+list(REMOVE_ITEM CPACK_COMPONENTS_ALL test Unspecified)
+
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-  set(CPACK_PACKAGE_FILE_NAME "VX380ErrorLog-${PROJECT_VERSION}-windows")
-  set(CPACK_COMPONENTS_ALL ${VX380_COMPONENTS})
-  list(REMOVE_ITEM CPACK_COMPONENTS_ALL development)
-  # The kit carries the other architecture's build too: a second tree installs after this one.
-  set(VX380_KIT_OTHER_TREE "" CACHE PATH "Build tree of the other Windows architecture to add to the kit")
-  if(VX380_KIT_OTHER_TREE)
-    set(CPACK_INSTALL_CMAKE_PROJECTS
-        "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/" "${VX380_KIT_OTHER_TREE};${PROJECT_NAME};ALL;/")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME "VX380ErrorLog-${PROJECT_VERSION}-windows-x64")
+  else()
+    set(CPACK_PACKAGE_FILE_NAME "VX380ErrorLog-${PROJECT_VERSION}-windows-x86")
   endif()
+  # A host installs the kit beside its program; C++ development happens against the package.
+  list(REMOVE_ITEM CPACK_COMPONENTS_ALL development)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_COMPONENTS_ALL ${VX380_COMPONENTS})
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_NAME vx380errorlog)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
