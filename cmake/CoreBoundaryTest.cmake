@@ -1,8 +1,9 @@
 # The core and the public headers include no system header: a test over the sources, and the
 # same check on a planted offender to show it catches one.
 set(vx380_check ${PROJECT_SOURCE_DIR}/cmake/CheckNoOsHeaders.cmake)
+list(JOIN VX380_CORE_DIRS "," vx380_core_dirs)
 add_test(NAME boundary.core_includes_no_os_header
-         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -DDIRS=src/core,include/vx380 -P ${vx380_check})
+         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -DDIRS=${vx380_core_dirs},include/vx380 -P ${vx380_check})
 
 set(probe ${PROJECT_BINARY_DIR}/boundary-probe)
 file(WRITE ${probe}/src/core/Fine.cpp "#include <string>\n#include \"core/Fine.h\"\n")

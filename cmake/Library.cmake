@@ -2,12 +2,22 @@
 # shared library. The core sees only the public headers and its own folder, so a platform
 # header it includes fails to compile (the OS headers are checked by a test).
 
-# The core names its own headers "core/X.h"; this folder holds just that name.
+# The core's folders: src/core, and src/channel (the trace channel's system-free parts) where
+# it exists. They name their headers "core/X.h", "channel/X.h": the view folder holds just those.
+set(VX380_CORE_DIRS src/core)
+if(EXISTS ${PROJECT_SOURCE_DIR}/src/channel)
+  list(APPEND VX380_CORE_DIRS src/channel)
+endif()
 set(vx380_core_view ${PROJECT_BINARY_DIR}/core-view)
 file(MAKE_DIRECTORY ${vx380_core_view})
-file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/core ${vx380_core_view}/core SYMBOLIC)
+set(VX380_CORE_SOURCES "")
+foreach(dir ${VX380_CORE_DIRS})
+  get_filename_component(name ${dir} NAME)
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${dir} ${vx380_core_view}/${name} SYMBOLIC)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${dir}/*.cpp)
+  list(APPEND VX380_CORE_SOURCES ${sources})
+endforeach()
 
-file(GLOB VX380_CORE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/core/*.cpp)
 if(WIN32)
   file(GLOB VX380_PLATFORM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/win32/*.cpp)
 else()
