@@ -42,14 +42,12 @@ install(FILES ${PROJECT_BINARY_DIR}/vx380errorlog.pc DESTINATION ${vx380_pc_dir}
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample_host/user.reg ${PROJECT_SOURCE_DIR}/examples/sample_host/machine.reg
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT samples)
-  # The manual page, compressed as Debian keeps them.
+  # vxtrace's manual page, unless its own folder installs it (packages get it compressed).
   set(vx380_man ${PROJECT_SOURCE_DIR}/tools/vxtrace/vxtrace.1)
   if(EXISTS ${vx380_man} AND TARGET vxtrace)
-    find_program(VX380_GZIP gzip REQUIRED)
-    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/vxtrace.1.gz
-      COMMAND ${VX380_GZIP} -9 -n -c ${vx380_man} > ${PROJECT_BINARY_DIR}/vxtrace.1.gz
-      DEPENDS ${vx380_man} VERBATIM)
-    add_custom_target(vx380_man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/vxtrace.1.gz)
-    install(FILES ${PROJECT_BINARY_DIR}/vxtrace.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+    file(READ ${PROJECT_SOURCE_DIR}/tools/vxtrace/CMakeLists.txt vx380_vxtrace_rules)
+    if(NOT vx380_vxtrace_rules MATCHES "vxtrace\\.1")
+      install(FILES ${vx380_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+    endif()
   endif()
 endif()

@@ -9,6 +9,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "error reporting and execution tracing library for engineering applications")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY VX380ErrorLog)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/CompressManPages.cmake)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 
 # Every component an install rule names, but the tests'.
@@ -18,6 +19,7 @@ list(REMOVE_ITEM CPACK_COMPONENTS_ALL test Unspecified)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)  # unpacks into one folder
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_PACKAGE_FILE_NAME "VX380ErrorLog-${PROJECT_VERSION}-windows-x64")
   else()
