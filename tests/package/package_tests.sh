@@ -59,6 +59,9 @@ find_package)
   grep -q -- '-std=c++17' "$work/build/CMakeFiles/consumer.dir/flags.make" || fail "the consumer is not built as C++17"
   expect_shared "$work/build/consumer"
   run_consumer "$work/build/consumer" "$work"
+  ! readelf -d "$work/build/consumer_static" | grep -q 'NEEDED.*libvx380errorlog' ||
+    fail "the consumer of VX380::ErrorLogStatic loads the shared library"
+  run_consumer "$work/build/consumer_static" "$work"
   ;;
 pkg_config)
   src=$1 prefix=$2 work=$3
