@@ -135,6 +135,7 @@ deb_consumer)
   grep -q "$root/usr/include" "$work/consumer/build/CMakeFiles/consumer.dir/flags.make" ||
     fail "the consumer does not use the unpacked headers"
   run_consumer "$work/consumer/build/consumer" "$work/consumer"
+  run_consumer "$work/consumer/build/consumer_static" "$work/consumer"
   ;;
 lintian)
   work=$1
