@@ -57,6 +57,7 @@ find_package)
   mkdir -p "$work"
   cmake_consumer "$src" "$work" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
   grep -q -- '-std=c++17' "$work/build/CMakeFiles/consumer.dir/flags.make" || fail "the consumer is not built as C++17"
+  grep -qx "VX380ErrorLog_DIR:PATH=$prefix/.*" "$work/build/CMakeCache.txt" || fail "the package was not found in $prefix"
   expect_shared "$work/build/consumer"
   run_consumer "$work/build/consumer" "$work"
   ! readelf -d "$work/build/consumer_static" | grep -q 'NEEDED.*libvx380errorlog' ||
