@@ -21,9 +21,23 @@ int main() {
     status.Status(vx380::FAILURE);
     const vx380::Long number = 61;
     log.LogError(u"PkgConsumer", u"Disk full", u"", 0, number, u"SaveDrawing");
-    return status.Status() == vx380::FAILURE ? 0 : 1;
+    if (status.Status() != vx380::FAILURE) return 1;
   } catch (const vx380::AutomationError& e) {
     std::fprintf(stderr, "raised %d: %s\n", int(e.number()), e.what());
     return 1;
   }
+  // An error raised inside the library is caught here by its type.
+  try {
+    vx380::RaiseRuntime(vx380::rt::kOverflow);
+  } catch (const vx380::AutomationError& e) {
+    if (e.number() == vx380::rt::kOverflow && e.error().description == vx380::RuntimeErrorText(e.number()))
+      return 0;
+    std::fprintf(stderr, "raised %d: %s\n", int(e.number()), e.what());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "the library's error was not caught as vx380::AutomationError\n");
+    return 1;
+  }
+  std::fprintf(stderr, "RaiseRuntime returned\n");
+  return 1;
 }
