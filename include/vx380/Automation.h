@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "vx380/Export.h"
+
 namespace vx380 {
 
 using String = std::u16string;  // counted UTF-16; an absent string equals ""
@@ -55,16 +57,20 @@ struct ErrObject {
   Long helpContext = 0;
 
   void Clear() { *this = ErrObject{}; }
-  bool operator==(const ErrObject&) const = default;
+  bool operator==(const ErrObject& o) const {
+    return number == o.number && source == o.source && description == o.description &&
+           helpFile == o.helpFile && helpContext == o.helpContext;
+  }
+  bool operator!=(const ErrObject& o) const { return !(*this == o); }
 };
 
-ErrObject& Err();  // this thread's error object
+VX380_API ErrObject& Err();  // this thread's error object
 
 // Text of a classic runtime error number ("Overflow", "Disk full", ...).
-String RuntimeErrorText(Long number);
+VX380_API String RuntimeErrorText(Long number);
 
 // A raised error: what ends a member call with a failure.
-class AutomationError : public std::exception {
+class VX380_API AutomationError : public std::exception {
  public:
   AutomationError(Long number, String source, String description, String helpFile = u"",
                   Long helpContext = 0);
@@ -80,19 +86,19 @@ class AutomationError : public std::exception {
   std::string what_;
 };
 
-[[noreturn]] void RaiseRuntime(Long number);
+[[noreturn]] VX380_API void RaiseRuntime(Long number);
 
 // The failure being handled, as the error object sees it; call only inside a catch block.
 // Failures that are not automation errors become out of memory (7) or E_UNEXPECTED.
-ErrObject ErrorFromCurrentException();
+VX380_API ErrObject ErrorFromCurrentException();
 
 // Checked arithmetic: overflow is a failure (runtime error 6), never a wrap-around.
-Integer CheckedInteger(long long value);
-Long CheckedLong(long long value);
+VX380_API Integer CheckedInteger(long long value);
+VX380_API Long CheckedLong(long long value);
 
 // UTF-8 <-> UTF-16 helpers for file names, diagnostics and tools (not the ANSI code page).
-std::string ToUtf8(const String& s);
-String FromUtf8(std::string_view s);  // invalid sequences become U+FFFD
-std::optional<String> FromUtf8Strict(std::string_view s);  // nullopt on any invalid sequence
+VX380_API std::string ToUtf8(const String& s);
+VX380_API String FromUtf8(std::string_view s);  // invalid sequences become U+FFFD
+VX380_API std::optional<String> FromUtf8Strict(std::string_view s);  // nullopt on any invalid sequence
 
 }  // namespace vx380

@@ -5,7 +5,7 @@
 
 namespace vx380 {
 
-class CErrorStatus {
+class VX380_API CErrorStatus {
  public:
   virtual ~CErrorStatus() = default;
   virtual Integer Status() { return status_; }

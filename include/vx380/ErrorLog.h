@@ -14,7 +14,7 @@
 
 namespace vx380 {
 
-class ErrorLog {
+class VX380_API ErrorLog {
  public:
   ErrorLog() = default;
   ErrorLog(const ErrorLog&) = delete;
@@ -67,6 +67,6 @@ class ErrorLog {
 };
 
 // The part of s before its first NUL.
-String CutAtNull(const String& s);
+VX380_API String CutAtNull(const String& s);
 
 }  // namespace vx380

@@ -15,7 +15,7 @@ class LateBound;
 using Object = std::shared_ptr<LateBound>;  // empty = Nothing
 
 // The subset of the automation variant that crosses the late-bound view.
-class Variant {
+class VX380_API Variant {
  public:
   enum class Kind { Empty, Null, Missing, Boolean, Integer, Long, Double, Date, String, Object };
 
@@ -47,14 +47,14 @@ class Variant {
   Object object_;
 };
 
-class Enumerator {
+class VX380_API Enumerator {
  public:
   virtual ~Enumerator() = default;
   // Next element, or false at the end. Failures raise AutomationError.
   virtual bool Next(Variant& item) = 0;
 };
 
-class LateBound {
+class VX380_API LateBound {
  public:
   virtual ~LateBound() = default;
   // Property read by member name, no arguments. A missing member raises 438.

@@ -15,7 +15,7 @@ using RegKeyHandle = std::intptr_t;
 using ModuleHandle = std::intptr_t;  // 0 = no module
 using FileHandle = std::intptr_t;
 
-class Platform {
+class VX380_API Platform {
  public:
   virtual ~Platform() = default;
 
@@ -67,10 +67,10 @@ class Platform {
 };
 
 // The platform the core uses: the operating system's own unless a host or test installs another.
-Platform& CurrentPlatform();
+VX380_API Platform& CurrentPlatform();
 // Installs a platform (nullptr restores the system's); returns the one it replaces.
-Platform* SetPlatform(Platform* platform);
+VX380_API Platform* SetPlatform(Platform* platform);
 // The operating system's implementation.
-Platform& SystemPlatform();
+VX380_API Platform& SystemPlatform();
 
 }  // namespace vx380

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "vx380/Automation.h"
+#include "vx380/Export.h"
 
 namespace vx380::posix {
 
@@ -17,16 +18,16 @@ using MessageBoxHandler = std::function<Long(const String& prompt, Long style, c
 // empty one restores the default: ask on the controlling terminal when stdin is one and the
 // process is in the foreground, else write the box to standard error and answer with its
 // default button (VX380_MSGBOX=stderr forces the latter). Returns the handler it replaces.
-MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+VX380_API MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // The Unix datagram socket that debug output goes to: $VX380_DEBUG_SOCKET, else
 // $XDG_RUNTIME_DIR/vx380-debug.sock, else /tmp/vx380-debug-<uid>.sock. A capture tool binds
 // it; each datagram is one line of output, ANSI text.
-std::string DebugSocketPath();
+VX380_API std::string DebugSocketPath();
 
 // The .reg file that holds a root's settings: for 0x80000001 (current user) $VX380_HKCU, else
 // $XDG_CONFIG_HOME/vx380/user.reg, else ~/.config/vx380/user.reg; for 0x80000002 (local
 // machine) $VX380_HKLM, else /etc/vx380/machine.reg. "" for any other root.
-std::string SettingsFilePath(Long root);
+VX380_API std::string SettingsFilePath(Long root);
 
 }  // namespace vx380::posix
