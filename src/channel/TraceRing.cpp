@@ -88,11 +88,11 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   const std::uint64_t stalledUntil = stalledUntilNs_.load(std::memory_order_relaxed);
   const bool mayWait = stalledUntil == 0 || system_->NowNs() >= stalledUntil;
   // Look before reserving, so that a full ring costs a dropped line and no reservation.
-  if (!WaitForRoom(header_->reserve.load(std::memory_order_relaxed) + size, mayWait)) return Drop();
+  if (!WaitForRoom(0, size, mayWait)) return Drop();
   const std::uint64_t pos = header_->reserve.fetch_add(size, std::memory_order_relaxed);
   if (pos % kRecordUnit != 0) return Drop();  // a counter someone scribbled on
   // Racing writers may overshoot; one that still finds no room leaves a hole the reader skips.
-  if (!WaitForRoom(pos + size, mayWait)) return Drop();
+  if (!WaitForRoom(pos + size, size, mayWait)) return Drop();
   const std::uint32_t tag = Tag(pos);
   RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, system_->NowNs(), units, 0};
   record.check = CheckWord(record);
@@ -110,13 +110,19 @@ WriteResult RingWriter::Drop() {
   return WriteResult::kDropped;
 }
 
-bool RingWriter::WaitForRoom(std::uint64_t end, bool mayWait) {
-  auto room = [&] { return end - header_->readPos.load(std::memory_order_acquire) <= capacity_; };
-  if (room()) return true;
+// Room for a record ending at `end`, or, with no reservation yet (end 0), for one of `size`
+// bytes at the current end of the reservations.
+bool RingWriter::HasRoom(std::uint64_t end, std::uint64_t size) const {
+  if (end == 0) end = header_->reserve.load(std::memory_order_relaxed) + size;
+  return end - header_->readPos.load(std::memory_order_acquire) <= capacity_;
+}
+
+bool RingWriter::WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait) {
+  if (HasRoom(end, size)) return true;
   if (!mayWait) return false;
   WakeReader();
   const std::uint64_t deadline = system_->NowNs() + waitMs * kMsNs;
-  while (!room()) {
+  while (!HasRoom(end, size)) {
     const std::uint64_t now = system_->NowNs();
     if (Closed()) return false;
     if (now >= deadline) {
@@ -227,7 +233,11 @@ std::size_t RingReader::Poll(Sink sink, void* context, std::size_t limit) {
       pos_ += kRecordUnit;
       continue;
     }
-    if (look == Look::kEmpty || !HoleTimedOut()) break;
+    if (look == Look::kEmpty) {
+      pendingSinceNs_ = 0;
+      break;
+    }
+    if (!HoleTimedOut()) break;
     SkipHole();
     pendingSinceNs_ = 0;
   }

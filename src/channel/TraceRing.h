@@ -103,7 +103,8 @@ class RingWriter {
   std::uint32_t stallMs = 1000;
 
  private:
-  bool WaitForRoom(std::uint64_t end, bool mayWait);
+  bool HasRoom(std::uint64_t end, std::uint64_t size) const;
+  bool WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait);
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
   WriteResult Drop();
