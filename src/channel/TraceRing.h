@@ -107,6 +107,7 @@ class RingWriter {
   bool WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait);
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
+  void WakeReaderIfBehind(std::uint64_t end);
   WriteResult Drop();
 
   RingHeader* header_ = nullptr;
@@ -123,7 +124,8 @@ class RingReader {
   bool Attach(void* base, std::size_t mappedBytes, RingSystem& system);
   // Hands committed records to `sink` in order, at most `limit`; returns how many.
   std::size_t Poll(Sink sink, void* context, std::size_t limit = 4096);
-  // Sleeps up to ms unless a record is ready; writers wake it.
+  // Sleeps up to ms unless a record is ready. Writers wake it early only when the ring fills
+  // (a quarter of it unread, or a writer waiting for room): ms bounds how late a line shows.
   void Wait(std::uint32_t ms);
   // Marks the ring closed: writers stop using it.
   void Close();

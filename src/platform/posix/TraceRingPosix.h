@@ -44,7 +44,8 @@ class TraceRingListener {
 
   // Hands committed records to `sink` in the order they were reserved; at most `limit`.
   std::size_t Poll(channel::RingReader::Sink sink, void* context, std::size_t limit = 4096);
-  // Sleeps up to ms unless a record is ready; writers wake it.
+  // Sleeps up to ms unless a record is ready; writers wake it early when the ring fills, so
+  // ms bounds how late a line shows (a few milliseconds suit a live view).
   void Wait(std::uint32_t ms);
   // Lines writers dropped for want of room, and reservations never committed (writer died).
   std::uint64_t Dropped() const;
