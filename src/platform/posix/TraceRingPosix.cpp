@@ -30,9 +30,11 @@ struct MappedRing {
   dev_t dev = 0;
   ino_t ino = 0;
   std::atomic<std::uint64_t> recheckAt{0};
+  MappedRing* nextRetired = nullptr;
 };
 
 std::atomic<MappedRing*> g_ring{nullptr};
+std::atomic<MappedRing*> g_retired{nullptr};  // kept, so that a late writer finds valid memory
 std::atomic<std::uint64_t> g_lookAt{0};
 
 std::uint64_t CoarseNowNs() {
@@ -111,6 +113,9 @@ void Retire(MappedRing* ring) {
   if (!g_ring.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel)) return;
   ::mmap(ring->base, ring->bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
   ::close(ring->fd);
+  ring->nextRetired = g_retired.load(std::memory_order_relaxed);
+  while (!g_retired.compare_exchange_weak(ring->nextRetired, ring, std::memory_order_release)) {
+  }
   g_lookAt.store(0, std::memory_order_relaxed);
 }
 
