@@ -53,6 +53,7 @@ struct RingHeader {
   std::atomic<std::uint32_t> version;
   std::atomic<std::uint64_t> capacity;  // bytes of the data area
   std::atomic<std::uint32_t> state;
+  std::atomic<std::uint32_t> readerProcess;  // where the platform tells liveness by process id
   alignas(64) std::atomic<std::uint64_t> reserve;  // writers: next free position
   alignas(64) std::atomic<std::uint64_t> readPos;  // reader: everything before it is consumed
   std::atomic<std::uint32_t> readerSleeping;
@@ -98,6 +99,7 @@ class RingWriter {
   // writer wait that long in vain is not waited on again for stallMs.
   WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid);
   bool Closed() const;
+  std::uint32_t ReaderProcess() const { return header_->readerProcess.load(std::memory_order_relaxed); }
 
   std::uint32_t waitMs = 200;
   std::uint32_t stallMs = 1000;
@@ -129,6 +131,7 @@ class RingReader {
   void Wait(std::uint32_t ms);
   // Marks the ring closed: writers stop using it.
   void Close();
+  void SetReaderProcess(std::uint32_t pid) { header_->readerProcess.store(pid, std::memory_order_relaxed); }
 
   std::uint64_t Dropped() const;  // as writers report it
   std::uint64_t Holes() const { return holes_; }
