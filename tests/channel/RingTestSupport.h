@@ -1,25 +1,12 @@
-// A ring in ordinary memory, and a sink that keeps what a reader delivers.
+// A sink that keeps what a ring's reader delivers.
 #pragma once
 
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "channel/TraceRing.h"
 
 namespace vx380::testing {
-
-struct Region {
-  explicit Region(std::size_t size) : bytes(size), base(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)) {
-    channel::InitializeRing(base, bytes);
-  }
-  ~Region() { std::free(base); }
-  Region(const Region&) = delete;
-  Region& operator=(const Region&) = delete;
-  std::size_t bytes;
-  void* base;
-};
 
 struct Captured {
   std::uint32_t pid;

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <map>
 #include <random>
@@ -19,6 +20,18 @@ using channel::RingReader;
 using channel::RingWriter;
 using channel::WriteResult;
 using Clock = std::chrono::steady_clock;
+
+// A ring in ordinary memory.
+struct Region {
+  explicit Region(std::size_t size) : bytes(size), base(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)) {
+    channel::InitializeRing(base, bytes);
+  }
+  ~Region() { std::free(base); }
+  Region(const Region&) = delete;
+  Region& operator=(const Region&) = delete;
+  std::size_t bytes;
+  void* base;
+};
 
 std::string LineOf(int thread, int n) {
   // Lengths vary so records of every size cross the end of the data area.

@@ -17,14 +17,19 @@ EventRingSystem& ReaderSystem() {
 
 std::string Failure(const char* what) { return std::string(what) + " (error " + std::to_string(::GetLastError()) + ")"; }
 
-// Full access for the object's owner, nothing for anybody else.
-struct OwnerOnly {
+// Full access for this user, nothing for anybody else.
+struct UserOnly {
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-  OwnerOnly() {
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;OW)", SDDL_REVISION_1,
+  UserOnly() {
+    TokenSid user(TokenUser);
+    LPWSTR text = nullptr;
+    if (!user.sid || !::ConvertSidToStringSidW(user.sid, &text)) return;
+    const std::wstring sddl = L"D:P(A;;GA;;;" + std::wstring(text) + L")";
+    ::LocalFree(text);
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                            &attributes.lpSecurityDescriptor, nullptr);
   }
-  ~OwnerOnly() { ::LocalFree(attributes.lpSecurityDescriptor); }
+  ~UserOnly() { ::LocalFree(attributes.lpSecurityDescriptor); }
 };
 
 }  // namespace
@@ -37,7 +42,11 @@ bool TraceRingListener::Open(const std::wstring& name, std::size_t bytes, std::s
     error = "unsuitable ring size";
     return false;
   }
-  OwnerOnly security;
+  UserOnly security;
+  if (!security.attributes.lpSecurityDescriptor) {
+    error = Failure("cannot make the trace ring private");
+    return false;
+  }
   HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE, 0,
                                         static_cast<DWORD>(bytes), name.c_str());
   if (mapping && ::GetLastError() == ERROR_ALREADY_EXISTS) {

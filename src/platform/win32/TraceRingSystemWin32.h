@@ -20,6 +20,16 @@ inline std::uint64_t RingClockNs() {
   return ticks / frequency * 1000000000u + ticks % frequency * 1000000000u / frequency;
 }
 
+// A security identifier of this process's token (TokenUser or TokenOwner); sid null if unknown.
+class TokenSid {
+ public:
+  explicit TokenSid(TOKEN_INFORMATION_CLASS what);
+  PSID sid = nullptr;
+
+ private:
+  alignas(8) unsigned char buffer_[256];
+};
+
 class EventRingSystem final : public channel::RingSystem {
  public:
   HANDLE event = nullptr;

@@ -38,29 +38,22 @@ struct MappedRing {
 std::atomic<MappedRing*> g_ring{nullptr};
 std::atomic<std::uint64_t> g_lookAt{0};
 
-// The object's owner is this process's user (another user's mapping is never written).
+// The object's owner is this process's user, or the owner this user's objects get by default.
 bool OwnedByUs(HANDLE object) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                         &descriptor) != ERROR_SUCCESS)
     return false;
-  bool same = false;
-  HANDLE token = nullptr;
-  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    unsigned char buffer[256];
-    DWORD size = 0;
-    if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
-      same = ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) != FALSE;
-    ::CloseHandle(token);
-  }
+  TokenSid user(TokenUser), defaultOwner(TokenOwner);
+  const bool ours = (user.sid && ::EqualSid(owner, user.sid)) || (defaultOwner.sid && ::EqualSid(owner, defaultOwner.sid));
   ::LocalFree(descriptor);
-  return same;
+  return ours;
 }
 
 MappedRing* MapRing() {
   const std::wstring name = TraceRingName();
-  HANDLE mapping = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
+  HANDLE mapping = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL, FALSE, name.c_str());
   if (!mapping) return nullptr;
   HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"-wake").c_str());
   void* base = event && OwnedByUs(mapping) ? ::MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0) : nullptr;
@@ -123,6 +116,16 @@ std::wstring TraceRingName() {
   const DWORD n = ::GetEnvironmentVariableW(L"VX380_TRACE_RING", suffix, 64);
   if (n > 0 && n < 64) name += L"-" + std::wstring(suffix, n);
   return name;
+}
+
+TokenSid::TokenSid(TOKEN_INFORMATION_CLASS what) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+  DWORD size = 0;
+  if (::GetTokenInformation(token, what, buffer_, sizeof buffer_, &size))
+    sid = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer_)->User.Sid
+                            : reinterpret_cast<TOKEN_OWNER*>(buffer_)->Owner;
+  ::CloseHandle(token);
 }
 
 void ForceDebuggerPresent(int present) { g_forcedDebugger.store(present, std::memory_order_relaxed); }
