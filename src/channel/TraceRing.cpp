@@ -112,9 +112,14 @@ WriteResult RingWriter::Drop() {
 
 // Room for a record ending at `end`, or, with no reservation yet (end 0), for one of `size`
 // bytes at the current end of the reservations.
-bool RingWriter::HasRoom(std::uint64_t end, std::uint64_t size) const {
+// The reader's position is looked up in the shared header (a cache line the reader keeps
+// writing) only when the last one seen leaves no room: the position only grows.
+bool RingWriter::HasRoom(std::uint64_t end, std::uint64_t size) {
   if (end == 0) end = header_->reserve.load(std::memory_order_relaxed) + size;
-  return end - header_->readPos.load(std::memory_order_acquire) <= capacity_;
+  if (end - knownReadPos_.load(std::memory_order_relaxed) <= capacity_) return true;
+  const std::uint64_t readPos = header_->readPos.load(std::memory_order_acquire);
+  knownReadPos_.store(readPos, std::memory_order_relaxed);
+  return end - readPos <= capacity_;
 }
 
 bool RingWriter::WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait) {
@@ -145,8 +150,10 @@ void RingWriter::CopyIn(std::uint64_t pos, const void* bytes, std::size_t size) 
 // only once a quarter of the ring waits, so a steady trickle of lines costs no system call.
 // Below the mark no fence either: a wake-up missed there costs only latency within that bound.
 void RingWriter::WakeReaderIfBehind(std::uint64_t end) {
-  if (end - header_->readPos.load(std::memory_order_relaxed) < capacity_ / 4) return;
-  WakeReader();
+  if (end - knownReadPos_.load(std::memory_order_relaxed) < capacity_ / 4) return;
+  const std::uint64_t readPos = header_->readPos.load(std::memory_order_relaxed);
+  knownReadPos_.store(readPos, std::memory_order_relaxed);
+  if (end - readPos >= capacity_ / 4) WakeReader();
 }
 
 void RingWriter::WakeReader() {

@@ -105,7 +105,7 @@ class RingWriter {
   std::uint32_t stallMs = 1000;
 
  private:
-  bool HasRoom(std::uint64_t end, std::uint64_t size) const;
+  bool HasRoom(std::uint64_t end, std::uint64_t size);
   bool WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait);
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
@@ -117,6 +117,7 @@ class RingWriter {
   std::uint64_t capacity_ = 0;
   RingSystem* system_ = nullptr;
   std::atomic<std::uint64_t> stalledUntilNs_{0};
+  std::atomic<std::uint64_t> knownReadPos_{0};  // the reader's position as last seen
 };
 
 class RingReader {
