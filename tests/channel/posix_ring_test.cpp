@@ -90,6 +90,18 @@ TEST_F(PosixRing, WritersRefuseARingOpenToOthersOrReachedThroughASymlink) {
   EXPECT_TRUE(sink.lines.empty());
 }
 
+TEST_F(PosixRing, WritersRefuseARingAnotherUserOwns) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving the ring file to another user needs root";
+  TraceRingListener listener;
+  std::string error;
+  ASSERT_TRUE(listener.Open(error)) << error;
+  ASSERT_EQ(::chown(listener.path().c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(WriteWithin("to a stranger\n", std::chrono::milliseconds(50)));
+  Collector sink;
+  listener.Poll(&Collector::Sink, &sink);
+  EXPECT_TRUE(sink.lines.empty());
+}
+
 TEST_F(PosixRing, WritersRefuseARingNobodyReads) {
   std::string path = dir.File("debug.sock.ring");
   {
