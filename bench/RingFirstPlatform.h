@@ -4,14 +4,15 @@
 
 #include <string_view>
 
-#include "vx380/Platform.h"
-
+// <windows.h> maps these names to their A/W functions; the seam uses them as member names.
 #ifdef OutputDebugString
 #undef OutputDebugString
 #undef MessageBox
 #undef RegOpenKey
 #undef RegQueryValue
 #endif
+
+#include "vx380/Platform.h"
 
 namespace vx380::bench {
 
