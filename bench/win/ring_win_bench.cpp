@@ -45,7 +45,7 @@ double At(std::vector<double> v, double q) {
 struct Row {
   const char* name;
   std::function<void()> call;
-  double target;
+  double target;  // against OutputDebugStringA with nobody listening; ring rows 0.02 with a listener
   std::vector<double> quotients, perCall;
 };
 
@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
 
   const auto baseline = [&] { ::OutputDebugStringA(kRawLine); };
   std::vector<Row> rows;
-  rows.push_back({"ring write (TryWriteRing)", [&] { vx380::win32::TryWriteRing(line); }, 0.02});
-  rows.push_back({"DebugTrace on the ring", [&] { log.DebugTrace(text); }, 0.02});
+  rows.push_back({"ring write (TryWriteRing)", [&] { vx380::win32::TryWriteRing(line); }, 0.10});
+  rows.push_back({"DebugTrace on the ring", [&] { log.DebugTrace(text); }, 0.10});
   rows.push_back({"LogMsg, switch off", [&] { log.LogMsg(u"message"); }, 0.20});
   rows.push_back({"RBDEBUGTIMESTAMP, switch off", [&] { log.RBDEBUGTIMESTAMP(u"note"); }, 0.20});
   for (Row& r : rows) Batch(r.call, calls);
@@ -103,6 +103,10 @@ int main(int argc, char** argv) {
     }
   stop = true;
   reader.join();
+  ::Sleep(20);
+  while (ring.Poll([](void* c, const vx380::channel::RingRecord&) { ++*static_cast<std::atomic<long long>*>(c); },
+                   &captured) > 0) {
+  }
   vx380::SetPlatform(nullptr);
   std::printf("vx380_ring_win_bench: %d rounds x %d calls, interleaved; DBWIN listener %s; %lld lines captured "
               "from the ring, %llu dropped\n",
@@ -110,8 +114,10 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(ring.Dropped()));
   std::printf("%-32s %10s %10s %17s %8s   (baseline: bare OutputDebugStringA)\n", "candidate", "us/call", "ratio",
               "p25-p75", "target");
+  const bool listener = DbwinListening();
   for (const Row& r : rows)
     std::printf("%-32s %10.3f %10.4f %8.4f-%-8.4f %8.2f\n", r.name, At(r.perCall, 0.5), At(r.quotients, 0.5),
-                At(r.quotients, 0.25), At(r.quotients, 0.75), r.target);
+                At(r.quotients, 0.25), At(r.quotients, 0.75),
+                listener && r.target == 0.10 ? 0.02 : r.target);
   return 0;
 }
