@@ -114,6 +114,35 @@ TEST_F(PosixRing, WritersRefuseARingNobodyReads) {
   EXPECT_FALSE(WriteWithin("stale\n", std::chrono::milliseconds(50)));
 }
 
+TEST_F(PosixRing, WritersGoBackToTheSocketSoonAfterTheListenerIsKilled) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    TraceRingListener listener;
+    std::string error;
+    const char ok = listener.Open(error) ? 'y' : 'n';
+    if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  ASSERT_GT(child, 0);
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  ASSERT_TRUE(WriteWithin("heard\n", std::chrono::milliseconds(2000)));
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  bool backToSocket = false;
+  while (!backToSocket && Clock::now() < deadline) {
+    backToSocket = !TryWriteRing("anyone?\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(backToSocket) << "a ring nobody reads any more is left";
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
 struct SharedCounter {
   std::atomic<long> committed{0};
 };
