@@ -28,7 +28,8 @@ bool TryWriteRing(std::string_view line);
 // writers a reader is there); writers that find it closed or orphaned go back to the socket.
 class TraceRingListener {
  public:
-  static constexpr std::size_t kDefaultBytes = channel::kRingHeaderBytes + (std::size_t{8} << 20);
+  // 32 MiB: a few hundred milliseconds of lines at full speed should the reader be held up.
+  static constexpr std::size_t kDefaultBytes = channel::kRingHeaderBytes + (std::size_t{32} << 20);
 
   TraceRingListener() = default;
   TraceRingListener(const TraceRingListener&) = delete;
