@@ -143,6 +143,33 @@ TEST_F(PosixRing, WritersGoBackToTheSocketSoonAfterTheListenerIsKilled) {
   ::close(ready[1]);
 }
 
+TEST(PosixRingPlace, TheRingLivesInTheUsersPrivateRuntimeFolderAndNowhereUnsound) {
+  ScratchDir dir;
+  ScopedEnv socket("VX380_DEBUG_SOCKET", std::nullopt);
+  {
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
+    EXPECT_EQ(posix::TraceRingPath(), dir.File("vx380-trace.ring"));
+  }
+  ScopedEnv runtime("XDG_RUNTIME_DIR", "");  // empty counts as unset
+  ScopedEnv tmp("TMPDIR", dir.path());
+  const std::string own = dir.File("vx380-" + std::to_string(::geteuid()));
+  EXPECT_EQ(posix::TraceRingPath(false), "") << "a writer never creates the folder";
+  EXPECT_EQ(posix::TraceRingPath(), own + "/vx380-trace.ring");
+  struct stat st{};
+  ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  ::chmod(own.c_str(), 0777);  // open to others: not private any more
+  EXPECT_EQ(posix::TraceRingPath(), "");
+  ::rmdir(own.c_str());
+  ASSERT_EQ(::symlink(dir.path().c_str(), own.c_str()), 0);  // planted by someone
+  EXPECT_EQ(posix::TraceRingPath(), "");
+  TraceRingListener listener;
+  std::string error;
+  EXPECT_FALSE(listener.Open(error));
+  EXPECT_FALSE(error.empty());
+}
+
 struct SharedCounter {
   std::atomic<long> committed{0};
 };

@@ -122,7 +122,7 @@ void Retire(MappedRing* ring) {
 // Still the file at the ring's path, and still read.
 bool StillOffered(const MappedRing& ring) {
   struct stat st{};
-  return TraceRingPath() == ring.path && ::stat(ring.path.c_str(), &st) == 0 && st.st_dev == ring.dev &&
+  return TraceRingPath(false) == ring.path && ::stat(ring.path.c_str(), &st) == 0 && st.st_dev == ring.dev &&
          st.st_ino == ring.ino && ReaderPresent(ring.fd);
 }
 
@@ -131,7 +131,7 @@ MappedRing* LookForRing(std::uint64_t now) {
   if (now < lookAt) return nullptr;
   std::uint64_t expected = lookAt;
   if (!g_lookAt.compare_exchange_strong(expected, now + kLookAgainNs, std::memory_order_relaxed)) return nullptr;
-  const std::string path = TraceRingPath();
+  const std::string path = TraceRingPath(false);
   MappedRing* ring = path.empty() ? nullptr : MapRing(path);
   if (!ring) return nullptr;
   MappedRing* none = nullptr;

@@ -12,12 +12,14 @@
 namespace vx380::posix {
 
 // $XDG_RUNTIME_DIR when set, else a per-user directory under the temporary folder (created
-// 0700, owned by the user, not a symlink, not open to others); "" when no such place is sound.
-std::string RingRuntimeDir();
+// 0700 when `create`, and checked: owned by the user, not a symlink, not open to others); ""
+// when no such place is sound.
+std::string RingRuntimeDir(bool create = true);
 
 // Where a listener offers its ring: "<socket>.ring" when $VX380_DEBUG_SOCKET names the
-// socket, else <runtime dir>/vx380-trace.ring; "" when there is no private place.
-std::string TraceRingPath();
+// socket, else <runtime dir>/vx380-trace.ring; "" when there is no private place. Writers
+// pass create = false: where the folder is missing, no listener offers a ring.
+std::string TraceRingPath(bool create = true);
 
 // Writes one line into the listener's ring. False when there is no ring to write to: the
 // caller then sends the line on the socket. A line the ring has no room for within the wait

@@ -53,21 +53,21 @@ channel::RingSystem& PosixRingSystem() {
 
 // INTEGRATOR: the same rule as vx380::posix::PrivateRuntimeDir (include/vx380/PosixPlatform.h);
 // replace this with a call to it once it is there.
-std::string RingRuntimeDir() {
+std::string RingRuntimeDir(bool create) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && *runtime) return runtime;
   const char* tmp = std::getenv("TMPDIR");
   std::string dir = (tmp && *tmp) ? tmp : "/tmp";
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   dir += "/vx380-" + std::to_string(::geteuid());
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
   return PrivateDirectory(dir) ? dir : "";
 }
 
-std::string TraceRingPath() {
+std::string TraceRingPath(bool create) {
   const char* socket = std::getenv("VX380_DEBUG_SOCKET");
   if (socket && *socket) return std::string(socket) + ".ring";
-  const std::string dir = RingRuntimeDir();
+  const std::string dir = RingRuntimeDir(create);
   return dir.empty() ? "" : dir + "/vx380-trace.ring";
 }
 
