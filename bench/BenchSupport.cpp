@@ -4,11 +4,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
+
+#include "platform/posix/TraceRingPosix.h"
 
 namespace vx380::bench {
 
@@ -44,6 +49,37 @@ ChannelListener::~ChannelListener() {
   delete thread_;
 }
 
+struct RingListener::Thread {
+  vx380::posix::TraceRingListener ring;
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> lines{0};
+  std::thread worker;
+};
+
+RingListener::RingListener() : thread_(new Thread) {
+  std::string error;
+  if (!thread_->ring.Open(error)) {
+    std::fprintf(stderr, "vx380_bench: no trace ring: %s\n", error.c_str());
+    std::exit(1);
+  }
+  thread_->worker = std::thread([t = thread_.get()] {
+    auto count = [](void* context, const vx380::channel::RingRecord&) {
+      static_cast<std::atomic<std::uint64_t>*>(context)->fetch_add(1, std::memory_order_relaxed);
+    };
+    while (!t->stop.load())
+      if (t->ring.Poll(count, &t->lines) == 0) t->ring.Wait(10);
+  });
+}
+
+RingListener::~RingListener() {
+  thread_->stop = true;
+  thread_->worker.join();
+  thread_->ring.Close();
+}
+
+std::uint64_t RingListener::lines() const { return thread_->lines.load(); }
+std::uint64_t RingListener::dropped() const { return thread_->ring.Dropped(); }
+
 int ConnectedChannel(const std::string& path) {
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
@@ -65,6 +101,48 @@ std::string ScratchDirectory() {
     return path;
   }();
   return dir;
+}
+
+std::vector<Pair>& Pairs() {
+  static std::vector<Pair> pairs;
+  return pairs;
+}
+
+namespace {
+double BatchNs(const std::function<void()>& call, int calls) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < calls; ++i) call();
+  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+}
+
+double At(const std::vector<double>& sorted, double q) {
+  return sorted.empty() ? 0 : sorted[static_cast<std::size_t>(q * (sorted.size() - 1) + 0.5)];
+}
+}  // namespace
+
+PairResult RunPair(const Pair& pair, int rounds, int calls) {
+  PairSides sides = pair.setUp();
+  BatchNs(sides.candidate, calls);  // first-call costs: lookups, connections, caches
+  BatchNs(sides.baseline, calls);
+  std::vector<double> quotients, candidate, baseline;
+  for (int round = 0; round < rounds; ++round) {
+    double c, b;
+    if (round % 2) {
+      b = BatchNs(sides.baseline, calls);
+      c = BatchNs(sides.candidate, calls);
+    } else {
+      c = BatchNs(sides.candidate, calls);
+      b = BatchNs(sides.baseline, calls);
+    }
+    quotients.push_back(c / b);
+    candidate.push_back(c / calls);
+    baseline.push_back(b / calls);
+  }
+  std::sort(quotients.begin(), quotients.end());
+  std::sort(candidate.begin(), candidate.end());
+  std::sort(baseline.begin(), baseline.end());
+  return {At(quotients, 0.5), At(quotients, 0.25), At(quotients, 0.75), quotients.front(), quotients.back(),
+          At(candidate, 0.5), At(baseline, 0.5)};
 }
 
 std::vector<Ratio>& Ratios() {

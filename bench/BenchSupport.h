@@ -1,7 +1,11 @@
-// What the benchmarks share: a listener that drains the debug channel, a scratch directory,
-// and the registry of baseline/candidate pairs whose time ratio the run reports.
+// What the benchmarks share: a listener that drains the debug channel (socket or ring), a
+// scratch directory, and the registry of baseline/candidate pairs whose time ratio the run
+// reports.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,20 @@ class ChannelListener {
   Thread* thread_;
 };
 
+// Offers the trace ring where the component looks for it (next to the socket $VX380_DEBUG_SOCKET
+// names, so make a ChannelListener first) and drains it on a thread.
+class RingListener {
+ public:
+  RingListener();
+  ~RingListener();
+  std::uint64_t lines() const;
+  std::uint64_t dropped() const;
+
+ private:
+  struct Thread;
+  std::unique_ptr<Thread> thread_;
+};
+
 // The best a raw writer can do: a datagram socket connected to the listener, blocking when the
 // listener's queue is full (as the component waits for a slow listener).
 int ConnectedChannel(const std::string& path);
@@ -28,6 +46,36 @@ int ConnectedChannel(const std::string& path);
 // A fresh directory under the system's temporary folder, removed at exit.
 std::string ScratchDirectory();
 
+// A pair measured interleaved: each round times a batch of calls of one side, then of the
+// other (alternating which goes first), and the ratio reported is the median over the rounds
+// of the candidate's batch time over the baseline's, with its spread. Batches a few
+// milliseconds apart see the same load, so this holds steady on a busy machine where the
+// ratio of two separately measured medians wanders.
+struct PairSides {
+  std::function<void()> candidate;  // one call each
+  std::function<void()> baseline;
+  std::shared_ptr<void> state;      // what both sides use, released when the pair is done
+};
+struct Pair {
+  std::string candidate;
+  std::string baseline;
+  double target;
+  std::function<PairSides()> setUp;
+};
+std::vector<Pair>& Pairs();
+struct RegisterPair {
+  RegisterPair(std::string candidate, std::string baseline, double target, std::function<PairSides()> setUp) {
+    Pairs().push_back({std::move(candidate), std::move(baseline), target, std::move(setUp)});
+  }
+};
+struct PairResult {
+  double median, p25, p75, min, max;
+  double candidateNs, baselineNs;  // medians per call
+};
+PairResult RunPair(const Pair& pair, int rounds, int calls);
+
+// Ratios of two Google Benchmark medians (--benchmark_repetitions), for benchmarks that do
+// not fit a pair.
 struct Ratio {
   std::string candidate;
   std::string baseline;

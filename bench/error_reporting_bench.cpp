@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 #include "BenchSupport.h"
 #include "vx380/ErrorLog.h"
@@ -64,6 +65,48 @@ void BM_DebugTrace(benchmark::State& state) {
 }
 BENCHMARK(BM_DebugTrace);
 
-vx380::bench::RegisterRatio logErrorRatio("BM_LogErrorLoggingOn", "BM_RawOpenAppendClose", 1.2);
-vx380::bench::RegisterRatio debugTraceRatio("BM_DebugTrace", "BM_RawChannelWrite", 1.1);
+struct LogErrorState {
+  std::string rawPath = ScratchDirectory() + "/raw-pair.log";
+  std::string logPath = ScratchDirectory() + "/logerror-pair.log";
+  std::string line = std::string(kLine) + "\r\n";
+  vx380::ErrorLog log;
+  ~LogErrorState() {
+    ::unlink(rawPath.c_str());
+    ::unlink(logPath.c_str());
+  }
+};
+
+vx380::bench::RegisterPair logErrorPair("LogErrorLoggingOn", "RawOpenAppendClose", 1.2, [] {
+  ::setenv("VX380_DEBUG_SOCKET", (ScratchDirectory() + "/nobody-listens.sock").c_str(), 1);
+  auto st = std::make_shared<LogErrorState>();
+  st->log.Main();
+  st->log.Initialize(u"LoadTest", u"");
+  st->log.LogFilename(vx380::FromUtf8(st->logPath));
+  st->log.ReportingLevel(vx380::mxReportingLevelLog);
+  return vx380::bench::PairSides{[st] {
+                                   const vx380::Long number = 61;
+                                   st->log.LogError(u"BenchApp", u"Disk full", u"", 0, number, u"SaveFile");
+                                 },
+                                 [st] {
+                                   int fd = ::open(st->rawPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+                                   benchmark::DoNotOptimize(::write(fd, st->line.data(), st->line.size()));
+                                   ::close(fd);
+                                 },
+                                 st};
+});
+
+struct DebugTraceState {
+  ChannelListener listener;
+  int fd = vx380::bench::ConnectedChannel(listener.path());
+  std::string line = std::string(kLine) + "\n";
+  vx380::String text = vx380::FromUtf8(kLine);
+  vx380::ErrorLog log;
+  ~DebugTraceState() { ::close(fd); }
+};
+
+vx380::bench::RegisterPair debugTracePair("DebugTrace", "RawChannelWrite", 1.1, [] {
+  auto st = std::make_shared<DebugTraceState>();
+  return vx380::bench::PairSides{[st] { st->log.DebugTrace(st->text); },
+                                 [st] { ::send(st->fd, st->line.data(), st->line.size(), MSG_NOSIGNAL); }, st};
+});
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 #include "BenchSupport.h"
 #include "vx380/ErrorLog.h"
@@ -56,6 +57,29 @@ void BM_SuppressedPairDepth16000(benchmark::State& state) { SuppressedPairAtDept
 BENCHMARK(BM_SuppressedPairDepth1);
 BENCHMARK(BM_SuppressedPairDepth16000);
 
-vx380::bench::RegisterRatio pairRatio("BM_EnterExitPair", "BM_TwoRawChannelWrites", 1.10);
+const char kEntryLine[] = "RBDEBUG , BEG>>> , ........ , LoadDrawing , start , EOL \n";
+const char kExitLine[] = "RBDEBUG , END<<< ,        0 , LoadDrawing , done , EOL \n";
+
+struct SocketPairState {
+  ChannelListener listener;
+  int fd = vx380::bench::ConnectedChannel(listener.path());
+  vx380::ErrorLog log;
+  ~SocketPairState() { ::close(fd); }
+};
+
+vx380::bench::RegisterPair enterExitPair("EnterExitPair", "TwoRawChannelWrites", 1.10, [] {
+  auto st = std::make_shared<SocketPairState>();
+  st->log.Main();
+  return vx380::bench::PairSides{[st] {
+                                   st->log.RBDEBUGENTER(u"LoadDrawing", u"start");
+                                   st->log.RBDEBUGEXIT(u"done");
+                                 },
+                                 [st] {
+                                   ::send(st->fd, kEntryLine, sizeof kEntryLine - 1, MSG_NOSIGNAL);
+                                   ::send(st->fd, kExitLine, sizeof kExitLine - 1, MSG_NOSIGNAL);
+                                 },
+                                 st};
+});
+// The two sides of this one cannot share a thread's stack, so it stays a ratio of medians.
 vx380::bench::RegisterRatio depthRatio("BM_SuppressedPairDepth16000", "BM_SuppressedPairDepth1", 1.05);
 }  // namespace

@@ -26,6 +26,13 @@ class VX380_API Platform {
   virtual bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
                              std::uint32_t* size) = 0;
   virtual void RegCloseKey(RegKeyHandle key) = 0;
+  // A number that changes whenever the values under key\subKey may have changed, so a value
+  // read under the same number need not be read again; 0 means "cannot tell: read again".
+  virtual std::uint64_t SettingsGeneration(Long key, const std::string& subKey) {
+    (void)key;
+    (void)subKey;
+    return 0;
+  }
 
   // One line of ANSI text to the debugger output channel, in one call. Never fails.
   virtual void OutputDebugString(const std::string& ansi) = 0;

@@ -51,8 +51,7 @@ void ErrorLog::LogMsg(String strMessageText) {
   Platform& p = CurrentPlatform();
   if (!st.bMsgLogChecked) {
     String level;
-    if (LookUpValueForKey(core::kHKeyLocalMachine, u"SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", level,
-                          Variant(String{})) &&
+    if (core::LookUpSwitch(*this, core::kHKeyLocalMachine, u"SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", level) &&
         level == u"1")
       st.bMsgLogEnabled = kTrue;
     if (st.bMsgLogEnabled) {

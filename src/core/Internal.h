@@ -8,6 +8,10 @@
 #include "vx380/LateBound.h"
 #include "vx380/Platform.h"
 
+namespace vx380 {
+class ErrorLog;
+}
+
 namespace vx380::core {
 
 constexpr Long kHKeyCurrentUser = static_cast<Long>(0x80000001u);
@@ -43,6 +47,10 @@ String LeftAlign(const String& text, size_t width);
 inline Long Elapsed(Long now, Long then) {
   return static_cast<Long>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
 }
+
+// A switch read on every call (the default value of root\subKey, through the object's
+// LookUpValueForKey): read again only when the platform says the key may have changed since.
+Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& value);
 
 // CStr: a Null or an object is a failure.
 String VariantToString(const Variant& v);

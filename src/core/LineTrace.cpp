@@ -51,7 +51,7 @@ void ErrorLog::RBDEBUGTIMESTAMP(const String& strNote) {
   String text;
   const String key =
       u"SOFTWARE\\Meridox\\Applications\\" + st.strAppName + u".Application\\ErrorReporting\\Timing";
-  if (!LookUpValueForKey(core::kHKeyCurrentUser, key, text, Variant(String{}))) return;
+  if (!core::LookUpSwitch(*this, core::kHKeyCurrentUser, key, text)) return;
   if (!IsTimingOn(text)) return;
   Platform& p = CurrentPlatform();
   const String time = p.CurrentTimeText();

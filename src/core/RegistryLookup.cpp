@@ -1,5 +1,7 @@
 // LookUpValueForKey: one registry value as text, byte for byte as the registry holds it.
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
@@ -46,4 +48,33 @@ Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, St
   }
 }
 
+namespace core {
+
+namespace {
+struct CachedSwitch {
+  const Platform* platform = nullptr;
+  std::uint64_t generation = 0;
+  Boolean found = kFalse;
+  String value;
+};
+// Per thread, as the switches' readers are; a handful of keys per application.
+thread_local std::map<std::pair<Long, String>, CachedSwitch> t_switches;
+}  // namespace
+
+Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& value) {
+  Platform& p = CurrentPlatform();
+  // The number is taken before the read, so a change while reading brings another read.
+  const std::uint64_t generation = p.SettingsGeneration(root, p.ToAnsi(subKey));
+  if (generation == 0) return log.LookUpValueForKey(root, subKey, value, Variant(String{}));
+  CachedSwitch& cached = t_switches[{root, subKey}];
+  if (cached.platform != &p || cached.generation != generation) {
+    cached.found = log.LookUpValueForKey(root, subKey, cached.value, Variant(String{}));
+    cached.platform = &p;
+    cached.generation = generation;
+  }
+  value = cached.value;
+  return cached.found;
+}
+
+}  // namespace core
 }  // namespace vx380

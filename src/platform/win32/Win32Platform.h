@@ -25,6 +25,7 @@ class Win32Platform final : public Platform {
   bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
                      std::uint32_t* size) override;
   void RegCloseKey(RegKeyHandle key) override;
+  std::uint64_t SettingsGeneration(Long key, const std::string& subKey) override;  // SettingsWatch.cpp
 
   void OutputDebugString(const std::string& ansi) override;
   Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,

@@ -1,0 +1,166 @@
+// A trace ring in shared memory: many writer processes and threads, one reader. The memory is
+// a region the caller maps (a file on POSIX, a named mapping on Windows); this code never asks
+// the operating system for anything but through RingSystem.
+//
+// Layout: a 256-byte header, then the data area, a multiple of 32 bytes. A record is a 32-byte
+// record header and the line's exact bytes, padded to a multiple of 32; it may wrap around the
+// end of the data area. A writer reserves its record with one fetch_add on the reservation
+// counter, writes it, and publishes it by a release store of the record's commit word (a tag
+// derived from the record's position, so a stale record from an earlier lap never looks
+// committed). The reader takes records in position order, which keeps each thread's order.
+//
+// Every shared field may have been written by someone hostile or broken: both sides keep
+// their own copy of the capacity, reduce every position modulo it, check every length, and
+// bound every wait by time.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace vx380::channel {
+
+// What a ring needs from the operating system.
+class RingSystem {
+ public:
+  virtual ~RingSystem() = default;
+  // Nanoseconds of a clock that never goes back and is the same for every process.
+  virtual std::uint64_t NowNs() = 0;
+  // Wakes a reader sleeping in Sleep on `word` (futex, event...).
+  virtual void Wake(std::atomic<std::uint32_t>& word) = 0;
+  // Sleeps until `word` differs from `seen`, a Wake, or `ms` milliseconds.
+  virtual void Sleep(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::uint32_t ms) = 0;
+  // A writer waiting for room gives up the processor briefly.
+  virtual void Pause() = 0;
+};
+
+inline constexpr std::uint32_t kRingMagic = 0x47525856;  // "VXRG"
+inline constexpr std::uint32_t kRingVersion = 1;
+inline constexpr std::size_t kRingHeaderBytes = 256;
+inline constexpr std::size_t kRecordUnit = 32;
+inline constexpr std::size_t kMinRingBytes = kRingHeaderBytes + 64 * 1024;
+inline constexpr std::size_t kMaxRingBytes = std::size_t{1} << 30;
+// A longer line is cut, as the socket channel cuts an oversized datagram.
+inline constexpr std::size_t kMaxRingLine = 64 * 1024;
+
+// The reader's state as writers see it.
+enum RingState : std::uint32_t { kRingOpen = 1, kRingClosed = 2 };
+
+struct RingHeader {
+  std::atomic<std::uint32_t> magic;
+  std::atomic<std::uint32_t> version;
+  std::atomic<std::uint64_t> capacity;  // bytes of the data area
+  std::atomic<std::uint32_t> state;
+  std::atomic<std::uint32_t> readerProcess;  // where the platform tells liveness by process id
+  alignas(64) std::atomic<std::uint64_t> reserve;  // writers: next free position
+  alignas(64) std::atomic<std::uint64_t> readPos;  // reader: everything before it is consumed
+  std::atomic<std::uint32_t> readerSleeping;
+  std::atomic<std::uint32_t> wakeWord;
+  alignas(64) std::atomic<std::uint64_t> dropped;  // lines writers gave up on
+  std::atomic<std::uint64_t> holes;                // reservations the reader skipped
+};
+static_assert(sizeof(RingHeader) <= kRingHeaderBytes);
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+
+struct RecordHeader {
+  std::uint32_t commit;
+  std::uint32_t textLength;
+  std::uint32_t pid;
+  std::uint32_t tid;
+  std::uint64_t timeNs;
+  std::uint32_t units;  // record size in kRecordUnit, header included
+  std::uint32_t check;  // commit ^ textLength ^ units: a cheap guard against scribbles
+};
+static_assert(sizeof(RecordHeader) == kRecordUnit);
+
+// The data-area bytes a mapping of `mappedBytes` holds; 0 when it cannot hold a ring.
+std::uint64_t RingCapacityFor(std::size_t mappedBytes);
+
+// Lays out a fresh ring over `base` (the listener does this before anyone else sees it).
+void InitializeRing(void* base, std::size_t mappedBytes);
+
+struct RingRecord {
+  std::uint32_t pid;
+  std::uint32_t tid;
+  std::uint64_t timeNs;
+  std::string_view text;  // valid until the next Poll
+};
+
+enum class WriteResult { kWritten, kDropped, kClosed };
+
+class RingWriter {
+ public:
+  // Checks the header against the mapping; false leaves the writer unusable.
+  bool Attach(void* base, std::size_t mappedBytes, RingSystem& system);
+  bool attached() const { return header_ != nullptr; }
+  // Writes one line. A full ring is waited on up to waitMs for room; a reader that made a
+  // writer wait that long in vain is not waited on again for stallMs.
+  WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid);
+  bool Closed() const;
+  std::uint32_t ReaderProcess() const { return header_->readerProcess.load(std::memory_order_relaxed); }
+
+  std::uint32_t waitMs = 200;
+  std::uint32_t stallMs = 1000;
+
+ private:
+  bool HasRoom(std::uint64_t end, std::uint64_t size);
+  bool WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait);
+  void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
+  void WakeReader();
+  void WakeReaderIfBehind(std::uint64_t end);
+  WriteResult Drop();
+
+  RingHeader* header_ = nullptr;
+  unsigned char* data_ = nullptr;
+  std::uint64_t capacity_ = 0;
+  RingSystem* system_ = nullptr;
+  std::atomic<std::uint64_t> stalledUntilNs_{0};
+  std::atomic<std::uint64_t> knownReadPos_{0};  // the reader's position as last seen
+};
+
+class RingReader {
+ public:
+  using Sink = void (*)(void* context, const RingRecord& record);
+
+  bool Attach(void* base, std::size_t mappedBytes, RingSystem& system);
+  // Hands committed records to `sink` in order, at most `limit`; returns how many.
+  std::size_t Poll(Sink sink, void* context, std::size_t limit = 4096);
+  // Sleeps up to ms unless a record is ready. Writers wake it early only when the ring fills
+  // (a quarter of it unread, or a writer waiting for room): ms bounds how late a line shows.
+  void Wait(std::uint32_t ms);
+  // Marks the ring closed: writers stop using it.
+  void Close();
+  void SetReaderProcess(std::uint32_t pid) { header_->readerProcess.store(pid, std::memory_order_relaxed); }
+
+  std::uint64_t Dropped() const;  // as writers report it
+  std::uint64_t Holes() const { return holes_; }
+  std::uint64_t Damaged() const { return damaged_; }
+
+  // A reservation not committed for this long belongs to a writer that died or gave up.
+  std::uint32_t holeTimeoutMs = 1000;
+
+ private:
+  enum class Look { kRecord, kEmpty, kPending, kDamaged };
+  Look Inspect(RecordHeader& record) const;
+  void CopyOut(std::uint64_t pos, void* bytes, std::size_t size) const;
+  void SkipHole();
+  bool HoleTimedOut();
+  void Publish();
+  void Deliver(const RecordHeader& record, Sink sink, void* context);
+
+  RingHeader* header_ = nullptr;
+  unsigned char* data_ = nullptr;
+  std::uint64_t capacity_ = 0;
+  std::uint64_t pos_ = 0;  // our own copy: the shared one is only ever written
+  std::uint64_t published_ = 0;
+  std::uint64_t pendingSinceNs_ = 0;
+  std::uint64_t pendingReserve_ = 0;  // the reservation counter when the reader got stuck
+  std::uint64_t holes_ = 0;
+  std::uint64_t damaged_ = 0;
+  RingSystem* system_ = nullptr;
+  std::unique_ptr<char[]> text_;  // kMaxRingLine bytes
+};
+
+}  // namespace vx380::channel

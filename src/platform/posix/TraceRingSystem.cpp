@@ -1,0 +1,74 @@
+// What the trace ring takes from POSIX: the monotonic clock, futex wake-ups on the shared
+// word, and where the ring lives.
+#include <linux/futex.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/posix/TraceRingPosix.h"
+
+namespace vx380::posix {
+
+namespace {
+
+class SystemForRing final : public channel::RingSystem {
+ public:
+  std::uint64_t NowNs() override {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+  }
+  // The word lives in a mapping shared between processes: no FUTEX_PRIVATE_FLAG.
+  void Wake(std::atomic<std::uint32_t>& word) override {
+    const int saved = errno;
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE, 1, nullptr, nullptr, 0);
+    errno = saved;
+  }
+  void Sleep(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::uint32_t ms) override {
+    const timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT, seen, &wait, nullptr, 0);
+  }
+  void Pause() override {
+    const timespec brief{0, 20000};
+    ::nanosleep(&brief, nullptr);
+  }
+};
+
+bool PrivateDirectory(const std::string& dir) {
+  struct stat st{};
+  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 0022) == 0;
+}
+
+}  // namespace
+
+channel::RingSystem& PosixRingSystem() {
+  static SystemForRing system;
+  return system;
+}
+
+// INTEGRATOR: the same rule as vx380::posix::PrivateRuntimeDir (include/vx380/PosixPlatform.h);
+// replace this with a call to it once it is there.
+std::string RingRuntimeDir(bool create) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime) return runtime;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = (tmp && *tmp) ? tmp : "/tmp";
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  dir += "/vx380-" + std::to_string(::geteuid());
+  if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  return PrivateDirectory(dir) ? dir : "";
+}
+
+std::string TraceRingPath(bool create) {
+  const char* socket = std::getenv("VX380_DEBUG_SOCKET");
+  if (socket && *socket) return std::string(socket) + ".ring";
+  const std::string dir = RingRuntimeDir(create);
+  return dir.empty() ? "" : dir + "/vx380-trace.ring";
+}
+
+}  // namespace vx380::posix

@@ -1,0 +1,209 @@
+// The ring itself, in one process: order and bytes under concurrent writers, the bounded wait
+// of a full ring, holes left by writers that never commit, and scribbled memory.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <chrono>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "RingTestSupport.h"
+#include "platform/posix/TraceRingPosix.h"
+
+namespace vx380::testing {
+namespace {
+
+using channel::RingReader;
+using channel::RingWriter;
+using channel::WriteResult;
+using Clock = std::chrono::steady_clock;
+
+// A ring in ordinary memory.
+struct Region {
+  explicit Region(std::size_t size) : bytes(size), base(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)) {
+    channel::InitializeRing(base, bytes);
+  }
+  ~Region() { std::free(base); }
+  Region(const Region&) = delete;
+  Region& operator=(const Region&) = delete;
+  std::size_t bytes;
+  void* base;
+};
+
+std::string LineOf(int thread, int n) {
+  // Lengths vary so records of every size cross the end of the data area.
+  return "T" + std::to_string(thread) + " " + std::to_string(n) + " " + std::string(n % 301, 'a' + n % 26) + "\n";
+}
+
+// Drains `reader` into `sink` until `expected` lines arrived or a generous deadline passed.
+void DrainUntil(RingReader& reader, Collector& sink, std::size_t expected, std::chrono::seconds patience) {
+  const auto deadline = Clock::now() + patience;
+  while (sink.lines.size() < expected && Clock::now() < deadline)
+    if (reader.Poll(&Collector::Sink, &sink) == 0) reader.Wait(20);
+}
+
+TEST(TraceRing, KeepsEachThreadsOrderAndEveryByteAcrossTheWrap) {
+  Region region(channel::kMinRingBytes);
+  RingReader reader;
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  constexpr int kThreads = 4, kLines = 30000;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t)
+    writers.emplace_back([&, t] {
+      RingWriter writer;
+      ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+      writer.waitMs = 10000;  // order is the point here, not the bound
+      for (int n = 0; n < kLines; ++n) ASSERT_EQ(writer.Write(LineOf(t, n), 100, t), WriteResult::kWritten);
+    });
+  Collector sink;
+  DrainUntil(reader, sink, kThreads * kLines, std::chrono::seconds(120));
+  for (auto& w : writers) w.join();
+  ASSERT_EQ(sink.lines.size(), std::size_t{kThreads * kLines});
+  std::map<std::uint32_t, int> next;
+  for (const Captured& line : sink.lines) {
+    const int n = next[line.tid]++;
+    ASSERT_EQ(line.text, LineOf(static_cast<int>(line.tid), n));
+    EXPECT_EQ(line.pid, 100u);
+  }
+  EXPECT_EQ(reader.Dropped(), 0u);
+  EXPECT_EQ(reader.Holes(), 0u);
+}
+
+TEST(TraceRing, AFullRingWithAStalledReaderHoldsAWriterOnlyForTheBoundAndCountsTheDrop) {
+  Region region(channel::kMinRingBytes);
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  const std::string line(100, 'x');
+  int written = 0;
+  WriteResult result;
+  auto start = Clock::now();
+  while ((result = writer.Write(line, 1, 1)) == WriteResult::kWritten) ++written, start = Clock::now();
+  const auto held = Clock::now() - start;
+  EXPECT_EQ(result, WriteResult::kDropped);
+  EXPECT_GE(held, std::chrono::milliseconds(150)) << "a full ring is waited on for room";
+  EXPECT_LT(held, std::chrono::seconds(1));
+  // Having waited in vain, the writer does not wait on the same reader again for a while.
+  start = Clock::now();
+  EXPECT_EQ(writer.Write(line, 1, 1), WriteResult::kDropped);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(150));
+  EXPECT_EQ(reader.Dropped(), 2u);
+
+  Collector sink;
+  DrainUntil(reader, sink, written, std::chrono::seconds(5));
+  EXPECT_EQ(sink.lines.size(), std::size_t(written)) << "everything written before the drop arrives";
+  EXPECT_EQ(writer.Write("after\n", 1, 1), WriteResult::kWritten) << "room again once the reader has read";
+}
+
+TEST(TraceRing, AReservationNeverCommittedIsSkippedAndCountedAndLaterLinesArrive) {
+  Region region(channel::kMinRingBytes);
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  reader.holeTimeoutMs = 50;
+  writer.Write("before\n", 1, 1);
+  // A writer that died between its reservation and its commit.
+  static_cast<channel::RingHeader*>(region.base)->reserve.fetch_add(3 * channel::kRecordUnit);
+  writer.Write("after 1\n", 1, 1);
+  writer.Write("after 2\n", 1, 1);
+  Collector sink;
+  DrainUntil(reader, sink, 3, std::chrono::seconds(5));
+  ASSERT_EQ(sink.lines.size(), 3u);
+  EXPECT_EQ(sink.lines[0].text, "before\n");
+  EXPECT_EQ(sink.lines[1].text, "after 1\n");
+  EXPECT_EQ(sink.lines[2].text, "after 2\n");
+  EXPECT_EQ(reader.Holes(), 1u);
+}
+
+TEST(TraceRing, RefusesRegionsThatAreNotItsRingAndCutsOverlongLines) {
+  Region region(channel::kMinRingBytes);
+  RingWriter writer;
+  EXPECT_FALSE(writer.Attach(region.base, region.bytes - 1, posix::PosixRingSystem())) << "size mismatch";
+  EXPECT_FALSE(writer.Attach(region.base, 4096, posix::PosixRingSystem())) << "too small";
+  auto* header = static_cast<channel::RingHeader*>(region.base);
+  header->magic = 0;
+  EXPECT_FALSE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  header->magic = channel::kRingMagic;
+  header->capacity = 1u << 30;
+  RingReader reader;
+  EXPECT_FALSE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+
+  Region fresh(channel::kMinRingBytes);
+  ASSERT_TRUE(writer.Attach(fresh.base, fresh.bytes, posix::PosixRingSystem()));
+  ASSERT_TRUE(reader.Attach(fresh.base, fresh.bytes, posix::PosixRingSystem()));
+  const std::string huge(100000, 'h');
+  EXPECT_EQ(writer.Write(huge, 1, 1), WriteResult::kWritten);
+  Collector sink;
+  DrainUntil(reader, sink, 1, std::chrono::seconds(5));
+  ASSERT_EQ(sink.lines.size(), 1u);
+  EXPECT_GT(sink.lines[0].text.size(), 16000u);
+  EXPECT_EQ(sink.lines[0].text, huge.substr(0, sink.lines[0].text.size()));
+}
+
+// The ring between two inaccessible pages: a stray access outside it faults at once.
+struct GuardedRegion {
+  explicit GuardedRegion(std::size_t size) : bytes(size) {
+    const std::size_t inner = (size + 4095) / 4096 * 4096;
+    whole = inner + 2 * 4096;
+    auto* mem = static_cast<unsigned char*>(::mmap(nullptr, whole, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ::mprotect(mem + 4096, inner, PROT_READ | PROT_WRITE);
+    start = mem;
+    base = mem + 4096;
+    channel::InitializeRing(base, bytes);
+  }
+  ~GuardedRegion() { ::munmap(start, whole); }
+  std::size_t bytes, whole;
+  unsigned char* start;
+  unsigned char* base;
+};
+
+TEST(TraceRing, RandomBytesOverHeaderAndRecordsNeverTakeAWriterOrReaderOutsideTheRing) {
+  GuardedRegion region(channel::kMinRingBytes);
+  RingWriter ringWriters[2];
+  for (RingWriter& writer : ringWriters) {
+    ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+    writer.waitMs = 5;
+    writer.stallMs = 5;
+  }
+  RingReader reader;
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  reader.holeTimeoutMs = 5;
+  std::atomic<bool> stop{false};
+  std::thread scribbler([&] {
+    std::mt19937_64 random(12345);
+    while (!stop.load()) {
+      const std::size_t offset = random() % region.bytes;
+      const std::size_t count = std::min<std::size_t>(1 + random() % 64, region.bytes - offset);
+      for (std::size_t i = 0; i < count; ++i) region.base[offset + i] = static_cast<unsigned char>(random());
+      if (random() % 4 == 0) std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 2; ++t)
+    writers.emplace_back([&, t] {
+      const auto until = Clock::now() + std::chrono::milliseconds(800);
+      for (int n = 0; Clock::now() < until; ++n) ringWriters[t].Write(LineOf(t, n % 1000), 1, t);
+    });
+  std::size_t longest = 0, polls = 0;
+  Collector sink;
+  const auto until = Clock::now() + std::chrono::milliseconds(1000);
+  while (Clock::now() < until) {
+    sink.lines.clear();
+    if (reader.Poll(&Collector::Sink, &sink) == 0) reader.Wait(2);
+    for (const auto& line : sink.lines) longest = std::max(longest, line.text.size());
+    ++polls;
+  }
+  for (auto& w : writers) w.join();
+  stop = true;
+  scribbler.join();
+  EXPECT_LE(longest, channel::kMaxRingLine);
+  EXPECT_GT(polls, 10u) << "the reader kept coming back";
+}
+
+}  // namespace
+}  // namespace vx380::testing
