@@ -15,6 +15,14 @@ using RegKeyHandle = std::intptr_t;
 using ModuleHandle = std::intptr_t;  // 0 = no module
 using FileHandle = std::intptr_t;
 
+// The predefined roots of the settings store, as the registry numbers them.
+constexpr Long kHKeyCurrentUser = static_cast<Long>(0x80000001u);
+constexpr Long kHKeyLocalMachine = static_cast<Long>(0x80000002u);
+
+// What a message box shows as its title when it is given none.
+inline const String kDefaultBoxTitle = u"ErrorLogging";
+inline const String& BoxTitleOrDefault(const String& title) { return title.empty() ? kDefaultBoxTitle : title; }
+
 class Platform {
  public:
   virtual ~Platform() = default;

@@ -17,23 +17,7 @@ struct Published {
 thread_local Published t_published;
 thread_local int t_memberDepth = 0;
 
-String Text(Long number) {
-  switch (number) {
-    case 7: return u"Out of memory";
-    case 430: return u"Class does not support Automation or does not support expected interface";
-    case 449: return u"Argument not optional";
-    case 450: return u"Wrong number of arguments or invalid property assignment";
-    default: return RuntimeErrorText(number);
-  }
-}
-
-ErrObject Runtime(Long number) {
-  ErrObject e;
-  e.number = number;
-  e.source = kRuntimeSource;
-  e.description = Text(number);
-  return e;
-}
+ErrObject Runtime(Long number) { return AutomationError::Runtime(number).error(); }
 
 bool IsClear(const ErrObject& e) { return e == ErrObject{}; }
 
@@ -58,14 +42,14 @@ ErrObject ErrorFromHResult(HRESULT hr) {
     case DISP_E_BADINDEX:
       return Runtime(rt::kSubscriptOutOfRange);
     case DISP_E_PARAMNOTOPTIONAL:
-      return Runtime(449);
+      return Runtime(rt::kArgumentNotOptional);
     case DISP_E_BADPARAMCOUNT:
     case DISP_E_PARAMNOTFOUND:
-      return Runtime(450);
+      return Runtime(rt::kWrongArgumentCount);
     case E_NOINTERFACE:
-      return Runtime(430);
+      return Runtime(rt::kNoAutomationInterface);
     case E_OUTOFMEMORY:
-      return Runtime(7);
+      return Runtime(rt::kOutOfMemory);
     default:
       break;
   }

@@ -51,7 +51,7 @@ void ErrorLog::LogMsg(String strMessageText) {
   Platform& p = CurrentPlatform();
   if (!st.bMsgLogChecked) {
     String level;
-    if (LookUpValueForKey(core::kHKeyLocalMachine, u"SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", level,
+    if (LookUpValueForKey(kHKeyLocalMachine, u"SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", level,
                           Variant(String{})) &&
         level == u"1")
       st.bMsgLogEnabled = kTrue;

@@ -10,7 +10,7 @@ Long ErrorLog::RBDEBUGMESSAGE(const String& strPrompt, const Long& vButtons, con
   ModuleState& st = ThisThreadState();
   if (st.nStackDepth >= 1 && core::Element(st.abSuppressDebug, st.nStackDepth))
     return core::UntitledBox(
-        u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed", 0);
+        u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed", box::kOkOnly);
   return CurrentPlatform().MessageBox(strPrompt, vButtons, strTitle, strHelpFile, lContext);
 }
 

@@ -30,7 +30,7 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
                  names.back() + u" " + strNote);
     }
   } catch (...) {
-    core::ReportTrapped(u"RBDEBUGLINE ", 48);
+    core::ReportTrapped(u"RBDEBUGLINE ", box::kExclamation);
   }
 }
 
@@ -49,9 +49,8 @@ bool IsTimingOn(const String& text) {
 void ErrorLog::RBDEBUGTIMESTAMP(const String& strNote) {
   const ModuleState& st = ThisThreadState();
   String text;
-  const String key =
-      u"SOFTWARE\\Meridox\\Applications\\" + st.strAppName + u".Application\\ErrorReporting\\Timing";
-  if (!LookUpValueForKey(core::kHKeyCurrentUser, key, text, Variant(String{}))) return;
+  if (!LookUpValueForKey(kHKeyCurrentUser, core::SettingKey(st.strAppName, u"Timing"), text, Variant(String{})))
+    return;
   if (!IsTimingOn(text)) return;
   Platform& p = CurrentPlatform();
   const String time = p.CurrentTimeText();

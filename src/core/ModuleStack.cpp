@@ -85,7 +85,7 @@ void ErrorLog::RBDEBUGMODULE(String strModuleName, const Boolean& bEntry, const 
     else
       Exit(*this, st, strNote, progress);
   } catch (...) {
-    core::ReportTrapped(u"RBDEBUGMODULE ", 48, u"\r\nProgress was: " + progress.Text());
+    core::ReportTrapped(u"RBDEBUGMODULE ", box::kExclamation, u"\r\nProgress was: " + progress.Text());
   }
 }
 

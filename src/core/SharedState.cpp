@@ -42,7 +42,7 @@ ErrorLog::~ErrorLog() {
       CurrentPlatform().FreeResourceModule(released);
     }
   } catch (...) {
-    core::ReportTrapped(u"", 48);
+    core::ReportTrapped(u"", box::kExclamation);
   }
 }
 

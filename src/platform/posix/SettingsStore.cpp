@@ -23,8 +23,8 @@ namespace vx380::posix {
 
 namespace {
 
-constexpr std::uint32_t kCurrentUser = 0x80000001u;
-constexpr std::uint32_t kLocalMachine = 0x80000002u;
+constexpr auto kCurrentUser = static_cast<std::uint32_t>(kHKeyCurrentUser);
+constexpr auto kLocalMachine = static_cast<std::uint32_t>(kHKeyLocalMachine);
 // A larger file is read up to here: the settings store is not a database.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 
