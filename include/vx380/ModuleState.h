@@ -10,11 +10,11 @@
 namespace vx380 {
 
 struct ModuleState {
-  Integer nLogFileNumber = 0;
+  Integer nLogFileNumber = 0;  // kept as the documented record has it: Main resets it, no member reads it
   Boolean bLogBannerWritten = kFalse;
   Boolean bInitialized = kFalse;
   String strAppName;
-  String strResourceDLL;
+  String strResourceDLL;  // kept as the documented record has it: held for reference, never read
   ModuleHandle hResourceDLL = 0;
   Boolean bLogToFile = kFalse;
   Boolean bDisplay = kFalse;

@@ -25,7 +25,6 @@ class ComPtr {
 
   // Adopts a reference the caller already owns.
   static ComPtr Attach(T* p) { ComPtr r; r.p_ = p; return r; }
-  T* Detach() { return std::exchange(p_, nullptr); }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
@@ -65,7 +64,6 @@ class Bstr {
   ~Bstr() { SysFreeString(b_); }
   BSTR get() const { return b_; }
   BSTR* Put() { SysFreeString(b_); b_ = nullptr; return &b_; }
-  BSTR Detach() { return std::exchange(b_, nullptr); }
   String str() const { return ToString(b_); }
 
  private:

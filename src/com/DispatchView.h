@@ -21,8 +21,6 @@ class DispatchView final : public LateBound {
   String TypeName() override;
   const void* Identity() const override { return identity_.get(); }
 
-  IDispatch* dispatch() const { return dispatch_.get(); }
-
  private:
   // Invoke with failures raised as the object's own error.
   void Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
