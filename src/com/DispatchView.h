@@ -22,10 +22,11 @@ class DispatchView final : public LateBound {
   const void* Identity() const override { return identity_.get(); }
 
  private:
-  // Invoke with failures raised as the object's own error.
-  void Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
-  // As Call, but false when the object has no member of that kind.
+  // Invoke with failures raised as the object's own error; false when the object has no
+  // member of that kind.
   bool TryCall(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
+  // TryCall, or raise when there is no such member.
+  void Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
 
   ComPtr<IDispatch> dispatch_;
   ComPtr<IUnknown> identity_;

@@ -77,10 +77,6 @@ ErrObject ErrorFromExcepInfo(EXCEPINFO& info) {
     e.description = ToString(info.bstrDescription);
   e.helpFile = ToString(info.bstrHelpFile);
   e.helpContext = static_cast<Long>(info.dwHelpContext);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
-  info.bstrSource = info.bstrDescription = info.bstrHelpFile = nullptr;
   return e;
 }
 
