@@ -2,6 +2,16 @@
 // One implementation per system (src/platform/posix, src/platform/win32); tests
 // install their own. Failures of file services come back as classic runtime
 // error numbers (0 = success) so the core raises them unchanged.
+//
+// What every implementation keeps:
+// - Handles: a file handle is honoured from the OpenTextFile that returned it until its
+//   CloseTextFile; any other value (stale, made up) makes WriteTextFile return
+//   rt::kBadFileName and CloseTextFile do nothing. A settings key is one of the roots below or a
+//   handle from RegOpenKey not yet closed; a module handle is 0 or one from LoadResourceModule
+//   not yet freed.
+// - Null pointers: RegQueryValue takes a null `data` as a size query; a null `size` fails.
+// - Units: times in milliseconds; registry data in bytes; resource buffers in characters
+//   (the terminating NUL included).
 #pragma once
 
 #include <cstdint>
@@ -29,7 +39,7 @@ class Platform {
 
   // Settings store, mirroring RegOpenKeyExA (KEY_QUERY_VALUE) / RegQueryValueExA / RegCloseKey.
   // Texts are in the ANSI code page. Query fills at most *size bytes of data and sets *size
-  // to the bytes stored; data that do not fit fail.
+  // to the bytes stored; data that do not fit fail. Closing a root or an unknown key does nothing.
   virtual bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) = 0;
   virtual bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
                              std::uint32_t* size) = 0;
@@ -52,8 +62,9 @@ class Platform {
 
   // String resources of a module loaded as a data file.
   virtual ModuleHandle LoadResourceModule(const String& path) = 0;  // 0 on failure
-  virtual void FreeResourceModule(ModuleHandle module) = 0;
+  virtual void FreeResourceModule(ModuleHandle module) = 0;         // 0 does nothing
   // Like LoadStringA with a buffer of bufferChars: at most bufferChars - 1 bytes, "" when none.
+  // Module 0 reads the host program's own strings where the system has them (Windows).
   virtual std::string LoadResourceString(ModuleHandle module, Long id, int bufferChars) = 0;
 
   // File-system path of the user's desktop folder; false when the shell cannot give one.

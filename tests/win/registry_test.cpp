@@ -74,4 +74,16 @@ TEST_F(Win32Registry, MissingKeyDoesNotOpen) {
   EXPECT_EQ(handle, 12345);
 }
 
+// A null size is refused as on POSIX; a null buffer asks for the size.
+TEST_F(Win32Registry, NullPointersFollowTheSeam) {
+  vx380::RegKeyHandle handle = 0;
+  ASSERT_TRUE(platform.RegOpenKey(vx380::testcases::kCurrentUser, root + "Log", handle));
+  unsigned char data[16] = {};
+  EXPECT_FALSE(platform.RegQueryValue(handle, "", data, nullptr));
+  std::uint32_t size = 0;
+  EXPECT_TRUE(platform.RegQueryValue(handle, "", nullptr, &size));
+  EXPECT_EQ(size, 4u);
+  platform.RegCloseKey(handle);
+}
+
 }  // namespace

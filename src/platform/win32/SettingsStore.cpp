@@ -15,6 +15,7 @@ bool Win32Platform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle
 
 bool Win32Platform::RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
                                   std::uint32_t* size) {
+  if (!size) return false;
   DWORD type = 0;  // preset and never looked at: any type is read as bytes
   DWORD count = *size;
   LONG rc = ::RegQueryValueExA(reinterpret_cast<HKEY>(key), valueName.c_str(), nullptr, &type, data, &count);
