@@ -1,9 +1,12 @@
 // Text files for the logs. Appends use FILE_APPEND_DATA, so every write lands whole at
 // the current end of the file even while other threads or processes append to it.
 //
-// Wine writes an append as "find the end, then write there", so two appenders can land
-// on the same offset and one line is lost. Under Wine every append handle therefore
-// also holds a named mutex for its file, taken around each write.
+// Wine does not append atomically: a write on a FILE_APPEND_DATA handle is served as two
+// steps, reading the current end of the file and then writing at that offset, not as one
+// append of the host system. Two processes appending at the same moment can both take the
+// same end and the second line overwrites the first (the log-under-load suites lose lines).
+// Under Wine every append handle therefore also holds a named mutex for its file, taken
+// around each write; Windows itself appends atomically and needs none.
 #include "Win32Platform.h"
 
 #include <cwchar>
