@@ -2,7 +2,7 @@
 #include "core/Internal.h"
 #include "core/TextFile.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 

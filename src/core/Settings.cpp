@@ -1,7 +1,7 @@
 // Initialize and the settings properties: reporting level, application name, log file name.
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 
