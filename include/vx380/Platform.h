@@ -7,9 +7,9 @@
 // - Handles: a file handle is honoured from the OpenTextFile that returned it until its
 //   CloseTextFile; any other value (stale, made up) makes WriteTextFile return
 //   rt::kBadFileName and CloseTextFile do nothing. A settings key is one of the roots below or a
-//   handle from RegOpenKey not yet closed; a module handle is 0 or one from LoadResourceModule
+//   handle from OpenSettingsKey not yet closed; a module handle is 0 or one from LoadResourceModule
 //   not yet freed.
-// - Null pointers: RegQueryValue takes a null `data` as a size query; a null `size` fails.
+// - Null pointers: QuerySettingsValue takes a null `data` as a size query; a null `size` fails.
 // - Units: times in milliseconds; registry data in bytes; resource buffers in characters
 //   (the terminating NUL included).
 #pragma once
@@ -40,17 +40,17 @@ class Platform {
   // Settings store, mirroring RegOpenKeyExA (KEY_QUERY_VALUE) / RegQueryValueExA / RegCloseKey.
   // Texts are in the ANSI code page. Query fills at most *size bytes of data and sets *size
   // to the bytes stored; data that do not fit fail. Closing a root or an unknown key does nothing.
-  virtual bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) = 0;
-  virtual bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                             std::uint32_t* size) = 0;
-  virtual void RegCloseKey(RegKeyHandle key) = 0;
+  virtual bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) = 0;
+  virtual bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                                  std::uint32_t* size) = 0;
+  virtual void CloseSettingsKey(RegKeyHandle key) = 0;
 
   // One line of ANSI text to the debugger output channel, in one call. Never fails.
-  virtual void OutputDebugString(const std::string& ansi) = 0;
+  virtual void WriteDebugLine(const std::string& ansi) = 0;
 
   // A modal message box; returns the button pressed (1 OK ... 7 No).
-  virtual Long MessageBox(const String& prompt, Long style, const String& title,
-                          const String& helpFile, Long helpContext) = 0;
+  virtual Long ShowMessageBox(const String& prompt, Long style, const String& title,
+                              const String& helpFile, Long helpContext) = 0;
 
   // Milliseconds since the system started, truncated to 32 bits, read as signed.
   virtual Long TickCount() = 0;

@@ -40,7 +40,7 @@ void ErrorLog::DebugTrace(String strMsg) {
     Platform& p = CurrentPlatform();
     std::string line = p.ToAnsi(strMsg);
     line += '\n';
-    p.OutputDebugString(line);
+    p.WriteDebugLine(line);
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
   }

@@ -11,7 +11,7 @@ Long ErrorLog::RBDEBUGMESSAGE(const String& strPrompt, const Long& vButtons, con
   if (stack.depth() >= 1 && stack.Suppressed(stack.depth()))
     return core::UntitledBox(
         u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed", box::kOkOnly);
-  return CurrentPlatform().MessageBox(strPrompt, vButtons, strTitle, strHelpFile, lContext);
+  return CurrentPlatform().ShowMessageBox(strPrompt, vButtons, strTitle, strHelpFile, lContext);
 }
 
 }  // namespace vx380

@@ -42,7 +42,7 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
     userText = p.FromAnsi(p.LoadResourceString(st.hResourceDLL, nErrorNumberForUser, kUserTextBufferChars));
 
   if (!bRaise && st.bDisplay)
-    p.MessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
+    p.ShowMessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
 
   String line;
   line.reserve(64 + source.size() + strProcedureName.size() + description.size());

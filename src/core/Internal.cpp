@@ -9,8 +9,8 @@ void ReportTrapped(const String& promptPrefix, Long style, const String& promptS
   Err() = ErrorFromCurrentException();
   const ErrObject failure = Err();
   try {
-    CurrentPlatform().MessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,
-                                 u"", 0);
+    CurrentPlatform().ShowMessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,
+                                     u"", 0);
   } catch (...) {
     // A box that cannot be shown leaves nothing more to report to.
   }
@@ -18,7 +18,7 @@ void ReportTrapped(const String& promptPrefix, Long style, const String& promptS
 }
 
 Long UntitledBox(const String& prompt, Long style) {
-  return CurrentPlatform().MessageBox(prompt, style, kDefaultBoxTitle, u"", 0);
+  return CurrentPlatform().ShowMessageBox(prompt, style, kDefaultBoxTitle, u"", 0);
 }
 
 String SettingKey(const String& appName, const String& setting) {

@@ -113,14 +113,14 @@ INSTANTIATE_TEST_SUITE_P(
 class OrderRecordingPlatform : public testing::FakePlatform {
  public:
   std::vector<std::string> events;
-  Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                  Long helpContext) override {
+  Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                      Long helpContext) override {
     events.push_back("box");
-    return FakePlatform::MessageBox(prompt, style, title, helpFile, helpContext);
+    return FakePlatform::ShowMessageBox(prompt, style, title, helpFile, helpContext);
   }
-  void OutputDebugString(const std::string& ansi) override {
+  void WriteDebugLine(const std::string& ansi) override {
     events.push_back("debug");
-    FakePlatform::OutputDebugString(ansi);
+    FakePlatform::WriteDebugLine(ansi);
   }
   Long WriteTextFile(FileHandle file, const std::string& bytes) override {
     events.push_back(bytes.rfind("=====", 0) == 0 ? "banner" : "line");

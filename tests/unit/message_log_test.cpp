@@ -137,7 +137,7 @@ TEST(DebugTrace, OneCallPerLineEndingInALineFeed) {
 // A debugger channel that fails must not fail its caller.
 class FailingDebugChannel : public testing::FakePlatform {
  public:
-  void OutputDebugString(const std::string&) override { throw std::runtime_error("channel gone"); }
+  void WriteDebugLine(const std::string&) override { throw std::runtime_error("channel gone"); }
 };
 
 TEST(DebugTrace, NeverFails) {

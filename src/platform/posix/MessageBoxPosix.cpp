@@ -201,7 +201,7 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
   return handler;
 }
 
-Long PosixPlatform::MessageBox(const String& prompt, Long style, const String& title, const String&, Long) {
+Long PosixPlatform::ShowMessageBox(const String& prompt, Long style, const String& title, const String&, Long) {
   MessageBoxHandler handler;
   {
     HandlerSlot& slot = Slot();

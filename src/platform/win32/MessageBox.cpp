@@ -50,8 +50,8 @@ void CALLBACK OpenHelp(LPHELPINFO info) {
 
 }  // namespace
 
-Long Win32Platform::MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                               Long helpContext) {
+Long Win32Platform::ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                                   Long helpContext) {
   const UINT flags = static_cast<UINT>(style);
   const String& caption = BoxTitleOrDefault(title);
   // Task-modal and service boxes must have no owner.
