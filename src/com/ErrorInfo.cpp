@@ -19,6 +19,24 @@ thread_local int t_memberDepth = 0;
 
 ErrObject Runtime(Long number) { return AutomationError::Runtime(number).error(); }
 
+// Failures of a dispatch call and the runtime errors a client reads for them.
+struct HResultError {
+  HRESULT hr;
+  Long number;
+};
+const HResultError kHResultErrors[] = {
+    {DISP_E_MEMBERNOTFOUND, rt::kNoSuchMember},
+    {DISP_E_UNKNOWNNAME, rt::kNoSuchMember},
+    {DISP_E_TYPEMISMATCH, rt::kTypeMismatch},
+    {DISP_E_OVERFLOW, rt::kOverflow},
+    {DISP_E_BADINDEX, rt::kSubscriptOutOfRange},
+    {DISP_E_PARAMNOTOPTIONAL, rt::kArgumentNotOptional},
+    {DISP_E_BADPARAMCOUNT, rt::kWrongArgumentCount},
+    {DISP_E_PARAMNOTFOUND, rt::kWrongArgumentCount},
+    {E_NOINTERFACE, rt::kNoAutomationInterface},
+    {E_OUTOFMEMORY, rt::kOutOfMemory},
+};
+
 bool IsClear(const ErrObject& e) { return e == ErrObject{}; }
 
 }  // namespace
@@ -31,28 +49,8 @@ HRESULT HResultFromErrorNumber(Long number) {
 
 ErrObject ErrorFromHResult(HRESULT hr) {
   if ((static_cast<ULONG>(hr) & 0xFFFF0000u) == static_cast<ULONG>(kControlFacility)) return Runtime(hr & 0xFFFF);
-  switch (hr) {
-    case DISP_E_MEMBERNOTFOUND:
-    case DISP_E_UNKNOWNNAME:
-      return Runtime(rt::kNoSuchMember);
-    case DISP_E_TYPEMISMATCH:
-      return Runtime(rt::kTypeMismatch);
-    case DISP_E_OVERFLOW:
-      return Runtime(rt::kOverflow);
-    case DISP_E_BADINDEX:
-      return Runtime(rt::kSubscriptOutOfRange);
-    case DISP_E_PARAMNOTOPTIONAL:
-      return Runtime(rt::kArgumentNotOptional);
-    case DISP_E_BADPARAMCOUNT:
-    case DISP_E_PARAMNOTFOUND:
-      return Runtime(rt::kWrongArgumentCount);
-    case E_NOINTERFACE:
-      return Runtime(rt::kNoAutomationInterface);
-    case E_OUTOFMEMORY:
-      return Runtime(rt::kOutOfMemory);
-    default:
-      break;
-  }
+  for (const HResultError& known : kHResultErrors)
+    if (known.hr == hr) return Runtime(known.number);
   ErrObject e;
   e.number = static_cast<Long>(hr);
   e.source = kRuntimeSource;
