@@ -4,14 +4,6 @@
 
 #include <string_view>
 
-// <windows.h> maps these names to their A/W functions; the seam uses them as member names.
-#ifdef OutputDebugString
-#undef OutputDebugString
-#undef MessageBox
-#undef RegOpenKey
-#undef RegQueryValue
-#endif
-
 #include "vx380/Platform.h"
 
 namespace vx380::bench {
@@ -21,23 +13,23 @@ class RingFirstPlatform final : public vx380::Platform {
   using RingWrite = bool (*)(std::string_view line);
   explicit RingFirstPlatform(RingWrite write) : write_(write) {}
   bool ring = true;
-  void OutputDebugString(const std::string& ansi) override {
+  void WriteDebugLine(const std::string& ansi) override {
     if (ring && write_(ansi)) return;
-    sys_.OutputDebugString(ansi);
+    sys_.WriteDebugLine(ansi);
   }
-  bool RegOpenKey(vx380::Long key, const std::string& subKey, vx380::RegKeyHandle& opened) override {
-    return sys_.RegOpenKey(key, subKey, opened);
+  bool OpenSettingsKey(vx380::Long key, const std::string& subKey, vx380::RegKeyHandle& opened) override {
+    return sys_.OpenSettingsKey(key, subKey, opened);
   }
-  bool RegQueryValue(vx380::RegKeyHandle key, const std::string& name, unsigned char* data,
+  bool QuerySettingsValue(vx380::RegKeyHandle key, const std::string& name, unsigned char* data,
                      std::uint32_t* size) override {
-    return sys_.RegQueryValue(key, name, data, size);
+    return sys_.QuerySettingsValue(key, name, data, size);
   }
-  void RegCloseKey(vx380::RegKeyHandle key) override { sys_.RegCloseKey(key); }
+  void CloseSettingsKey(vx380::RegKeyHandle key) override { sys_.CloseSettingsKey(key); }
   std::uint64_t SettingsGeneration(vx380::Long key, const std::string& subKey) override {
     return sys_.SettingsGeneration(key, subKey);
   }
-  vx380::Long MessageBox(const String& p, vx380::Long s, const String& t, const String& h, vx380::Long c) override {
-    return sys_.MessageBox(p, s, t, h, c);
+  vx380::Long ShowMessageBox(const String& p, vx380::Long s, const String& t, const String& h, vx380::Long c) override {
+    return sys_.ShowMessageBox(p, s, t, h, c);
   }
   vx380::Long TickCount() override { return sys_.TickCount(); }
   vx380::Long OpenTextFile(const String& path, bool truncate, vx380::FileHandle& file) override {

@@ -11,18 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "vx380/DrawingTypeCodes.h"
 #include "vx380/LateBound.h"
 
 namespace vx380::drw2d {
 
-// Type codes of drawing objects. What they stand for is this stand-in's choice;
-// the dump treats the first specially and never descends into the four leaves.
+// Type codes of drawing objects: the ones the dump treats specially, and a group.
 namespace typecode {
-constexpr Long kSheet = 0x3D4773E0;  // its children are dumped at level 1
-constexpr Long kLine = 0x2D4E13C0;
-constexpr Long kArc = static_cast<Long>(0x9D650A00u);
-constexpr Long kText = 0x777A6860;
-constexpr Long kPoint = static_cast<Long>(0x98F8BC10u);
+using vx380::typecode::kArc;
+using vx380::typecode::kLine;
+using vx380::typecode::kPoint;
+using vx380::typecode::kSheet;
+using vx380::typecode::kText;
 constexpr Long kGroup = 0x0C0FFEE0;  // any other code: children one level deeper
 }  // namespace typecode
 

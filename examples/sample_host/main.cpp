@@ -49,12 +49,12 @@ class DemoLog : public ErrorLog {
 };
 
 std::shared_ptr<drw2d::DrawingObject> SampleDrawing() {
-  auto sheet = drw2d::DrawingObject::Make(u"Sheet", u"Sheet A1", 0x3D4773E0);
-  auto frame = drw2d::DrawingObject::Make(u"Group", u"Title block", 0x10);
-  frame->AddChild(drw2d::DrawingObject::Make(u"Text", u"Drawing number", 0x2D4E13C0));
-  frame->AddChild(drw2d::DrawingObject::Make(u"Line", u"Border", 0x777A6860));
-  auto pump = drw2d::DrawingObject::Make(u"Group", u"Pump P-101", 0x20);
-  pump->AddChild(drw2d::DrawingObject::Make(u"Circle", u"Impeller", 0x9D650A00));
+  auto sheet = drw2d::DrawingObject::Make(u"Sheet", u"Sheet A1", drw2d::typecode::kSheet);
+  auto frame = drw2d::DrawingObject::Make(u"Group", u"Title block", drw2d::typecode::kGroup);
+  frame->AddChild(drw2d::DrawingObject::Make(u"Text", u"Drawing number", drw2d::typecode::kText));
+  frame->AddChild(drw2d::DrawingObject::Make(u"Line", u"Border", drw2d::typecode::kLine));
+  auto pump = drw2d::DrawingObject::Make(u"Group", u"Pump P-101", drw2d::typecode::kGroup);
+  pump->AddChild(drw2d::DrawingObject::Make(u"Circle", u"Impeller", drw2d::typecode::kArc));
   sheet->AddChild(frame);
   sheet->AddChild(pump);
   return sheet;

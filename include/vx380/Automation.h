@@ -29,10 +29,12 @@ enum mxReportingLevelConstants : Long {
   mxReportingLevelLogAndDisplay = 3,
 };
 
-// Classic runtime error numbers the component raises itself.
+// Classic runtime error numbers the component raises or reports; their texts are in
+// RuntimeErrorText.
 namespace rt {
 constexpr Long kInvalidProcedureCall = 5;
 constexpr Long kOverflow = 6;
+constexpr Long kOutOfMemory = 7;
 constexpr Long kSubscriptOutOfRange = 9;
 constexpr Long kTypeMismatch = 13;
 constexpr Long kBadFileName = 52;
@@ -42,8 +44,19 @@ constexpr Long kPermissionDenied = 70;
 constexpr Long kPathFileAccessError = 75;
 constexpr Long kPathNotFound = 76;
 constexpr Long kObjectNotSet = 91;
+constexpr Long kInvalidUseOfNull = 94;
+constexpr Long kNoAutomationInterface = 430;
 constexpr Long kNoSuchMember = 438;
+constexpr Long kArgumentNotOptional = 449;
+constexpr Long kWrongArgumentCount = 450;
 }  // namespace rt
+
+// Message box styles the component passes itself (buttons and icon added together).
+namespace box {
+constexpr Long kOkOnly = 0;
+constexpr Long kCritical = 16;     // critical-stop icon
+constexpr Long kExclamation = 48;  // exclamation icon
+}  // namespace box
 
 // Source given to failures the component raises on its own behalf.
 inline const String kRuntimeSource = u"VX380ErrorLogging";
@@ -66,7 +79,8 @@ struct ErrObject {
 
 VX380_API ErrObject& Err();  // this thread's error object
 
-// Text of a classic runtime error number ("Overflow", "Disk full", ...).
+// Text of a classic runtime error number ("Overflow", "Disk full", ...); numbers outside the
+// table read "Application-defined or object-defined error".
 VX380_API String RuntimeErrorText(Long number);
 
 // A raised error: what ends a member call with a failure.

@@ -29,7 +29,7 @@ class VX380_API ErrorLog {
   virtual void Initialize(String strAppName, String strResourceDLL);
   virtual void LogError(String strSource, String strDescription, const String& strHelpFile = u"",
                         const Long& nHelpContext = 0, const Long& nErrorNumberForLogFile = 0,
-                        const String& strProcedureName = u"", const Long& nButtons = 48,
+                        const String& strProcedureName = u"", const Long& nButtons = box::kExclamation,
                         const Long& nErrorNumberForUser = 0, const Boolean& bRaise = kFalse);
   virtual void RBDEBUGLOG(String strMess);
   virtual Long RBDEBUGMESSAGE(const String& strPrompt, const Long& vButtons = 0,

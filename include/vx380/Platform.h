@@ -2,6 +2,16 @@
 // One implementation per system (src/platform/posix, src/platform/win32); tests
 // install their own. Failures of file services come back as classic runtime
 // error numbers (0 = success) so the core raises them unchanged.
+//
+// What every implementation keeps:
+// - Handles: a file handle is honoured from the OpenTextFile that returned it until its
+//   CloseTextFile; any other value (stale, made up) makes WriteTextFile return
+//   rt::kBadFileName and CloseTextFile do nothing. A settings key is one of the roots below or a
+//   handle from OpenSettingsKey not yet closed; a module handle is 0 or one from LoadResourceModule
+//   not yet freed.
+// - Null pointers: QuerySettingsValue takes a null `data` as a size query; a null `size` fails.
+// - Units: times in milliseconds; registry data in bytes; resource buffers in characters
+//   (the terminating NUL included).
 #pragma once
 
 #include <cstdint>
@@ -15,17 +25,25 @@ using RegKeyHandle = std::intptr_t;
 using ModuleHandle = std::intptr_t;  // 0 = no module
 using FileHandle = std::intptr_t;
 
+// The predefined roots of the settings store, as the registry numbers them.
+constexpr Long kHKeyCurrentUser = static_cast<Long>(0x80000001u);
+constexpr Long kHKeyLocalMachine = static_cast<Long>(0x80000002u);
+
+// What a message box shows as its title when it is given none.
+inline const String kDefaultBoxTitle = u"ErrorLogging";
+inline const String& BoxTitleOrDefault(const String& title) { return title.empty() ? kDefaultBoxTitle : title; }
+
 class VX380_API Platform {
  public:
   virtual ~Platform() = default;
 
   // Settings store, mirroring RegOpenKeyExA (KEY_QUERY_VALUE) / RegQueryValueExA / RegCloseKey.
   // Texts are in the ANSI code page. Query fills at most *size bytes of data and sets *size
-  // to the bytes stored; data that do not fit fail.
-  virtual bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) = 0;
-  virtual bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                             std::uint32_t* size) = 0;
-  virtual void RegCloseKey(RegKeyHandle key) = 0;
+  // to the bytes stored; data that do not fit fail. Closing a root or an unknown key does nothing.
+  virtual bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) = 0;
+  virtual bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                                  std::uint32_t* size) = 0;
+  virtual void CloseSettingsKey(RegKeyHandle key) = 0;
   // A number that changes whenever the values under key\subKey may have changed, so a value
   // read under the same number need not be read again; 0 means "cannot tell: read again".
   virtual std::uint64_t SettingsGeneration(Long key, const std::string& subKey) {
@@ -35,11 +53,11 @@ class VX380_API Platform {
   }
 
   // One line of ANSI text to the debugger output channel, in one call. Never fails.
-  virtual void OutputDebugString(const std::string& ansi) = 0;
+  virtual void WriteDebugLine(const std::string& ansi) = 0;
 
   // A modal message box; returns the button pressed (1 OK ... 7 No).
-  virtual Long MessageBox(const String& prompt, Long style, const String& title,
-                          const String& helpFile, Long helpContext) = 0;
+  virtual Long ShowMessageBox(const String& prompt, Long style, const String& title,
+                              const String& helpFile, Long helpContext) = 0;
 
   // Milliseconds since the system started, truncated to 32 bits, read as signed.
   virtual Long TickCount() = 0;
@@ -51,8 +69,9 @@ class VX380_API Platform {
 
   // String resources of a module loaded as a data file.
   virtual ModuleHandle LoadResourceModule(const String& path) = 0;  // 0 on failure
-  virtual void FreeResourceModule(ModuleHandle module) = 0;
+  virtual void FreeResourceModule(ModuleHandle module) = 0;         // 0 does nothing
   // Like LoadStringA with a buffer of bufferChars: at most bufferChars - 1 bytes, "" when none.
+  // Module 0 reads the host program's own strings where the system has them (Windows).
   virtual std::string LoadResourceString(ModuleHandle module, Long id, int bufferChars) = 0;
 
   // File-system path of the user's desktop folder; false when the shell cannot give one.

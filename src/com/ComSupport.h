@@ -1,10 +1,11 @@
 // Small RAII and conversion helpers shared by the COM layer: an owning interface
-// pointer, BSTR <-> vx380::String and a self-clearing VARIANT.
+// pointer, BSTR <-> vx380::String, a self-clearing VARIANT and an EXCEPINFO owner.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstring>
 #include <utility>
 
 #include "vx380/Automation.h"
@@ -25,7 +26,6 @@ class ComPtr {
 
   // Adopts a reference the caller already owns.
   static ComPtr Attach(T* p) { ComPtr r; r.p_ = p; return r; }
-  T* Detach() { return std::exchange(p_, nullptr); }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
@@ -65,7 +65,6 @@ class Bstr {
   ~Bstr() { SysFreeString(b_); }
   BSTR get() const { return b_; }
   BSTR* Put() { SysFreeString(b_); b_ = nullptr; return &b_; }
-  BSTR Detach() { return std::exchange(b_, nullptr); }
   String str() const { return ToString(b_); }
 
  private:
@@ -85,6 +84,23 @@ class Var {
 
  private:
   VARIANT v_;
+};
+
+// An EXCEPINFO that frees its strings with it.
+class ExcepInfo {
+ public:
+  ExcepInfo() { std::memset(&info_, 0, sizeof(info_)); }
+  ExcepInfo(const ExcepInfo&) = delete;
+  ExcepInfo& operator=(const ExcepInfo&) = delete;
+  ~ExcepInfo() {
+    SysFreeString(info_.bstrSource);
+    SysFreeString(info_.bstrDescription);
+    SysFreeString(info_.bstrHelpFile);
+  }
+  EXCEPINFO* get() { return &info_; }
+
+ private:
+  EXCEPINFO info_;
 };
 
 }  // namespace vx380::com

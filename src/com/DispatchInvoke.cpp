@@ -167,6 +167,38 @@ const MemberInfo* FindMember(const InterfaceInfo& info, DISPID id, WORD flags) {
   return nullptr;
 }
 
+// Which rgvarg element feeds each parameter (-1: omitted). Positional arguments come
+// last in rgvarg, right to left; named ones go where their dispatch id says.
+HRESULT MapArguments(const MemberInfo& m, const DISPPARAMS& params, std::vector<int>& from, UINT* argErr) {
+  const size_t n = m.params.size();
+  const UINT cArgs = params.cArgs, cNamed = params.cNamedArgs;
+  const UINT cPositional = cArgs - cNamed;
+  if (cPositional > n) return DISP_E_BADPARAMCOUNT;
+  const bool isPut = m.kind == INVOKE_PROPERTYPUT || m.kind == INVOKE_PROPERTYPUTREF;
+  from.assign(n, -1);
+  for (UINT k = 0; k < cPositional; ++k) from[k] = static_cast<int>(cArgs - 1 - k);
+  for (UINT i = 0; i < cNamed; ++i) {
+    const DISPID named = params.rgdispidNamedArgs[i];
+    size_t p;
+    if (named == DISPID_PROPERTYPUT && isPut && n > 0) {
+      p = n - 1;
+    } else if (named >= 0 && static_cast<size_t>(named) < n) {
+      p = static_cast<size_t>(named);
+    } else {
+      p = n;  // no such parameter
+    }
+    if (p == n || from[p] != -1) {
+      if (argErr) *argErr = i;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    from[p] = static_cast<int>(i);
+  }
+  for (size_t p = 0; p < n; ++p) {
+    if (from[p] == -1 && !m.params[p].optional) return cNamed == 0 ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
+  }
+  return S_OK;
+}
+
 // One parameter as the method receives it.
 struct Slot {
   Var value;                     // the argument converted to the parameter's type
@@ -174,6 +206,130 @@ struct Slot {
   VARIANT* writeBack = nullptr;  // the caller's by-reference argument when value is a copy
   Var before;                    // value as passed in, to see whether the member wrote it
 };
+
+// Everything DispCallFunc is handed; slots and the result are pointed into, so it never moves.
+struct CallFrame {
+  explicit CallFrame(const MemberInfo& m)
+      : slots(m.params.size()), hasResult(m.resultVt != VT_EMPTY), types(slots.size() + hasResult),
+        args(slots.size() + hasResult) {
+    VariantInit(&resultArg);
+  }
+  CallFrame(const CallFrame&) = delete;
+  CallFrame& operator=(const CallFrame&) = delete;
+
+  std::vector<Slot> slots;
+  const bool hasResult;
+  std::vector<VARTYPE> types;
+  std::vector<VARIANTARG*> args;
+  Var returned;
+  VARIANT resultArg;
+};
+
+// The parameter's value from the argument given (null when omitted), with a by-reference
+// slot into the caller's variable where its type already fits.
+HRESULT CoerceArgument(const ParamInfo& param, VARIANT* given, LCID lcid, Slot& slot) {
+  const VARIANT* v = given ? Deref(given) : nullptr;
+  if (given && !v) return DISP_E_TYPEMISMATCH;
+  // No parameter takes records or arrays; refuse them before anything copies them.
+  if (v && ((v->vt & VT_TYPEMASK) == VT_RECORD || (v->vt & VT_ARRAY))) return DISP_E_TYPEMISMATCH;
+  const VARTYPE byRefType = static_cast<VARTYPE>(VT_BYREF | param.vt);
+
+  if (!given || IsMissing(*v)) {
+    if (!param.optional) return DISP_E_PARAMNOTOPTIONAL;
+    if (param.defaultValue) return Coerce(*param.defaultValue->get(), param.vt, lcid, slot.value.get());
+    SetZero(param.vt, slot.value.get());
+    return S_OK;
+  }
+  if (param.byRef && given->vt == byRefType) {
+    slot.arg = *given;  // the caller's own variable of the exact type
+    return S_OK;
+  }
+  if (param.byRef && given->vt == (VT_BYREF | VT_VARIANT) && given->pvarVal->vt == param.vt &&
+      param.vt != VT_VARIANT) {
+    slot.arg.vt = byRefType;  // a script variable holding the exact type: point into it
+    slot.arg.byref = &given->pvarVal->llVal;
+    return S_OK;
+  }
+  Var plain;
+  HRESULT hr = VariantCopyInd(plain.get(), Src(v));
+  if (FAILED(hr)) return AsArgumentError(hr);
+  hr = Coerce(*plain.get(), param.vt, lcid, slot.value.get());
+  if (FAILED(hr)) return hr;
+  if (param.byRef && (given->vt & VT_BYREF)) {
+    slot.writeBack = given;
+    return VariantCopy(slot.before.get(), slot.value.get());
+  }
+  return S_OK;
+}
+
+// What DispCallFunc passes for the parameter: the value, or a by-reference view of it.
+void BindArgument(const ParamInfo& param, Slot& slot, VARTYPE& type, VARIANTARG*& arg) {
+  if (!param.byRef) {
+    type = param.vt;
+    arg = slot.value.get();
+    return;
+  }
+  const VARTYPE byRefType = static_cast<VARTYPE>(VT_BYREF | param.vt);
+  if (slot.arg.vt == VT_EMPTY) {
+    slot.arg.vt = byRefType;
+    if (param.vt == VT_VARIANT) {
+      slot.arg.pvarVal = slot.value.get();
+    } else {
+      slot.arg.byref = &slot.value->llVal;
+    }
+  }
+  type = byRefType;
+  arg = &slot.arg;
+}
+
+HRESULT PrepareArguments(const MemberInfo& m, DISPPARAMS& params, const std::vector<int>& from, LCID lcid,
+                         CallFrame& frame, UINT* argErr) {
+  for (size_t p = 0; p < m.params.size(); ++p) {
+    VARIANT* given = from[p] >= 0 ? &params.rgvarg[from[p]] : nullptr;
+    const HRESULT hr = CoerceArgument(m.params[p], given, lcid, frame.slots[p]);
+    if (FAILED(hr)) {
+      if (argErr) *argErr = from[p] >= 0 ? static_cast<UINT>(from[p]) : 0;
+      return hr;
+    }
+    BindArgument(m.params[p], frame.slots[p], frame.types[p], frame.args[p]);
+  }
+  return S_OK;
+}
+
+// The [retval] slot, zero of its type (an empty Variant) until the member fills it.
+void PrepareResult(const MemberInfo& m, CallFrame& frame) {
+  if (!frame.hasResult) return;
+  SetZero(m.resultVt, frame.returned.get());
+  if (m.resultVt == VT_VARIANT) frame.returned->vt = VT_EMPTY;
+  frame.resultArg.vt = static_cast<VARTYPE>(VT_BYREF | m.resultVt);
+  if (m.resultVt == VT_VARIANT) {
+    frame.resultArg.pvarVal = frame.returned.get();
+  } else {
+    frame.resultArg.byref = &frame.returned->llVal;
+  }
+  const size_t n = frame.slots.size();
+  frame.types[n] = frame.resultArg.vt;
+  frame.args[n] = &frame.resultArg;
+}
+
+// The vtable call; memberHr is what the member itself returned.
+HRESULT CallMember(void* self, const MemberInfo& m, CallFrame& frame, HRESULT& memberHr) {
+  VARIANT status;
+  VariantInit(&status);
+  const HRESULT hr = DispCallFunc(self, m.vtableOffset & 0xFFFC, m.callConv, VT_ERROR,
+                                  static_cast<UINT>(frame.types.size()), frame.types.data(), frame.args.data(),
+                                  &status);
+  memberHr = status.scode;
+  return hr;
+}
+
+// ByRef values the member changed go back into the caller's variables.
+void WriteBack(CallFrame& frame, LCID lcid) {
+  for (Slot& slot : frame.slots) {
+    if (slot.writeBack && !SameValue(*slot.before.get(), *slot.value.get()))
+      StoreInto(slot.writeBack, *slot.value.get(), lcid);
+  }
+}
 
 void FillExcepInfo(EXCEPINFO* out, HRESULT memberHr) {
   ComPtr<IErrorInfo> info;
@@ -193,144 +349,41 @@ void FillExcepInfo(EXCEPINFO* out, HRESULT memberHr) {
   }
 }
 
+// The result moves to the caller.
+void HandOverResult(CallFrame& frame, VARIANT* result) {
+  if (!result) return;
+  VariantInit(result);
+  if (!frame.hasResult) return;
+  *result = *frame.returned.get();
+  frame.returned->vt = VT_EMPTY;
+}
+
 }  // namespace
 
 HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid, WORD flags,
                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   if (!params) params = &none;
-  const UINT cArgs = params->cArgs, cNamed = params->cNamedArgs;
-  if ((cArgs && !params->rgvarg) || cNamed > cArgs || (cNamed && !params->rgdispidNamedArgs))
+  if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
+      (params->cNamedArgs && !params->rgdispidNamedArgs))
     return DISP_E_BADPARAMCOUNT;
-
   const MemberInfo* m = FindMember(info, id, flags);
   if (!m) return DISP_E_MEMBERNOTFOUND;
-  const size_t n = m->params.size();
-  const bool isPut = m->kind == INVOKE_PROPERTYPUT || m->kind == INVOKE_PROPERTYPUTREF;
-  auto fail = [argErr](HRESULT hr, UINT at) {
-    if (argErr) *argErr = at;
-    return hr;
-  };
 
-  // Which rgvarg element feeds each parameter: positional ones come last, right to left.
-  const UINT cPositional = cArgs - cNamed;
-  if (cPositional > n) return DISP_E_BADPARAMCOUNT;
-  std::vector<int> from(n, -1);
-  for (UINT k = 0; k < cPositional; ++k) from[k] = static_cast<int>(cArgs - 1 - k);
-  for (UINT i = 0; i < cNamed; ++i) {
-    DISPID named = params->rgdispidNamedArgs[i];
-    size_t p;
-    if (named == DISPID_PROPERTYPUT && isPut && n > 0) {
-      p = n - 1;
-    } else if (named >= 0 && static_cast<size_t>(named) < n) {
-      p = static_cast<size_t>(named);
-    } else {
-      return fail(DISP_E_PARAMNOTFOUND, i);
-    }
-    if (from[p] != -1) return fail(DISP_E_PARAMNOTFOUND, i);
-    from[p] = static_cast<int>(i);
-  }
-  for (size_t p = 0; p < n; ++p) {
-    if (from[p] == -1 && !m->params[p].optional)
-      return cNamed == 0 ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
-  }
-
-  std::vector<Slot> slots(n);
-  const bool hasResult = m->resultVt != VT_EMPTY;
-  std::vector<VARTYPE> types(n + hasResult);
-  std::vector<VARIANTARG*> args(n + hasResult);
-  for (size_t p = 0; p < n; ++p) {
-    const ParamInfo& param = m->params[p];
-    Slot& slot = slots[p];
-    VARIANT* given = from[p] >= 0 ? &params->rgvarg[from[p]] : nullptr;
-    const UINT at = from[p] >= 0 ? static_cast<UINT>(from[p]) : 0;
-    const VARIANT* v = given ? Deref(given) : nullptr;
-    if (given && !v) return fail(DISP_E_TYPEMISMATCH, at);
-    // No parameter takes records or arrays; refuse them before anything copies them.
-    if (v && ((v->vt & VT_TYPEMASK) == VT_RECORD || (v->vt & VT_ARRAY))) return fail(DISP_E_TYPEMISMATCH, at);
-    const VARTYPE byRefType = static_cast<VARTYPE>(VT_BYREF | param.vt);
-
-    if (!given || IsMissing(*v)) {
-      if (!param.optional) return fail(DISP_E_PARAMNOTOPTIONAL, at);
-      if (param.defaultValue) {
-        HRESULT hr = Coerce(*param.defaultValue->get(), param.vt, lcid, slot.value.get());
-        if (FAILED(hr)) return fail(hr, at);
-      } else {
-        SetZero(param.vt, slot.value.get());
-      }
-    } else if (param.byRef && given->vt == byRefType) {
-      slot.arg = *given;  // the caller's own variable of the exact type
-    } else if (param.byRef && given->vt == (VT_BYREF | VT_VARIANT) && given->pvarVal->vt == param.vt &&
-               param.vt != VT_VARIANT) {
-      slot.arg.vt = byRefType;  // a script variable holding the exact type: point into it
-      slot.arg.byref = &given->pvarVal->llVal;
-    } else {
-      Var plain;
-      HRESULT hr = VariantCopyInd(plain.get(), Src(v));
-      if (FAILED(hr)) return fail(AsArgumentError(hr), at);
-      hr = Coerce(*plain.get(), param.vt, lcid, slot.value.get());
-      if (FAILED(hr)) return fail(hr, at);
-      if (param.byRef && (given->vt & VT_BYREF)) {
-        slot.writeBack = given;
-        if (FAILED(hr = VariantCopy(slot.before.get(), slot.value.get()))) return fail(hr, at);
-      }
-    }
-
-    if (!param.byRef) {
-      types[p] = param.vt;
-      args[p] = slot.value.get();
-    } else {
-      if (slot.arg.vt == VT_EMPTY) {
-        slot.arg.vt = byRefType;
-        if (param.vt == VT_VARIANT) {
-          slot.arg.pvarVal = slot.value.get();
-        } else {
-          slot.arg.byref = &slot.value->llVal;
-        }
-      }
-      types[p] = byRefType;
-      args[p] = &slot.arg;
-    }
-  }
-
-  Var returned;
-  VARIANT resultArg;
-  VariantInit(&resultArg);
-  if (hasResult) {
-    SetZero(m->resultVt, returned.get());
-    if (m->resultVt == VT_VARIANT) returned->vt = VT_EMPTY;
-    resultArg.vt = static_cast<VARTYPE>(VT_BYREF | m->resultVt);
-    if (m->resultVt == VT_VARIANT) {
-      resultArg.pvarVal = returned.get();
-    } else {
-      resultArg.byref = &returned->llVal;
-    }
-    types[n] = resultArg.vt;
-    args[n] = &resultArg;
-  }
-
-  VARIANT status;
-  VariantInit(&status);
-  HRESULT hr = DispCallFunc(self, m->vtableOffset & 0xFFFC, m->callConv, VT_ERROR,
-                            static_cast<UINT>(types.size()), types.data(), args.data(), &status);
+  std::vector<int> from;
+  HRESULT hr = MapArguments(*m, *params, from, argErr);
   if (FAILED(hr)) return hr;
-  const HRESULT memberHr = status.scode;
-
-  for (Slot& slot : slots) {
-    if (slot.writeBack && !SameValue(*slot.before.get(), *slot.value.get()))
-      StoreInto(slot.writeBack, *slot.value.get(), lcid);
-  }
+  CallFrame frame(*m);
+  if (FAILED(hr = PrepareArguments(*m, *params, from, lcid, frame, argErr))) return hr;
+  PrepareResult(*m, frame);
+  HRESULT memberHr = S_OK;
+  if (FAILED(hr = CallMember(self, *m, frame, memberHr))) return hr;
+  WriteBack(frame, lcid);
   if (FAILED(memberHr)) {
     FillExcepInfo(excepInfo, memberHr);
     return DISP_E_EXCEPTION;
   }
-  if (result) {
-    VariantInit(result);
-    if (hasResult) {
-      *result = *returned.get();
-      returned->vt = VT_EMPTY;  // ownership moves to the caller
-    }
-  }
+  HandOverResult(frame, result);
   return S_OK;
 }
 

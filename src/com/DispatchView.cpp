@@ -3,8 +3,6 @@
 
 #include <dispex.h>
 
-#include <cstring>
-
 #include "ErrorInfo.h"
 #include "ValueConvert.h"
 
@@ -62,29 +60,17 @@ DispatchView::DispatchView(IDispatch* dispatch) : dispatch_(dispatch) {
 }
 
 bool DispatchView::TryCall(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result) {
-  EXCEPINFO info;
-  std::memset(&info, 0, sizeof(info));
+  ExcepInfo info;
   UINT argErr = 0;
-  HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argErr);
+  HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, info.get(), &argErr);
   if (hr == DISP_E_MEMBERNOTFOUND) return false;
-  if (hr == DISP_E_EXCEPTION) Raise(ErrorFromExcepInfo(info));
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
+  if (hr == DISP_E_EXCEPTION) Raise(ErrorFromExcepInfo(*info.get()));
   if (FAILED(hr)) RaiseFromHResult(hr);
   return true;
 }
 
 void DispatchView::Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result) {
-  EXCEPINFO info;
-  std::memset(&info, 0, sizeof(info));
-  UINT argErr = 0;
-  HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argErr);
-  if (hr == DISP_E_EXCEPTION) Raise(ErrorFromExcepInfo(info));
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
-  if (FAILED(hr)) RaiseFromHResult(hr);
+  if (!TryCall(id, flags, params, result)) RaiseFromHResult(DISP_E_MEMBERNOTFOUND);
 }
 
 Variant DispatchView::GetProperty(const String& name) {

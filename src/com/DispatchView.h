@@ -21,13 +21,12 @@ class DispatchView final : public LateBound {
   String TypeName() override;
   const void* Identity() const override { return identity_.get(); }
 
-  IDispatch* dispatch() const { return dispatch_.get(); }
-
  private:
-  // Invoke with failures raised as the object's own error.
-  void Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
-  // As Call, but false when the object has no member of that kind.
+  // Invoke with failures raised as the object's own error; false when the object has no
+  // member of that kind.
   bool TryCall(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
+  // TryCall, or raise when there is no such member.
+  void Call(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result);
 
   ComPtr<IDispatch> dispatch_;
   ComPtr<IUnknown> identity_;

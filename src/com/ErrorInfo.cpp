@@ -17,23 +17,25 @@ struct Published {
 thread_local Published t_published;
 thread_local int t_memberDepth = 0;
 
-String Text(Long number) {
-  switch (number) {
-    case 7: return u"Out of memory";
-    case 430: return u"Class does not support Automation or does not support expected interface";
-    case 449: return u"Argument not optional";
-    case 450: return u"Wrong number of arguments or invalid property assignment";
-    default: return RuntimeErrorText(number);
-  }
-}
+ErrObject Runtime(Long number) { return AutomationError::Runtime(number).error(); }
 
-ErrObject Runtime(Long number) {
-  ErrObject e;
-  e.number = number;
-  e.source = kRuntimeSource;
-  e.description = Text(number);
-  return e;
-}
+// Failures of a dispatch call and the runtime errors a client reads for them.
+struct HResultError {
+  HRESULT hr;
+  Long number;
+};
+const HResultError kHResultErrors[] = {
+    {DISP_E_MEMBERNOTFOUND, rt::kNoSuchMember},
+    {DISP_E_UNKNOWNNAME, rt::kNoSuchMember},
+    {DISP_E_TYPEMISMATCH, rt::kTypeMismatch},
+    {DISP_E_OVERFLOW, rt::kOverflow},
+    {DISP_E_BADINDEX, rt::kSubscriptOutOfRange},
+    {DISP_E_PARAMNOTOPTIONAL, rt::kArgumentNotOptional},
+    {DISP_E_BADPARAMCOUNT, rt::kWrongArgumentCount},
+    {DISP_E_PARAMNOTFOUND, rt::kWrongArgumentCount},
+    {E_NOINTERFACE, rt::kNoAutomationInterface},
+    {E_OUTOFMEMORY, rt::kOutOfMemory},
+};
 
 bool IsClear(const ErrObject& e) { return e == ErrObject{}; }
 
@@ -47,28 +49,8 @@ HRESULT HResultFromErrorNumber(Long number) {
 
 ErrObject ErrorFromHResult(HRESULT hr) {
   if ((static_cast<ULONG>(hr) & 0xFFFF0000u) == static_cast<ULONG>(kControlFacility)) return Runtime(hr & 0xFFFF);
-  switch (hr) {
-    case DISP_E_MEMBERNOTFOUND:
-    case DISP_E_UNKNOWNNAME:
-      return Runtime(rt::kNoSuchMember);
-    case DISP_E_TYPEMISMATCH:
-      return Runtime(rt::kTypeMismatch);
-    case DISP_E_OVERFLOW:
-      return Runtime(rt::kOverflow);
-    case DISP_E_BADINDEX:
-      return Runtime(rt::kSubscriptOutOfRange);
-    case DISP_E_PARAMNOTOPTIONAL:
-      return Runtime(449);
-    case DISP_E_BADPARAMCOUNT:
-    case DISP_E_PARAMNOTFOUND:
-      return Runtime(450);
-    case E_NOINTERFACE:
-      return Runtime(430);
-    case E_OUTOFMEMORY:
-      return Runtime(7);
-    default:
-      break;
-  }
+  for (const HResultError& known : kHResultErrors)
+    if (known.hr == hr) return Runtime(known.number);
   ErrObject e;
   e.number = static_cast<Long>(hr);
   e.source = kRuntimeSource;
@@ -93,10 +75,6 @@ ErrObject ErrorFromExcepInfo(EXCEPINFO& info) {
     e.description = ToString(info.bstrDescription);
   e.helpFile = ToString(info.bstrHelpFile);
   e.helpContext = static_cast<Long>(info.dwHelpContext);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrHelpFile);
-  info.bstrSource = info.bstrDescription = info.bstrHelpFile = nullptr;
   return e;
 }
 

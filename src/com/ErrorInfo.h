@@ -34,7 +34,8 @@ HRESULT HResultFromErrorNumber(Long number);
 
 // The error a client sees for a failure HRESULT of a dispatch call, without EXCEPINFO.
 ErrObject ErrorFromHResult(HRESULT hr);
-// The error of a DISP_E_EXCEPTION: the object's own number, source and description.
+// The error of a DISP_E_EXCEPTION: the object's own number, source and description. Runs the
+// deferred fill-in; the strings stay with info (see ExcepInfo).
 ErrObject ErrorFromExcepInfo(EXCEPINFO& info);
 
 // Reads (and consumes) the thread's pending error info; number as described above.

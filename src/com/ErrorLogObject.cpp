@@ -40,7 +40,7 @@ STDMETHODIMP ErrorLogObject::LogError(BSTR strSource, BSTR strDescription, BSTR*
                                       VARIANT_BOOL* bRaise) {
   return Run([&] {
     core_->LogError(ToString(strSource), ToString(strDescription), In(strHelpFile), In(nHelpContext),
-                    In(nErrorNumberForLogFile), In(strProcedureName), In(nButtons, 48),
+                    In(nErrorNumberForLogFile), In(strProcedureName), In(nButtons, box::kExclamation),
                     In(nErrorNumberForUser), In(bRaise));
   });
 }

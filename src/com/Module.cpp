@@ -10,7 +10,6 @@ std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 }  // namespace
 
-HMODULE ThisModule() { return g_module; }
 void SetThisModule(HMODULE module) { g_module = module; }
 
 std::wstring ModulePath() {

@@ -8,7 +8,6 @@
 
 namespace vx380::com {
 
-HMODULE ThisModule();
 void SetThisModule(HMODULE module);
 // Full path of this DLL, as the loader knows it.
 std::wstring ModulePath();

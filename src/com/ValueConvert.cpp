@@ -1,4 +1,4 @@
-// VARIANT <-> vx380::Variant and the object views.
+// VARIANT -> vx380::Variant and the object views.
 #include "ValueConvert.h"
 
 #include "ComSupport.h"
@@ -9,11 +9,6 @@ namespace vx380::com {
 Object ObjectFromDispatch(IDispatch* dispatch) {
   if (!dispatch) return Object();
   return std::make_shared<DispatchView>(dispatch);
-}
-
-IDispatch* DispatchFromObject(const Object& object) {
-  auto* view = dynamic_cast<DispatchView*>(object.get());
-  return view ? view->dispatch() : nullptr;
 }
 
 Variant FromVariant(const VARIANT& v) {
@@ -61,50 +56,6 @@ Variant FromVariant(const VARIANT& v) {
     }
     default:
       RaiseRuntime(rt::kTypeMismatch);
-  }
-}
-
-void ToVariant(const Variant& value, VARIANT* out) {
-  VariantInit(out);
-  switch (value.kind()) {
-    case Variant::Kind::Empty: return;
-    case Variant::Kind::Null: out->vt = VT_NULL; return;
-    case Variant::Kind::Missing:
-      out->vt = VT_ERROR;
-      out->scode = DISP_E_PARAMNOTFOUND;
-      return;
-    case Variant::Kind::Boolean:
-      out->vt = VT_BOOL;
-      out->boolVal = value.number() != 0 ? VARIANT_TRUE : VARIANT_FALSE;
-      return;
-    case Variant::Kind::Integer:
-      out->vt = VT_I2;
-      out->iVal = static_cast<SHORT>(value.number());
-      return;
-    case Variant::Kind::Long:
-      out->vt = VT_I4;
-      out->lVal = static_cast<LONG>(value.number());
-      return;
-    case Variant::Kind::Double:
-      out->vt = VT_R8;
-      out->dblVal = value.number();
-      return;
-    case Variant::Kind::Date:
-      out->vt = VT_DATE;
-      out->date = value.number();
-      return;
-    case Variant::Kind::String:
-      out->bstrVal = ToBstr(value.text());
-      out->vt = VT_BSTR;
-      return;
-    case Variant::Kind::Object: {
-      IDispatch* d = DispatchFromObject(value.object());
-      if (value.object() && !d) RaiseRuntime(rt::kTypeMismatch);  // not a COM object
-      if (d) d->AddRef();
-      out->vt = VT_DISPATCH;
-      out->pdispVal = d;
-      return;
-    }
   }
 }
 

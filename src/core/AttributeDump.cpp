@@ -32,7 +32,7 @@ void ErrorLog::DescribeAttributes(const Object& objGraphic) {
       text += core::kCrLf + u"\tAttribute Name :" + core::VariantToString(attribute->GetPropertyById(kNameId)) +
               u" Value : " + core::ConcatText(attribute->GetPropertyById(kValueId));
     }
-    core::UntitledBox(text, 0);
+    core::UntitledBox(text, box::kOkOnly);
   }
 }
 

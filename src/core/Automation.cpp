@@ -14,24 +14,37 @@ ErrObject& Err() {
   return error;
 }
 
+namespace {
+struct RuntimeError {
+  Long number;
+  const char16_t* text;
+};
+
+constexpr RuntimeError kRuntimeErrors[] = {
+    {rt::kInvalidProcedureCall, u"Invalid procedure call or argument"},
+    {rt::kOverflow, u"Overflow"},
+    {rt::kOutOfMemory, u"Out of memory"},
+    {rt::kSubscriptOutOfRange, u"Subscript out of range"},
+    {rt::kTypeMismatch, u"Type mismatch"},
+    {rt::kBadFileName, u"Bad file name or number"},
+    {rt::kFileNotFound, u"File not found"},
+    {rt::kDiskFull, u"Disk full"},
+    {rt::kPermissionDenied, u"Permission denied"},
+    {rt::kPathFileAccessError, u"Path/File access error"},
+    {rt::kPathNotFound, u"Path not found"},
+    {rt::kObjectNotSet, u"Object variable or With block variable not set"},
+    {rt::kInvalidUseOfNull, u"Invalid use of Null"},
+    {rt::kNoAutomationInterface, u"Class does not support Automation or does not support expected interface"},
+    {rt::kNoSuchMember, u"Object doesn't support this property or method"},
+    {rt::kArgumentNotOptional, u"Argument not optional"},
+    {rt::kWrongArgumentCount, u"Wrong number of arguments or invalid property assignment"},
+};
+}  // namespace
+
 String RuntimeErrorText(Long number) {
-  switch (number) {
-    case 5: return u"Invalid procedure call or argument";
-    case 6: return u"Overflow";
-    case 7: return u"Out of memory";
-    case 9: return u"Subscript out of range";
-    case 13: return u"Type mismatch";
-    case 52: return u"Bad file name or number";
-    case 53: return u"File not found";
-    case 61: return u"Disk full";
-    case 70: return u"Permission denied";
-    case 75: return u"Path/File access error";
-    case 76: return u"Path not found";
-    case 91: return u"Object variable or With block variable not set";
-    case 94: return u"Invalid use of Null";
-    case 438: return u"Object doesn't support this property or method";
-    default: return u"Application-defined or object-defined error";
-  }
+  for (const RuntimeError& e : kRuntimeErrors)
+    if (e.number == number) return e.text;
+  return u"Application-defined or object-defined error";
 }
 
 AutomationError::AutomationError(Long number, String source, String description, String helpFile,
@@ -53,9 +66,9 @@ ErrObject ErrorFromCurrentException() {
   } catch (const AutomationError& e) {
     return e.error();
   } catch (const std::bad_alloc&) {
-    return AutomationError::Runtime(7).error();
+    return AutomationError::Runtime(rt::kOutOfMemory).error();
   } catch (const std::length_error&) {
-    return AutomationError::Runtime(7).error();
+    return AutomationError::Runtime(rt::kOutOfMemory).error();
   } catch (const std::exception& e) {
     return ErrObject{kUnexpected, kRuntimeSource, FromUtf8(e.what()), u"", 0};
   } catch (...) {

@@ -5,7 +5,7 @@
 #include "core/Internal.h"
 #include "core/TextFile.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 
@@ -40,7 +40,7 @@ void ErrorLog::DebugTrace(String strMsg) {
     Platform& p = CurrentPlatform();
     std::string line = p.ToAnsi(strMsg);
     line += '\n';
-    p.OutputDebugString(line);
+    p.WriteDebugLine(line);
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
   }
@@ -51,7 +51,7 @@ void ErrorLog::LogMsg(String strMessageText) {
   Platform& p = CurrentPlatform();
   if (!st.bMsgLogChecked) {
     String level;
-    if (core::LookUpSwitch(*this, core::kHKeyLocalMachine, u"SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", level) &&
+    if (core::LookUpSwitch(*this, kHKeyLocalMachine, u"SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", level) &&
         level == u"1")
       st.bMsgLogEnabled = kTrue;
     if (st.bMsgLogEnabled) {

@@ -2,7 +2,7 @@
 #include "core/Internal.h"
 #include "core/TextFile.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 
@@ -42,7 +42,7 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
     userText = p.FromAnsi(p.LoadResourceString(st.hResourceDLL, nErrorNumberForUser, kUserTextBufferChars));
 
   if (!bRaise && st.bDisplay)
-    p.MessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
+    p.ShowMessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
 
   String line;
   line.reserve(64 + source.size() + strProcedureName.size() + description.size());

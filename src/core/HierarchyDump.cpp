@@ -3,14 +3,15 @@
 #include <unordered_set>
 
 #include "core/Internal.h"
+#include "vx380/DrawingTypeCodes.h"
 #include "vx380/ErrorLog.h"
 
 namespace vx380 {
 
 namespace {
-constexpr Long kRestartAtLevelOne = 0x3D4773E0;
-constexpr Long kChildless[] = {0x2D4E13C0, static_cast<Long>(0x9D650A00u), 0x777A6860,
-                               static_cast<Long>(0x98F8BC10u)};
+constexpr Long kRestartAtLevelOne = typecode::kSheet;
+// Tested in this order.
+constexpr Long kChildless[] = {typecode::kLine, typecode::kArc, typecode::kText, typecode::kPoint};
 // Deep enough for any real drawing, shallow enough for a host thread's stack.
 constexpr size_t kMaxDepth = 256;
 

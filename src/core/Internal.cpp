@@ -9,8 +9,8 @@ void ReportTrapped(const String& promptPrefix, Long style, const String& promptS
   Err() = ErrorFromCurrentException();
   const ErrObject failure = Err();
   try {
-    CurrentPlatform().MessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,
-                                 u"", 0);
+    CurrentPlatform().ShowMessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,
+                                     u"", 0);
   } catch (...) {
     // A box that cannot be shown leaves nothing more to report to.
   }
@@ -18,7 +18,11 @@ void ReportTrapped(const String& promptPrefix, Long style, const String& promptS
 }
 
 Long UntitledBox(const String& prompt, Long style) {
-  return CurrentPlatform().MessageBox(prompt, style, kComponentTitle, u"", 0);
+  return CurrentPlatform().ShowMessageBox(prompt, style, kDefaultBoxTitle, u"", 0);
+}
+
+String SettingKey(const String& appName, const String& setting) {
+  return u"SOFTWARE\\Meridox\\Applications\\" + appName + u".Application\\ErrorReporting\\" + setting;
 }
 
 String Repeat(long long count, char16_t c) {
@@ -90,7 +94,7 @@ String VariantToString(const Variant& v) {
     case Variant::Kind::Double: return DoubleText(v.number());
     case Variant::Kind::Date: return DateText(v.number());
     case Variant::Kind::String: return v.text();
-    case Variant::Kind::Null: RaiseRuntime(94);
+    case Variant::Kind::Null: RaiseRuntime(rt::kInvalidUseOfNull);
     case Variant::Kind::Missing:
     case Variant::Kind::Object: break;
   }

@@ -14,9 +14,6 @@ class ErrorLog;
 
 namespace vx380::core {
 
-constexpr Long kHKeyCurrentUser = static_cast<Long>(0x80000001u);
-constexpr Long kHKeyLocalMachine = static_cast<Long>(0x80000002u);
-inline const String kComponentTitle = u"ErrorLogging";
 inline const String kBanner = u"==============================";
 inline const String kCrLf = u"\r\n";
 
@@ -26,6 +23,9 @@ void ReportTrapped(const String& promptPrefix, Long style, const String& promptS
 
 // A box that the component shows without a title of its own.
 Long UntitledBox(const String& prompt, Long style);
+
+// The registry key of one of an application's error reporting settings.
+String SettingKey(const String& appName, const String& setting);
 
 // Element `index` of a per-level array; an index outside it is runtime error 9.
 template <typename T>

@@ -1,36 +1,33 @@
 // RBDEBUGLINE and RBDEBUGTIMESTAMP: markers inside the current routine and time stamps.
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 
 void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
-  ModuleState& st = ThisThreadState();
+  core::ModuleStack& stack = ThisThreadState().moduleStack;
   try {
     bool suppress = false;
-    if (st.nStackDepth >= 1)
-      suppress = core::Element(st.abSuppressDebug, st.nStackDepth) != 0;
+    if (stack.depth() >= 1)
+      suppress = stack.Suppressed(stack.depth());
     else
       DebugTrace(u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE");
 
-    if (!st.colModuleStack) st.colModuleStack.emplace();
-    const Long indent = CheckedLong(2LL * static_cast<long long>(st.colModuleStack->size()));
+    const Long indent = CheckedLong(2LL * stack.NameCount());
 
-    Long& line = core::Element(st.alLineNumber, st.nStackDepth);
+    Long& line = stack.LineNumber(stack.depth());
     line = LineNumber > 0 ? LineNumber : CheckedLong(line + 5LL);
 
     if (!suppress) {
-      const Long elapsed =
-          core::Elapsed(CurrentPlatform().TickCount(), core::Element(st.alEntryTime, st.nStackDepth));
-      const std::vector<String>& names = *st.colModuleStack;
-      if (names.empty()) RaiseRuntime(rt::kInvalidProcedureCall);
+      const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
+      const String& name = stack.TopName();
       DebugTrace(u"RBDEBUG , L" + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) + u" , " +
-                 core::RightAlign(core::Decimal(elapsed), 8) + u" , " + core::Repeat(indent, u' ') +
-                 names.back() + u" " + strNote);
+                 core::RightAlign(core::Decimal(elapsed), 8) + u" , " + core::Repeat(indent, u' ') + name +
+                 u" " + strNote);
     }
   } catch (...) {
-    core::ReportTrapped(u"RBDEBUGLINE ", 48);
+    core::ReportTrapped(u"RBDEBUGLINE ", box::kExclamation);
   }
 }
 
@@ -49,9 +46,7 @@ bool IsTimingOn(const String& text) {
 void ErrorLog::RBDEBUGTIMESTAMP(const String& strNote) {
   const ModuleState& st = ThisThreadState();
   String text;
-  const String key =
-      u"SOFTWARE\\Meridox\\Applications\\" + st.strAppName + u".Application\\ErrorReporting\\Timing";
-  if (!core::LookUpSwitch(*this, core::kHKeyCurrentUser, key, text)) return;
+  if (!core::LookUpSwitch(*this, kHKeyCurrentUser, core::SettingKey(st.strAppName, u"Timing"), text)) return;
   if (!IsTimingOn(text)) return;
   Platform& p = CurrentPlatform();
   const String time = p.CurrentTimeText();

@@ -3,7 +3,7 @@
 // from the line they write, so a deep stack costs no more than a shallow one.
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 
@@ -23,10 +23,10 @@ struct Progress {
   }
 };
 
-void Enter(ErrorLog& self, ModuleState& st, const String& name, const String& note, Boolean suppress,
+void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const String& note, Boolean suppress,
            Progress& progress) {
   progress.stage = Progress::kEntry;
-  const Integer dots = CheckedInteger(2LL * st.nStackDepth);
+  const Integer dots = CheckedInteger(2LL * stack.depth());
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
   if (!suppress) {
@@ -36,56 +36,44 @@ void Enter(ErrorLog& self, ModuleState& st, const String& name, const String& no
     line.append(u" , ").append(note).append(u" , EOL ");
     self.DebugTrace(std::move(line));
   }
-  if (!st.colModuleStack) st.colModuleStack.emplace();
-  st.colModuleStack->push_back(name);
-  st.nStackDepth = CheckedInteger(st.nStackDepth + 1LL);
-  const size_t size = static_cast<size_t>(st.nStackDepth) + 1;
-  st.alLineNumber.resize(size);
-  st.abSuppressDebug.resize(size);
-  st.alEntryTime.resize(size);
-  st.alLineNumber[st.nStackDepth] = 0;
-  st.abSuppressDebug[st.nStackDepth] = suppress;
-  st.alEntryTime[st.nStackDepth] = t;
+  stack.Push(name, t, suppress);
 }
 
-void Exit(ErrorLog& self, ModuleState& st, const String& note, Progress& progress) {
+void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress& progress) {
   progress.stage = Progress::kExit;
-  if (!st.colModuleStack) st.colModuleStack.emplace();
-  std::vector<String>& names = *st.colModuleStack;
-  const Long count = CheckedLong(static_cast<long long>(names.size()));
+  const Long count = stack.NameCount();
   progress = {Progress::kExitCounted, count};
   if (count < 1) {
     self.DebugTrace(u"RBDEBUG Stack is empty");
     return;
   }
-  const Integer below = CheckedInteger(st.nStackDepth - 1LL);
+  const Integer below = CheckedInteger(stack.depth() - 1LL);
   const Integer dots = CheckedInteger(2LL * below);
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
-  if (!core::Element(st.abSuppressDebug, st.nStackDepth)) {
-    const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), core::Element(st.alEntryTime, st.nStackDepth));
-    const String& name = names[count - 1];
+  if (!stack.Suppressed(stack.depth())) {
+    const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
+    const String& name = stack.TopName();
     String line;
     line.reserve(48 + dots + name.size() + note.size());
     line.append(u"RBDEBUG , END<<< , ").append(core::RightAlign(core::Decimal(elapsed), 8)).append(u" , ");
     line.append(static_cast<size_t>(dots), u'.').append(name).append(u" , ").append(note).append(u" , EOL ");
     self.DebugTrace(std::move(line));
   }
-  names.pop_back();
-  st.nStackDepth = CheckedInteger(st.nStackDepth - 1LL);
+  stack.Pop();
 }
 }  // namespace
 
 void ErrorLog::RBDEBUGMODULE(String strModuleName, const Boolean& bEntry, const String& strNote,
                              const Boolean& bSuppressDebug) {
-  ModuleState& st = ThisThreadState();
+  core::ModuleStack& stack = ThisThreadState().moduleStack;
   Progress progress;
   try {
     if (bEntry)
-      Enter(*this, st, strModuleName, strNote, bSuppressDebug, progress);
+      Enter(*this, stack, strModuleName, strNote, bSuppressDebug, progress);
     else
-      Exit(*this, st, strNote, progress);
+      Exit(*this, stack, strNote, progress);
   } catch (...) {
-    core::ReportTrapped(u"RBDEBUGMODULE ", 48, u"\r\nProgress was: " + progress.Text());
+    core::ReportTrapped(u"RBDEBUGMODULE ", box::kExclamation, u"\r\nProgress was: " + progress.Text());
   }
 }
 

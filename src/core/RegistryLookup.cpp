@@ -14,7 +14,7 @@ constexpr std::uint32_t kValueBufferBytes = 255;
 class OpenedKey {
  public:
   OpenedKey(Platform& p, RegKeyHandle key) : p_(p), key_(key) {}
-  ~OpenedKey() { p_.RegCloseKey(key_); }
+  ~OpenedKey() { p_.CloseSettingsKey(key_); }
   RegKeyHandle get() const { return key_; }
 
  private:
@@ -28,7 +28,7 @@ Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, St
   Platform& p = CurrentPlatform();
   try {
     RegKeyHandle handle = 0;
-    if (!p.RegOpenKey(lKey, p.ToAnsi(szSubKey), handle)) return kFalse;
+    if (!p.OpenSettingsKey(lKey, p.ToAnsi(szSubKey), handle)) return kFalse;
     OpenedKey key(p, handle);
 
     szValue.assign(kValueBufferBytes, u' ');
@@ -36,7 +36,7 @@ Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, St
     unsigned char buffer[kValueBufferBytes];
     std::memset(buffer, ' ', sizeof buffer);
     std::uint32_t stored = kValueBufferBytes;
-    if (!p.RegQueryValue(key.get(), name, buffer, &stored)) return kFalse;
+    if (!p.QuerySettingsValue(key.get(), name, buffer, &stored)) return kFalse;
     if (stored < 1 || stored > kValueBufferBytes) return kFalse;  // no data: Left(s, -1) fails
 
     // The buffer comes back whole; the data less their last byte (a string's NUL) is the value.

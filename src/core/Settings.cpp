@@ -1,15 +1,9 @@
 // Initialize and the settings properties: reporting level, application name, log file name.
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
-
-namespace {
-String ApplicationKey(const String& appName) {
-  return u"SOFTWARE\\Meridox\\Applications\\" + appName + u".Application";
-}
-}  // namespace
 
 void ErrorLog::Initialize(String strAppName, String strResourceDLL) {
   ModuleState& st = ThisThreadState();
@@ -23,13 +17,12 @@ void ErrorLog::Initialize(String strAppName, String strResourceDLL) {
     // Current user first; the machine is asked only when the user has no text.
     auto lookUp = [this](const String& subKey, String& text) {
       const Variant defaultValue(String{});
-      return LookUpValueForKey(core::kHKeyCurrentUser, subKey, text, defaultValue) ||
-             LookUpValueForKey(core::kHKeyLocalMachine, subKey, text, defaultValue);
+      return LookUpValueForKey(kHKeyCurrentUser, subKey, text, defaultValue) ||
+             LookUpValueForKey(kHKeyLocalMachine, subKey, text, defaultValue);
     };
 
-    const String appKey = ApplicationKey(strAppName);
     String level;
-    if (lookUp(appKey + u"\\ErrorReporting\\ReportingLevel", level)) {
+    if (lookUp(core::SettingKey(strAppName, u"ReportingLevel"), level)) {
       if (level == u"Log") {
         st.bLogToFile = kTrue;
       } else if (level == u"Display") {
@@ -49,7 +42,7 @@ void ErrorLog::Initialize(String strAppName, String strResourceDLL) {
     }
 
     String logFile;
-    if (lookUp(appKey + u"\\ErrorReporting\\LogFilename", logFile)) {
+    if (lookUp(core::SettingKey(strAppName, u"LogFilename"), logFile)) {
       st.strLogFilename = logFile;
     } else {
       GetDesktopPath(st.strLogFilename);
@@ -67,7 +60,7 @@ void ErrorLog::Initialize(String strAppName, String strResourceDLL) {
       st.hResourceDLL = p.LoadResourceModule(strResourceDLL);
     }
   } catch (...) {
-    core::ReportTrapped(u"", 16);
+    core::ReportTrapped(u"", box::kCritical);
   }
 }
 

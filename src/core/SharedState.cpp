@@ -1,7 +1,7 @@
 // The per-thread record, Main, the end of an object, the predeclared instance and CutAtNull.
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "core/ModuleState.h"
 
 namespace vx380 {
 
@@ -18,7 +18,7 @@ ErrorLog& ErrorLog::Default() {
 void ErrorLog::Main() {
   ModuleState& st = ThisThreadState();
   st.nLogFileNumber = -1;
-  st.nStackDepth = 0;
+  st.moduleStack.ResetDepth();
   st.bInitialized = kFalse;
   st.bLogBannerWritten = kFalse;
   st.bLogToFile = kFalse;
@@ -42,7 +42,7 @@ ErrorLog::~ErrorLog() {
       CurrentPlatform().FreeResourceModule(released);
     }
   } catch (...) {
-    core::ReportTrapped(u"", 48);
+    core::ReportTrapped(u"", box::kExclamation);
   }
 }
 

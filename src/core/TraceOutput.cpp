@@ -10,7 +10,7 @@ void ErrorLog::RBDEBUGWRITE(String strMess) {
   try {
     DebugTrace(strMess);
   } catch (...) {
-    core::ReportTrapped(u"RBDEBUGLOG ", 48);
+    core::ReportTrapped(u"RBDEBUGLOG ", box::kExclamation);
   }
 }
 

@@ -26,7 +26,7 @@ void FakePlatform::SetRegistryString(Long root, const std::string& key, const st
 
 void FakePlatform::AddRegistryKey(Long root, const std::string& key) { registry_[{root, Lower(key)}]; }
 
-bool FakePlatform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) {
+bool FakePlatform::OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) {
   auto it = registry_.find({key, Lower(subKey)});
   if (it == registry_.end()) return false;
   opened = nextKey_++;
@@ -36,8 +36,8 @@ bool FakePlatform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle&
   return true;
 }
 
-bool FakePlatform::RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                                 std::uint32_t* size) {
+bool FakePlatform::QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                                      std::uint32_t* size) {
   auto it = openKeys_.find(key);
   if (it == openKeys_.end()) return false;
   auto value = it->second->values.find(Lower(valueName));
@@ -48,7 +48,7 @@ bool FakePlatform::RegQueryValue(RegKeyHandle key, const std::string& valueName,
   return true;
 }
 
-void FakePlatform::RegCloseKey(RegKeyHandle key) {
+void FakePlatform::CloseSettingsKey(RegKeyHandle key) {
   if (openKeys_.erase(key)) --openRegKeys;
 }
 
@@ -62,8 +62,8 @@ std::vector<String> FakePlatform::Lines() const {
   return out;
 }
 
-Long FakePlatform::MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                              Long helpContext) {
+Long FakePlatform::ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                                  Long helpContext) {
   boxes.push_back({prompt, style, title, helpFile, helpContext});
   if (boxAnswers.empty()) return 1;
   Long answer = boxAnswers.front();

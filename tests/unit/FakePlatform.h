@@ -57,16 +57,16 @@ class FakePlatform : public Platform {
   // Debug lines without their line feed, as UTF-16, for easy comparison.
   std::vector<String> Lines() const;
 
-  bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
-  bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                     std::uint32_t* size) override;
-  void RegCloseKey(RegKeyHandle key) override;
+  bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
+  bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                          std::uint32_t* size) override;
+  void CloseSettingsKey(RegKeyHandle key) override;
   int openRegKeys = 0;
   std::vector<std::string> registryReads;  // "root\key" of every successful open
 
-  void OutputDebugString(const std::string& ansi) override { debugLines.push_back(ansi); }
-  Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                  Long helpContext) override;
+  void WriteDebugLine(const std::string& ansi) override { debugLines.push_back(ansi); }
+  Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                      Long helpContext) override;
   Long TickCount() override { Long t = tick; tick = static_cast<Long>(static_cast<std::uint32_t>(tick) + static_cast<std::uint32_t>(tickStep)); return t; }
   Long OpenTextFile(const String& path, bool truncate, FileHandle& file) override;
   Long WriteTextFile(FileHandle file, const std::string& ansiBytes) override;

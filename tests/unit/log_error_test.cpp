@@ -6,7 +6,6 @@
 
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
@@ -114,14 +113,14 @@ INSTANTIATE_TEST_SUITE_P(
 class OrderRecordingPlatform : public testing::FakePlatform {
  public:
   std::vector<std::string> events;
-  Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                  Long helpContext) override {
+  Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                      Long helpContext) override {
     events.push_back("box");
-    return FakePlatform::MessageBox(prompt, style, title, helpFile, helpContext);
+    return FakePlatform::ShowMessageBox(prompt, style, title, helpFile, helpContext);
   }
-  void OutputDebugString(const std::string& ansi) override {
+  void WriteDebugLine(const std::string& ansi) override {
     events.push_back("debug");
-    FakePlatform::OutputDebugString(ansi);
+    FakePlatform::WriteDebugLine(ansi);
   }
   Long WriteTextFile(FileHandle file, const std::string& bytes) override {
     events.push_back(bytes.rfind("=====", 0) == 0 ? "banner" : "line");
@@ -167,7 +166,7 @@ TEST_F(LogErrorTest, LinePieces) {
   log.LogError(u"App1", u"Disk full", u"", 0, -1, u"Proc");
   log.LogError(u"App1", u"");
   log.LogError(u"", u"no source");
-  ThisThreadState().strAppName.clear();
+  testing::ClearApplicationName();
   log.LogError(u"", u"no name at all");
   EXPECT_EQ(fake.Lines(), (std::vector<String>{
                               u"ERROR: App1 - described as: Disk full, Error Number is: 0",
@@ -194,7 +193,7 @@ TEST_F(LogErrorTest, EmptyDescriptionIsUnknownErrorEverywhere) {
 // ---- Defaults on a thread that has not been initialised ---------------------------------
 
 TEST_F(LogErrorTest, UninitialisedThreadGetsTheDefaults) {
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   log.ReportingLevel(mxReportingLevelLogAndDisplay);  // lost at the first LogError
   log.LogFilename(kLog);                              // kept
   log.LogError(u"", u"first");
@@ -216,7 +215,7 @@ TEST_F(LogErrorTest, UninitialisedThreadGetsTheDefaults) {
 // ---- User texts from the resource module ------------------------------------------------
 
 TEST_F(LogErrorTest, UserTextBecomesTheBoxPrompt) {
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   fake.resourceFiles[u"C:\\res.dll"][42] = "Please save your work and restart.";
   fake.resourceFiles[u"C:\\res.dll"][43] = std::string(600, 'u');
   log.Initialize(u"App", u"C:\\res.dll");
@@ -288,7 +287,6 @@ TEST_F(LogErrorTest, LogThatCannotBeOpenedIsTriedAgainAtTheNextCall) {
   EXPECT_TRUE(fake.boxes.empty());
   EXPECT_EQ(fake.debugLines.size(), 1u);
   EXPECT_EQ(fake.openCount, 1);
-  EXPECT_EQ(ThisThreadState().bLogBannerWritten, kFalse);
 
   EXPECT_NO_THROW(log.LogError(u"A", u"two"));
   EXPECT_EQ(fake.openCount, 2);
@@ -313,7 +311,11 @@ TEST_F(LogErrorTest, WriteFailureReachesTheCallerAndTheBannerFileIsClosed) {
   EXPECT_EQ(fake.openFiles, 0);
   EXPECT_EQ(fake.openCount, 2);  // banner and line
   EXPECT_EQ(fake.debugLines.size(), 1u);
-  EXPECT_EQ(ThisThreadState().bLogBannerWritten, kTrue);
+
+  // The log counts as started: the next error adds its line without a banner.
+  fake.failingWrites.clear();
+  log.LogError(u"A", u"two");
+  EXPECT_EQ(LogText(), "ERROR: A - described as: two, Error Number is: 0\r\n");
 }
 
 TEST_F(LogErrorTest, EmptyLogFilenameWritesNothingAndReportsNothing) {

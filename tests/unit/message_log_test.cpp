@@ -5,7 +5,6 @@
 
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
@@ -40,7 +39,6 @@ TEST_F(MessageLog, SwitchOffWritesNothingAndAsksAgainEachCall) {
   log.LogMsg(u"first");
   EXPECT_EQ(fake.openCount, 0);
   EXPECT_TRUE(fake.files.empty());
-  EXPECT_EQ(ThisThreadState().bMsgLogChecked, kFalse);
 
   // Switched on while the host runs: the next call starts the log.
   SwitchOn();
@@ -68,7 +66,6 @@ TEST_F(MessageLog, FirstCallStartsTheLogAndLaterCallsAppend) {
   log.LogMsg(u"");
   log.LogMsg(u"two\r\nlines");
   EXPECT_EQ(LogText(), kBanner + "one\r\n" + "\r\n" + "two\r\nlines\r\n");
-  EXPECT_EQ(ThisThreadState().strMsgLogPath, path);
   EXPECT_EQ(fake.openFiles, 0);
 
   // Switched off again: this thread keeps logging.
@@ -81,7 +78,6 @@ TEST_F(MessageLog, WithoutTempTheLogIsInTheRoot) {
   SwitchOn();
   fake.environment.clear();
   log.LogMsg(u"m");
-  EXPECT_EQ(ThisThreadState().strMsgLogPath, u"\\Corvane.Log");
   ASSERT_TRUE(fake.files.count(u"\\Corvane.Log"));
   EXPECT_NE(fake.files[u"\\Corvane.Log"].find("m\r\n"), std::string::npos);
 }
@@ -115,10 +111,10 @@ TEST_F(MessageLog, FailureReachesTheCallerAndTheStartIsTriedAgain) {
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.number(), rt::kPermissionDenied);
   }
-  EXPECT_EQ(ThisThreadState().bMsgLogEnabled, kTrue);
-  EXPECT_EQ(ThisThreadState().bMsgLogChecked, kFalse);
 
+  // The switch was found on and is not asked again; the start is tried again.
   fake.failingOpens.clear();
+  fake.ClearRegistry();
   log.LogMsg(u"kept");
   EXPECT_EQ(LogText(), kBanner + "kept\r\n");
 
@@ -128,24 +124,24 @@ TEST_F(MessageLog, FailureReachesTheCallerAndTheStartIsTriedAgain) {
 }
 
 TEST(DebugTrace, OneCallPerLineEndingInALineFeed) {
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   testing::ScopedFakePlatform platform;
   ErrorLog log;
   log.DebugTrace(u"");
   log.DebugTrace(u"two\r\nlines");
   log.DebugTrace(u"caf\u00e9 \u20ac");  // the euro sign is not in the fake's code page
   EXPECT_EQ(platform.fake.debugLines, (std::vector<std::string>{"\n", "two\r\nlines\n", "caf\xE9 ?\n"}));
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
 }
 
 // A debugger channel that fails must not fail its caller.
 class FailingDebugChannel : public testing::FakePlatform {
  public:
-  void OutputDebugString(const std::string&) override { throw std::runtime_error("channel gone"); }
+  void WriteDebugLine(const std::string&) override { throw std::runtime_error("channel gone"); }
 };
 
 TEST(DebugTrace, NeverFails) {
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   FailingDebugChannel failing;
   Platform* previous = SetPlatform(&failing);
   {
@@ -156,7 +152,7 @@ TEST(DebugTrace, NeverFails) {
   }
   SetPlatform(previous);
   EXPECT_TRUE(failing.boxes.empty());
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
 }
 
 }  // namespace

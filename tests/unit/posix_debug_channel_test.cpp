@@ -66,7 +66,7 @@ TEST_F(DebugChannel, EachCallIsOneDatagram) {
   ASSERT_TRUE(listener.bound());
   const std::vector<std::string> lines = {"RBDEBUG one\n", "\n", "two\r\nlines\n", std::string(5000, 'x') + "\n",
                                           std::string("\x80\xE9\0\n", 4)};
-  for (const std::string& line : lines) platform.OutputDebugString(line);
+  for (const std::string& line : lines) platform.WriteDebugLine(line);
   EXPECT_EQ(listener.Received(), lines);
 }
 
@@ -90,17 +90,17 @@ TEST_F(DebugChannel, FollowsTheEnvironmentAsItChanges) {
   Listener second(dir.File("second.sock"));
   {
     ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("first.sock"));
-    platform.OutputDebugString("to first\n");
+    platform.WriteDebugLine("to first\n");
   }
   {
     ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("second.sock"));
-    platform.OutputDebugString("to second\n");
+    platform.WriteDebugLine("to second\n");
   }
   {
     ScopedEnv socket("VX380_DEBUG_SOCKET", std::nullopt);
     ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
     Listener runtimeListener(dir.File("vx380-debug.sock"));
-    platform.OutputDebugString("to runtime dir\n");
+    platform.WriteDebugLine("to runtime dir\n");
     EXPECT_EQ(runtimeListener.Received(), std::vector<std::string>{"to runtime dir\n"});
   }
   EXPECT_EQ(first.Received(), std::vector<std::string>{"to first\n"});
@@ -111,14 +111,14 @@ TEST_F(DebugChannel, ReachesAListenerThatTookOverThePath) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("restart.sock"));
   {
     Listener first(dir.File("restart.sock"));
-    platform.OutputDebugString("to first\n");
+    platform.WriteDebugLine("to first\n");
     EXPECT_EQ(first.Received(), std::vector<std::string>{"to first\n"});
   }
-  platform.OutputDebugString("while nobody listens\n");
+  platform.WriteDebugLine("while nobody listens\n");
   Listener second(dir.File("restart.sock"));
   // A missing listener is looked for again after a few milliseconds, not at every line.
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  platform.OutputDebugString("to second\n");
+  platform.WriteDebugLine("to second\n");
   EXPECT_EQ(second.Received(), std::vector<std::string>{"to second\n"});
 }
 
@@ -130,7 +130,7 @@ TEST_F(DebugChannel, EndingThreadsGiveTheirSocketsBack) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("threads.sock"));
   Listener listener(dir.File("threads.sock"));
   const int before = OpenDescriptors();
-  for (int i = 0; i < 100; ++i) std::thread([&] { platform.OutputDebugString("from a short thread\n"); }).join();
+  for (int i = 0; i < 100; ++i) std::thread([&] { platform.WriteDebugLine("from a short thread\n"); }).join();
   EXPECT_LT(OpenDescriptors() - before, 5);
   EXPECT_FALSE(listener.Received().empty());
 }
@@ -140,14 +140,14 @@ TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 20000; ++i) {
     errno = 1234;
-    platform.OutputDebugString("nobody listens\n");
+    platform.WriteDebugLine("nobody listens\n");
     ASSERT_EQ(errno, 1234);
   }
   // A listener that never reads fills its queue; after one short wait for room, later lines
   // are dropped, not waited for. A new listener is looked for every few milliseconds.
   Listener deaf(dir.File("nobody.sock"));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  for (int i = 0; i < 20000; ++i) platform.OutputDebugString(std::string(1000, 'q') + "\n");
+  for (int i = 0; i < 20000; ++i) platform.WriteDebugLine(std::string(1000, 'q') + "\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   const auto got = deaf.Received();
   EXPECT_FALSE(got.empty());
@@ -156,7 +156,7 @@ TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
   // A socket file left behind by a listener that has gone.
   { Listener gone(dir.File("gone.sock")); }
   ScopedEnv goneSocket("VX380_DEBUG_SOCKET", dir.File("gone.sock"));
-  platform.OutputDebugString("into the void\n");
+  platform.WriteDebugLine("into the void\n");
 }
 
 TEST_F(DebugChannel, ABurstWaitsForASlowListenerInsteadOfLosingLines) {
@@ -164,7 +164,7 @@ TEST_F(DebugChannel, ABurstWaitsForASlowListenerInsteadOfLosingLines) {
   Listener listener(dir.File("slow.sock"));
   constexpr int kLines = 500;
   std::thread sender([&] {
-    for (int i = 0; i < kLines; ++i) platform.OutputDebugString("line " + std::to_string(i) + "\n");
+    for (int i = 0; i < kLines; ++i) platform.WriteDebugLine("line " + std::to_string(i) + "\n");
   });
   std::vector<std::string> got;
   for (int i = 0; i < 2000 && got.size() < kLines; ++i)
@@ -181,7 +181,7 @@ TEST_F(DebugChannel, ThreadsSendWholeLines) {
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&, t] {
       for (int i = 0; i < 8; ++i) {
-        platform.OutputDebugString(std::string(300, static_cast<char>('a' + t)) + "\n");
+        platform.WriteDebugLine(std::string(300, static_cast<char>('a' + t)) + "\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });

@@ -28,11 +28,11 @@ TEST(MessageBoxes, AHostHandlerAnswersEveryBox) {
     seen = {prompt, title, style};
     return kNo;
   });
-  EXPECT_EQ(SystemPlatform().MessageBox(u"Save changes?", 4 + 32 + 0x100, u"Editor", u"help.chm", 7), kNo);
+  EXPECT_EQ(SystemPlatform().ShowMessageBox(u"Save changes?", 4 + 32 + 0x100, u"Editor", u"help.chm", 7), kNo);
   EXPECT_EQ(seen.prompt, u"Save changes?");
   EXPECT_EQ(seen.title, u"Editor");
   EXPECT_EQ(seen.style, 4 + 32 + 0x100);
-  EXPECT_EQ(SystemPlatform().MessageBox(u"x", 0, u"", u"", 0), kNo);
+  EXPECT_EQ(SystemPlatform().ShowMessageBox(u"x", 0, u"", u"", 0), kNo);
   EXPECT_EQ(seen.title, u"") << "the handler sees the title as given";
 
   auto mine = posix::SetMessageBoxHandler(std::move(previous));
@@ -51,13 +51,13 @@ TEST(MessageBoxes, WithoutATerminalTheDefaultButtonAnswers) {
   };
   for (const auto& c : cases) {
     ::testing::internal::CaptureStderr();
-    const Long answer = SystemPlatform().MessageBox(u"prompt", c.style, u"title", u"", 0);
+    const Long answer = SystemPlatform().ShowMessageBox(u"prompt", c.style, u"title", u"", 0);
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer, c.answer) << "style " << c.style;
   }
 
   ::testing::internal::CaptureStderr();
-  SystemPlatform().MessageBox(u"Disk full\r\nTry again later", 4 + 48 + 0x100, u"", u"", 0);
+  SystemPlatform().ShowMessageBox(u"Disk full\r\nTry again later", 4 + 48 + 0x100, u"", u"", 0);
   const std::string shown = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(shown.find("ErrorLogging [Warning]"), std::string::npos) << shown;
   EXPECT_NE(shown.find("Disk full\nTry again later\n"), std::string::npos) << shown;
@@ -73,7 +73,7 @@ Long AskOnTerminal(Long style, const std::vector<std::string>& inputs, std::stri
   if (child == 0) {
     ::unsetenv("VX380_MSGBOX");
     posix::SetMessageBoxHandler(nullptr);
-    ::_exit(SystemPlatform().MessageBox(u"Save changes?", style, u"Editor", u"", 0));
+    ::_exit(SystemPlatform().ShowMessageBox(u"Save changes?", style, u"Editor", u"", 0));
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   std::size_t typed = 0;

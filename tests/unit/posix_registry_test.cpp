@@ -42,8 +42,8 @@ class RegistryFiles : public ::testing::Test {
 
   bool KeyExists(Long root, const std::string& key) {
     RegKeyHandle h = 0;
-    if (!platform.RegOpenKey(root, key, h)) return false;
-    platform.RegCloseKey(h);
+    if (!platform.OpenSettingsKey(root, key, h)) return false;
+    platform.CloseSettingsKey(h);
     return true;
   }
 
@@ -51,11 +51,11 @@ class RegistryFiles : public ::testing::Test {
   std::optional<std::string> Read(Long root, const std::string& key, const std::string& name,
                                   std::uint32_t room = 255) {
     RegKeyHandle h = 0;
-    if (!platform.RegOpenKey(root, key, h)) return std::nullopt;
+    if (!platform.OpenSettingsKey(root, key, h)) return std::nullopt;
     std::string buffer(room, '\xCC');
     std::uint32_t size = room;
-    const bool ok = platform.RegQueryValue(h, name, reinterpret_cast<unsigned char*>(buffer.data()), &size);
-    platform.RegCloseKey(h);
+    const bool ok = platform.QuerySettingsValue(h, name, reinterpret_cast<unsigned char*>(buffer.data()), &size);
+    platform.CloseSettingsKey(h);
     if (!ok) return std::nullopt;
     buffer.resize(size);
     return buffer;
@@ -146,19 +146,19 @@ TEST_F(RegistryFiles, QueriesReportTheStoredSizeAndFailWhenItDoesNotFit) {
   EXPECT_EQ(ReadUser("Software\\Test", "255"), std::nullopt);
 
   RegKeyHandle h = 0;
-  ASSERT_TRUE(platform.RegOpenKey(kHkcu, "Software\\Test", h));
+  ASSERT_TRUE(platform.OpenSettingsKey(kHkcu, "Software\\Test", h));
   unsigned char buffer[255];
   std::uint32_t size = sizeof buffer;
-  EXPECT_FALSE(platform.RegQueryValue(h, "255", buffer, &size));
+  EXPECT_FALSE(platform.QuerySettingsValue(h, "255", buffer, &size));
   EXPECT_EQ(size, 256u);
   size = 0;
-  EXPECT_TRUE(platform.RegQueryValue(h, "255", nullptr, &size));
+  EXPECT_TRUE(platform.QuerySettingsValue(h, "255", nullptr, &size));
   EXPECT_EQ(size, 256u);
   size = sizeof buffer;
-  EXPECT_FALSE(platform.RegQueryValue(h, "missing", buffer, &size));
-  platform.RegCloseKey(h);
+  EXPECT_FALSE(platform.QuerySettingsValue(h, "missing", buffer, &size));
+  platform.CloseSettingsKey(h);
   size = sizeof buffer;
-  EXPECT_FALSE(platform.RegQueryValue(h, "254", buffer, &size)) << "a closed key reads nothing";
+  EXPECT_FALSE(platform.QuerySettingsValue(h, "254", buffer, &size)) << "a closed key reads nothing";
 }
 
 TEST_F(RegistryFiles, KeysExistWhenNamedOrWhenASubkeyIsNamed) {
@@ -185,7 +185,7 @@ TEST_F(RegistryFiles, KeysExistWhenNamedOrWhenASubkeyIsNamed) {
   EXPECT_EQ(ReadUser("", "AtRoot"), std::string("r\0", 2));
   unsigned char root[4];
   std::uint32_t rootSize = sizeof root;
-  EXPECT_TRUE(platform.RegQueryValue(kHkcu, "atroot", root, &rootSize)) << "a root is always open";
+  EXPECT_TRUE(platform.QuerySettingsValue(kHkcu, "atroot", root, &rootSize)) << "a root is always open";
   EXPECT_EQ(rootSize, 2u);
 
   EXPECT_TRUE(KeyExists(kHkcu, "Software\\NoDefault"));
@@ -194,15 +194,15 @@ TEST_F(RegistryFiles, KeysExistWhenNamedOrWhenASubkeyIsNamed) {
 
   // An open key serves as the parent of another open.
   RegKeyHandle parent = 0, child = 0;
-  ASSERT_TRUE(platform.RegOpenKey(kHkcu, "Software\\A", parent));
-  ASSERT_TRUE(platform.RegOpenKey(static_cast<Long>(parent), "B\\C", child));
+  ASSERT_TRUE(platform.OpenSettingsKey(kHkcu, "Software\\A", parent));
+  ASSERT_TRUE(platform.OpenSettingsKey(static_cast<Long>(parent), "B\\C", child));
   unsigned char buffer[8];
   std::uint32_t size = sizeof buffer;
-  EXPECT_TRUE(platform.RegQueryValue(child, "x", buffer, &size));
+  EXPECT_TRUE(platform.QuerySettingsValue(child, "x", buffer, &size));
   EXPECT_EQ(size, 2u);
-  platform.RegCloseKey(child);
-  platform.RegCloseKey(parent);
-  EXPECT_FALSE(platform.RegOpenKey(static_cast<Long>(parent), "B", child)) << "closed parent";
+  platform.CloseSettingsKey(child);
+  platform.CloseSettingsKey(parent);
+  EXPECT_FALSE(platform.OpenSettingsKey(static_cast<Long>(parent), "B", child)) << "closed parent";
 }
 
 TEST_F(RegistryFiles, DeletionsUnknownTypesAndBrokenLinesAreSkipped) {

@@ -3,7 +3,6 @@
 
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {

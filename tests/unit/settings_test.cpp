@@ -6,7 +6,6 @@
 
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
@@ -35,8 +34,10 @@ TEST_F(Settings, FreshThreadWithoutRegistryKeys) {
   EXPECT_EQ(log.ApplicationName(), u"Sample");
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff);
   EXPECT_EQ(log.LogFilename(), u"C:\\Users\\user\\Desktop\\Sample.log");
-  EXPECT_EQ(ThisThreadState().hResourceDLL, 0);
   EXPECT_TRUE(fake.boxes.empty());
+  // No resource module: user texts are asked of module 0.
+  log.LogError(u"S", u"d", u"", 0, 0, u"", 48, 3);
+  EXPECT_EQ(fake.stringLoads, (std::vector<std::pair<ModuleHandle, Long>>{{0, 3}}));
 }
 
 TEST_F(Settings, EmptyApplicationNameOnlySetsTheSource) {
@@ -44,10 +45,12 @@ TEST_F(Settings, EmptyApplicationNameOnlySetsTheSource) {
   Err().source = u"previous";
   log.Initialize(u"", u"C:\\res.dll");
   EXPECT_EQ(Err().source, u"");
-  EXPECT_EQ(ThisThreadState().bInitialized, kFalse);
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff);
   EXPECT_EQ(log.LogFilename(), u"");
   EXPECT_TRUE(fake.registryReads.empty());
+  // Still not initialised: the next error puts in the defaults.
+  log.LogError(u"S", u"d");
+  EXPECT_EQ(log.ApplicationName(), u"VeltrixPFD");
 }
 
 struct LevelCase {
@@ -98,7 +101,7 @@ TEST_F(Settings, LocalMachineIsAskedWhenTheUserHasNoText) {
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLogAndDisplay);
 
   // A user key without a default value counts as no text.
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   fake.AddRegistryKey(kHKCU, kSampleKey + "ReportingLevel");
   SetSetting(kHKLM, "ReportingLevel", "Log");
   log.Initialize(u"Sample", u"");
@@ -114,7 +117,7 @@ TEST_F(Settings, LogFilenameComesFromTheRegistryAsIs) {
   EXPECT_EQ(log.LogFilename(), u"D:\\logs\\machine.log");
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLog);
 
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   SetSetting(kHKCU, "LogFilename", "");
   log.Initialize(u"Sample", u"");
   EXPECT_EQ(log.LogFilename(), u"");
@@ -126,7 +129,7 @@ TEST_F(Settings, DefaultLogNameReplacesOneSetBefore) {
   EXPECT_EQ(log.LogFilename(), u"C:\\Users\\user\\Desktop\\Sample.log");
 
   // A desktop path that already ends in a separator gets no second one.
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   fake.desktop = u"C:\\Desk\\";
   log.Initialize(u"Sample", u"");
   EXPECT_EQ(log.LogFilename(), u"C:\\Desk\\Sample.log");
@@ -141,12 +144,15 @@ TEST_F(Settings, NoDesktopFolderGivesARootedName) {
 TEST_F(Settings, ResourceModuleIsLoadedOrZero) {
   fake.resourceFiles[u"C:\\res.dll"][1] = "x";
   log.Initialize(u"Sample", u"C:\\res.dll");
-  EXPECT_GT(ThisThreadState().hResourceDLL, 0);
-  EXPECT_EQ(ThisThreadState().strResourceDLL, u"C:\\res.dll");
+  log.LogError(u"S", u"d", u"", 0, 0, u"", 48, 1);
+  ASSERT_EQ(fake.stringLoads.size(), 1u);
+  EXPECT_GT(fake.stringLoads[0].first, 0);
 
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   log.Initialize(u"Sample", u"C:\\missing.dll");
-  EXPECT_EQ(ThisThreadState().hResourceDLL, 0);
+  log.LogError(u"S", u"d", u"", 0, 0, u"", 48, 1);
+  ASSERT_EQ(fake.stringLoads.size(), 2u);
+  EXPECT_EQ(fake.stringLoads[1].first, 0);
   EXPECT_TRUE(fake.boxes.empty());
   log.ReportingLevel(mxReportingLevelDisplay);
   log.LogError(u"S", u"still reported");
@@ -158,7 +164,9 @@ TEST_F(Settings, ALaterInitializeWithAnotherModuleReleasesTheFirst) {
   fake.resourceFiles[u"C:\\first.dll"][7] = "first text";
   fake.resourceFiles[u"C:\\second.dll"][7] = "second text";
   log.Initialize(u"Sample", u"C:\\first.dll");
-  const ModuleHandle first = ThisThreadState().hResourceDLL;
+  log.LogError(u"S", u"d", u"", 0, 0, u"", 48, 7);  // level off: nothing shown
+  ASSERT_EQ(fake.stringLoads.size(), 1u);
+  const ModuleHandle first = fake.stringLoads[0].first;
   log.Main();  // keeps the module loaded and the thread not initialised
   EXPECT_TRUE(fake.freedModules.empty());
   log.Initialize(u"Sample", u"C:\\second.dll");
@@ -170,6 +178,7 @@ TEST_F(Settings, ALaterInitializeWithAnotherModuleReleasesTheFirst) {
 }
 
 TEST_F(Settings, ReportingLevelPropertyRoundTrips) {
+  log.Initialize(u"Sample", u"");  // so that LogError below goes by the flags as set here
   for (auto level : {mxReportingLevelLog, mxReportingLevelDisplay, mxReportingLevelLogAndDisplay,
                      mxReportingLevelOff}) {
     log.ReportingLevel(level);
@@ -179,9 +188,12 @@ TEST_F(Settings, ReportingLevelPropertyRoundTrips) {
     log.ReportingLevel(mxReportingLevelLogAndDisplay);
     log.ReportingLevel(static_cast<mxReportingLevelConstants>(bad));
     EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff) << bad;
-    EXPECT_EQ(ThisThreadState().bLogToFile, kFalse);
-    EXPECT_EQ(ThisThreadState().bDisplay, kFalse);
   }
+  // Off means neither flag: an error is neither shown nor logged.
+  log.LogFilename(u"C:\\logs\\off.log");
+  log.LogError(u"S", u"d");
+  EXPECT_TRUE(fake.boxes.empty());
+  EXPECT_TRUE(fake.files.empty());
 }
 
 TEST_F(Settings, AppendSlash) {
@@ -211,8 +223,9 @@ TEST_F(Settings, FailureInsideInitializeIsShownWithTheCriticalIcon) {
   EXPECT_EQ(fake.boxes[0].prompt, u"Registry unavailable");
   EXPECT_EQ(fake.boxes[0].style, 16);
   EXPECT_EQ(fake.boxes[0].title, u"Store");
-  // What was set before the failure stays set.
-  EXPECT_EQ(ThisThreadState().bInitialized, kTrue);
+  // What was set before the failure stays set: the thread counts as initialised.
+  EXPECT_EQ(failing.ApplicationName(), u"Sample");
+  failing.LogError(u"S", u"d");
   EXPECT_EQ(failing.ApplicationName(), u"Sample");
 }
 

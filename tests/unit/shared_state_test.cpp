@@ -6,7 +6,6 @@
 
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
@@ -20,10 +19,7 @@ void SetLevel(testing::FakePlatform& fake, const std::string& app, const std::st
   fake.SetRegistryString(kHKCU, kAppKey + app + ".Application\\ErrorReporting\\ReportingLevel", "", level);
 }
 
-class SharedState : public testing::CoreTest {
- protected:
-  ModuleState& st = ThisThreadState();
-};
+class SharedState : public testing::CoreTest {};
 
 TEST_F(SharedState, ObjectsOfOneThreadShareOneRecord) {
   SetLevel(fake, "Alpha", "Log");
@@ -49,7 +45,7 @@ TEST_F(SharedState, ObjectsOfOneThreadShareOneRecord) {
   ErrorLog::Default().RBDEBUGEXIT();
   ASSERT_EQ(fake.Lines().size(), 2u);
   EXPECT_EQ(fake.Lines()[1], u"RBDEBUG , END<<< ,        0 , Outer ,  , EOL ");
-  EXPECT_EQ(st.nStackDepth, 0);
+  EXPECT_EQ(testing::StackDepth(b, fake), 0);
 }
 
 TEST_F(SharedState, SecondThreadStartsFromTheStartValues) {
@@ -58,42 +54,41 @@ TEST_F(SharedState, SecondThreadStartsFromTheStartValues) {
   a.Initialize(u"Alpha", u"");
   a.RBDEBUGENTER(u"Main thread routine");
 
-  ModuleState seen;
   mxReportingLevelConstants level = mxReportingLevelLogAndDisplay;
-  String name = u"unset";
+  String name = u"unset", logFile = u"unset", defaultName;
+  fake.debugLines.clear();
   // The main thread waits in join, so only one thread touches the fake at a time.
   std::thread other([&] {
     ErrorLog b;
-    seen = ThisThreadState();
     level = b.ReportingLevel();
     name = b.ApplicationName();
+    logFile = b.LogFilename();
+    b.RBDEBUGEXIT();                                   // no names on its stack
+    b.RBDEBUGLINE();                                   // no levels either
+    b.LogError(u"", u"e", u"", 0, 0, u"", 48, 5);  // not initialised: the defaults, no module
+    defaultName = b.ApplicationName();
     b.Initialize(u"Other", u"");
   });
   other.join();
 
-  EXPECT_EQ(seen.nLogFileNumber, 0);
-  EXPECT_EQ(seen.bLogBannerWritten, kFalse);
-  EXPECT_EQ(seen.bInitialized, kFalse);
-  EXPECT_EQ(seen.strAppName, u"");
-  EXPECT_EQ(seen.hResourceDLL, 0);
-  EXPECT_EQ(seen.bLogToFile, kFalse);
-  EXPECT_EQ(seen.bDisplay, kFalse);
-  EXPECT_EQ(seen.strLogFilename, u"");
-  EXPECT_EQ(seen.bMsgLogChecked, kFalse);
-  EXPECT_EQ(seen.bMsgLogEnabled, kFalse);
-  EXPECT_EQ(seen.nStackDepth, 0);
-  EXPECT_TRUE(seen.alLineNumber.empty());
-  EXPECT_TRUE(seen.abSuppressDebug.empty());
-  EXPECT_TRUE(seen.alEntryTime.empty());
-  EXPECT_FALSE(seen.colModuleStack.has_value());
   EXPECT_EQ(level, mxReportingLevelOff);
   EXPECT_EQ(name, u"");
+  EXPECT_EQ(logFile, u"");
+  EXPECT_EQ(defaultName, u"VeltrixPFD");
+  EXPECT_EQ(fake.Lines(), (std::vector<String>{u"RBDEBUG Stack is empty",
+                                               u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE",
+                                               u"ERROR: VeltrixPFD - described as: e, Error Number is: 0"}));
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].prompt, u"RBDEBUGLINE Subscript out of range");
+  EXPECT_EQ(fake.stringLoads, (std::vector<std::pair<ModuleHandle, Long>>{{0, 5}}));
+  EXPECT_EQ(fake.openCount, 0);
 
   // Neither the other thread's Initialize nor the end of its object reached this thread.
   EXPECT_EQ(a.ApplicationName(), u"Alpha");
-  EXPECT_EQ(st.bInitialized, kTrue);
   EXPECT_EQ(a.ReportingLevel(), mxReportingLevelLogAndDisplay);
-  EXPECT_EQ(st.nStackDepth, 1);
+  EXPECT_EQ(testing::StackDepth(a, fake), 1);
+  a.LogError(u"", u"still initialised");
+  EXPECT_EQ(a.ApplicationName(), u"Alpha");
 }
 
 TEST_F(SharedState, MainResetsTheReportingStateAndKeepsTheRest) {
@@ -105,37 +100,39 @@ TEST_F(SharedState, MainResetsTheReportingStateAndKeepsTheRest) {
   log.ReportingLevel(mxReportingLevelLogAndDisplay);
   log.LogFilename(u"C:\\logs\\app.log");
   log.LogError(u"S", u"D");
+  log.LogError(u"S", u"D", u"", 0, 0, u"", 48, 1);
   log.LogMsg(u"hello");
   log.RBDEBUGENTER(u"A");
   log.RBDEBUGENTER(u"B");
   log.RBDEBUGLINE(7);
-  ASSERT_EQ(st.bLogBannerWritten, kTrue);
-  ASSERT_EQ(st.bMsgLogChecked, kTrue);
-  const ModuleHandle module = st.hResourceDLL;
+  const std::string banner = "==============================\r\n3/5/2021 - 2:07:09 PM\r\n==============================\r\n";
+  ASSERT_EQ(fake.files[u"C:\\logs\\app.log"].rfind(banner, 0), 0u);
+  ASSERT_EQ(fake.stringLoads.size(), 1u);
+  const ModuleHandle module = fake.stringLoads[0].first;
   ASSERT_NE(module, 0);
 
   log.Main();
 
-  EXPECT_EQ(st.nLogFileNumber, -1);
-  EXPECT_EQ(st.nStackDepth, 0);
-  EXPECT_EQ(st.bInitialized, kFalse);
-  EXPECT_EQ(st.bLogBannerWritten, kFalse);
-  EXPECT_EQ(st.bLogToFile, kFalse);
-  EXPECT_EQ(st.bDisplay, kFalse);
-  EXPECT_EQ(st.bMsgLogChecked, kFalse);
-  EXPECT_EQ(st.bMsgLogEnabled, kFalse);
-  EXPECT_EQ(st.strAppName, u"");
-  EXPECT_EQ(st.strResourceDLL, u"");
-  // Kept: the module handle (and the module stays loaded), file names, the stack's contents.
-  EXPECT_EQ(st.hResourceDLL, module);
+  EXPECT_EQ(log.ApplicationName(), u"");
+  EXPECT_EQ(log.ReportingLevel(), mxReportingLevelOff);
+  // Kept: the log file's name, the module (still loaded), the names on the stack.
+  EXPECT_EQ(log.LogFilename(), u"C:\\logs\\app.log");
   EXPECT_TRUE(fake.freedModules.empty());
-  EXPECT_EQ(st.strLogFilename, u"C:\\logs\\app.log");
-  EXPECT_EQ(st.strMsgLogPath, u"C:\\MainResetTemp\\Corvane.Log");
-  ASSERT_TRUE(st.colModuleStack.has_value());
-  EXPECT_EQ(*st.colModuleStack, (std::vector<String>{u"A", u"B"}));
-  EXPECT_EQ(st.alLineNumber, (std::vector<Long>{0, 0, 7}));
-  EXPECT_EQ(st.abSuppressDebug.size(), 3u);
-  EXPECT_EQ(st.alEntryTime.size(), 3u);
+  EXPECT_EQ(testing::StackDepth(log, fake), 0);
+  fake.debugLines.clear();
+  log.RBDEBUGLINE();  // depth 0, two names: the warning, then a marker under the top name
+  EXPECT_EQ(fake.Lines(), (std::vector<String>{u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE",
+                                               u"RBDEBUG , L(5)   ,        0 ,     B "}));
+  // Both logs start again with a banner.
+  log.LogMsg(u"again");
+  EXPECT_EQ(fake.files[u"C:\\MainResetTemp\\Corvane.Log"], banner + "hello\r\n" + banner + "again\r\n");
+  { ErrorLog ending; }  // the end of an object releases the module Main kept
+  EXPECT_EQ(fake.freedModules, (std::vector<ModuleHandle>{module}));
+  log.LogError(u"S", u"puts in the defaults");
+  log.ReportingLevel(mxReportingLevelLog);
+  log.LogError(u"S", u"after Main");
+  EXPECT_NE(fake.files[u"C:\\logs\\app.log"].find(banner, banner.size()), std::string::npos);
+  log.Main();
 
   // Not initialised any more: the next Initialize reads the registry again.
   const size_t reads = fake.registryReads.size();
@@ -154,7 +151,6 @@ TEST_F(SharedState, EndOfAnyObjectReturnsTheThreadToNotInitialised) {
   Err().Clear();
 
   ending.reset();
-  EXPECT_EQ(st.bInitialized, kFalse);
   EXPECT_EQ(Err().source, u"App");
   // Only the flag changes; the settings stay until something assigns them anew.
   EXPECT_EQ(survivor.ApplicationName(), u"App");
@@ -173,7 +169,9 @@ TEST_F(SharedState, ReleasedResourceModuleIsNeverUsedAgain) {
   fake.resourceFiles[u"C:\\res.dll"][7] = "Please save your work";
   auto first = std::make_unique<ErrorLog>();
   first->Initialize(u"App", u"C:\\res.dll");
-  const ModuleHandle module = st.hResourceDLL;
+  first->LogError(u"S", u"d", u"", 0, 0, u"", 48, 7);  // level off: nothing shown
+  ASSERT_EQ(fake.stringLoads.size(), 1u);
+  const ModuleHandle module = fake.stringLoads[0].first;
   ASSERT_GT(module, 0);
 
   first.reset();
@@ -214,7 +212,9 @@ TEST_F(SharedState, FailureAtTheEndOfAnObjectIsShownNotThrown) {
   EXPECT_EQ(failing.boxes[0].prompt, u"Module is busy");
   EXPECT_EQ(failing.boxes[0].style, 48);
   EXPECT_EQ(failing.boxes[0].title, u"Loader");
-  EXPECT_EQ(st.bInitialized, kFalse);
+  ErrorLog after;  // the flag went down before the failure: the next error puts in the defaults
+  after.LogError(u"", u"x");
+  EXPECT_EQ(after.ApplicationName(), u"VeltrixPFD");
 }
 
 TEST(CutAtNull, ReturnsTheTextBeforeTheFirstNul) {

@@ -3,7 +3,6 @@
 
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
 
 namespace vx380 {
 namespace {
@@ -16,7 +15,8 @@ class Trace : public testing::CoreTest {
  protected:
   std::vector<String> Lines() const { return fake.Lines(); }
 
-  ModuleState& st = ThisThreadState();
+  int Depth() { return testing::StackDepth(log, fake); }
+
   ErrorLog log;
 };
 
@@ -62,7 +62,7 @@ TEST_F(Trace, WriteTrapsAChannelFailureAndLogPassesItOn) {
   broken.RBDEBUGENTER(u"A");
   ASSERT_EQ(fake.boxes.size(), 2u);
   EXPECT_EQ(fake.boxes[1].prompt, u"RBDEBUGMODULE Channel is gone\r\nProgress was: Processing entry to module");
-  EXPECT_EQ(st.nStackDepth, 0);  // stopped before the push
+  EXPECT_EQ(Depth(), 0);  // stopped before the push
 }
 
 // ---- Module stack and line markers ------------------------------------------------------
@@ -88,19 +88,21 @@ TEST_F(Trace, CallTreeWithLineMarkers) {
                                  "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL \n",
                                  "RBDEBUG , END<<< ,      250 , Startup , done , EOL \n",
                              }));
-  EXPECT_EQ(st.nStackDepth, 0);
+  EXPECT_EQ(Depth(), 0);
   EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(Trace, FirstEntrySizesTheStack) {
   log.RBDEBUGENTER(u"A");
   EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUG , BEG>>> , ........ , A ,  , EOL "}));
-  EXPECT_EQ(st.nStackDepth, 1);
-  ASSERT_TRUE(st.colModuleStack.has_value());
-  EXPECT_EQ(st.colModuleStack->size(), 1u);
-  EXPECT_EQ(st.alLineNumber.size(), 2u);
-  EXPECT_EQ(st.abSuppressDebug.size(), 2u);
-  EXPECT_EQ(st.alEntryTime.size(), 2u);
+  EXPECT_EQ(Depth(), 1);
+  // Level 1 is held: a marker counts in it. The exit removes the one name.
+  log.RBDEBUGLINE();
+  EXPECT_EQ(Lines().back(), u"RBDEBUG , L(5)   ,        0 ,   A ");
+  log.RBDEBUGEXIT();
+  log.RBDEBUGEXIT();
+  EXPECT_EQ(Lines().back(), u"RBDEBUG Stack is empty");
+  EXPECT_TRUE(fake.boxes.empty());
 }
 
 TEST_F(Trace, IndentationAndTheNameOnExit) {
@@ -112,8 +114,9 @@ TEST_F(Trace, IndentationAndTheNameOnExit) {
   log.RBDEBUGMODULE(u"NotC", kFalse, u"out");
   EXPECT_EQ(Lines()[2], u"RBDEBUG , BEG>>> , ........ , ....C , in , EOL ");
   EXPECT_EQ(Lines()[3], u"RBDEBUG , END<<< ,        0 , ....C , out , EOL ");
-  EXPECT_EQ(st.nStackDepth, 2);
-  EXPECT_EQ(*st.colModuleStack, (std::vector<String>{u"A", u"B"}));
+  EXPECT_EQ(Depth(), 2);
+  log.RBDEBUGEXIT();
+  EXPECT_EQ(Lines().back(), u"RBDEBUG , END<<< ,        5 , ..B ,  , EOL ");
 }
 
 TEST_F(Trace, SuppressedLevelsArePushedAndPoppedSilently) {
@@ -122,11 +125,10 @@ TEST_F(Trace, SuppressedLevelsArePushedAndPoppedSilently) {
   log.RBDEBUGENTER(u"Quiet", u"note", kTrue);
   log.RBDEBUGLINE();
   log.RBDEBUGLINE();
-  EXPECT_EQ(st.alLineNumber[2], 10);  // counted although nothing is written
   log.RBDEBUGENTER(u"Inner");         // traced again, indented under both
   log.RBDEBUGEXIT();
   log.RBDEBUGEXIT();  // passes False, but the flag stored at entry decides
-  EXPECT_EQ(st.nStackDepth, 1);
+  EXPECT_EQ(Depth(), 1);
   log.RBDEBUGLINE();
   log.RBDEBUGEXIT();
   EXPECT_EQ(Lines(), (std::vector<String>{
@@ -142,7 +144,7 @@ TEST_F(Trace, ExitOnAnEmptyStack) {
   log.RBDEBUGEXIT();
   log.RBDEBUGEXIT(u"again");
   EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUG Stack is empty", u"RBDEBUG Stack is empty"}));
-  EXPECT_EQ(st.nStackDepth, 0);
+  EXPECT_EQ(Depth(), 0);
   EXPECT_TRUE(fake.boxes.empty());
 }
 
@@ -159,30 +161,34 @@ TEST_F(Trace, ExitAfterMainWithItemsLeftPopsNothing) {
   const String progress = u"\r\nProgress was: Processing exit from module lLastInStack = 2";
   ASSERT_GE(fake.boxes[0].prompt.size(), progress.size());
   EXPECT_EQ(fake.boxes[0].prompt.substr(fake.boxes[0].prompt.size() - progress.size()), progress);
-  EXPECT_EQ(st.colModuleStack->size(), 2u);
-  EXPECT_EQ(st.nStackDepth, 0);
+  EXPECT_EQ(Depth(), 0);
 
-  // Later entries stack up above the old items.
+  // Later entries stack up above the old items: a marker is indented for three names.
   log.RBDEBUGENTER(u"C");
-  EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUG , BEG>>> , ........ , C ,  , EOL "}));
-  EXPECT_EQ(*st.colModuleStack, (std::vector<String>{u"A", u"B", u"C"}));
+  log.RBDEBUGLINE();
+  EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUG , BEG>>> , ........ , C ,  , EOL ",
+                                          u"RBDEBUG , L(5)   ,        0 ,       C "}));
+  // Leaving C pops it; the old items stay and the next exit fails on them again.
+  log.RBDEBUGEXIT();
+  log.RBDEBUGEXIT();
+  ASSERT_EQ(fake.boxes.size(), 2u);
+  EXPECT_EQ(fake.boxes[1].prompt.substr(fake.boxes[1].prompt.size() - progress.size()), progress);
 }
 
 TEST_F(Trace, StackHolds16384Levels) {
   for (int i = 0; i < 16384; ++i) log.RBDEBUGENTER(u"M", u"", kTrue);  // suppressed: no huge lines
-  ASSERT_EQ(st.nStackDepth, 16384);
   EXPECT_TRUE(fake.boxes.empty());
 
   log.RBDEBUGENTER(u"OneTooMany");
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].prompt, u"RBDEBUGMODULE Overflow\r\nProgress was: Processing entry to module");
   EXPECT_EQ(fake.boxes[0].style, 48);
-  EXPECT_EQ(st.nStackDepth, 16384);
-  EXPECT_EQ(st.colModuleStack->size(), 16384u);
   EXPECT_TRUE(fake.debugLines.empty());
 
+  // The refused entry left the stack as it was: one exit brings it to 16383.
   log.RBDEBUGEXIT();
-  EXPECT_EQ(st.nStackDepth, 16383);
+  EXPECT_EQ(Depth(), 16383);
+  EXPECT_EQ(fake.boxes.size(), 1u);
 }
 
 TEST_F(Trace, ElapsedTimeAcrossTheSignedLimitOfTheCounter) {
@@ -197,7 +203,7 @@ TEST_F(Trace, ElapsedTimeAcrossTheSignedLimitOfTheCounter) {
                          u"RBDEBUG , L(5)   ,       10 ,   Long ",
                          u"RBDEBUG , END<<< ,       10 , Long ,  , EOL ",
                      }));
-  EXPECT_EQ(st.nStackDepth, 0);
+  EXPECT_EQ(Depth(), 0);
 }
 
 TEST_F(Trace, ElapsedTimeAcrossTheUnsignedWrapOfTheCounter) {
@@ -248,12 +254,19 @@ TEST_F(Trace, LineBeforeAnyEntryWarnsThenFails) {
   EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE"}));
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].prompt.rfind(u"RBDEBUGLINE ", 0), 0u);
-  EXPECT_EQ(st.alLineNumber[0], 5);
+
+  // Level 0 kept that count: with a name left on the stack after Main the next marker shows it.
+  log.RBDEBUGENTER(u"B");
+  log.Main();
+  fake.debugLines.clear();
+  log.RBDEBUGLINE();
+  EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE",
+                                          u"RBDEBUG , L(10)  ,        0 ,   B "}));
 }
 
 TEST_F(Trace, LineNumberOverflowIsReportedWithoutAMarker) {
   log.RBDEBUGENTER(u"A");
-  st.alLineNumber[1] = 2147483645;
+  testing::SetLineCounter(1, 2147483645);
   log.RBDEBUGLINE();
   EXPECT_EQ(Lines().size(), 1u);
   ASSERT_EQ(fake.boxes.size(), 1u);
@@ -300,7 +313,7 @@ TEST_F(TimeStamp, NothingWhileTheSwitchIsOff) {
 }
 
 TEST_F(TimeStamp, NoApplicationNameLooksUnderTheBareKey) {
-  ThisThreadState() = ModuleState{};
+  testing::FreshThread();
   SetTiming(kHKCU, "", "TRUE");
   log.RBDEBUGTIMESTAMP(u"bare");
   EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUGTIMING , timestamp , bare , 2:07:09 PM , 123456"}));

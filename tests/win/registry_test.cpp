@@ -28,11 +28,11 @@ class Win32Registry : public ::testing::Test {
                                    std::uint32_t capacity, bool* ok) {
     vx380::RegKeyHandle handle = 0;
     *ok = false;
-    if (!platform.RegOpenKey(hive, key, handle)) return {};
+    if (!platform.OpenSettingsKey(hive, key, handle)) return {};
     std::vector<unsigned char> data(capacity + 1, 0xEE);
     std::uint32_t size = capacity;
-    *ok = platform.RegQueryValue(handle, name, data.data(), &size);
-    platform.RegCloseKey(handle);
+    *ok = platform.QuerySettingsValue(handle, name, data.data(), &size);
+    platform.CloseSettingsKey(handle);
     EXPECT_EQ(data[capacity], 0xEE) << "wrote past the size given";
     if (*ok) data.resize(size);
     return data;
@@ -70,8 +70,20 @@ TEST_F(Win32Registry, LocalMachineRootSignExtends) {
 
 TEST_F(Win32Registry, MissingKeyDoesNotOpen) {
   vx380::RegKeyHandle handle = 12345;
-  EXPECT_FALSE(platform.RegOpenKey(vx380::testcases::kCurrentUser, root + "Missing", handle));
+  EXPECT_FALSE(platform.OpenSettingsKey(vx380::testcases::kCurrentUser, root + "Missing", handle));
   EXPECT_EQ(handle, 12345);
+}
+
+// A null size is refused as on POSIX; a null buffer asks for the size.
+TEST_F(Win32Registry, NullPointersFollowTheSeam) {
+  vx380::RegKeyHandle handle = 0;
+  ASSERT_TRUE(platform.OpenSettingsKey(vx380::testcases::kCurrentUser, root + "Log", handle));
+  unsigned char data[16] = {};
+  EXPECT_FALSE(platform.QuerySettingsValue(handle, "", data, nullptr));
+  std::uint32_t size = 0;
+  EXPECT_TRUE(platform.QuerySettingsValue(handle, "", nullptr, &size));
+  EXPECT_EQ(size, 4u);
+  platform.CloseSettingsKey(handle);
 }
 
 }  // namespace

@@ -146,4 +146,19 @@ TEST_F(Win32TextFiles, AFileLockedByAnotherOpenIsPermissionDenied) {
   CloseHandle(exclusive);
 }
 
+// Only handles this platform opened and has not closed are honoured, as on POSIX.
+TEST_F(Win32TextFiles, StaleAndMadeUpHandlesAreRefused) {
+  FileHandle file = 0;
+  const String path = folder.File(L"handles.log");
+  ASSERT_EQ(platform.OpenTextFile(path, false, file), 0);
+  ASSERT_EQ(platform.WriteTextFile(file, "kept\r\n"), 0);
+  platform.CloseTextFile(file);
+  EXPECT_EQ(platform.WriteTextFile(file, "stale\r\n"), vx380::rt::kBadFileName);
+  platform.CloseTextFile(file);  // a second close does nothing
+  EXPECT_EQ(platform.WriteTextFile(0, "none\r\n"), vx380::rt::kBadFileName);
+  EXPECT_EQ(platform.WriteTextFile(0x1234, "made up\r\n"), vx380::rt::kBadFileName);
+  platform.CloseTextFile(0x1234);
+  EXPECT_EQ(ReadWholeFile(path), "kept\r\n");
+}
+
 }  // namespace

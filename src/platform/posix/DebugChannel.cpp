@@ -214,7 +214,7 @@ void Send(const std::string& text) {
 
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
 
-void PosixPlatform::OutputDebugString(const std::string& ansi) {
+void PosixPlatform::WriteDebugLine(const std::string& ansi) {
   const int savedErrno = errno;  // debug output leaves the caller's errno alone
   Send(ansi);
   errno = savedErrno;

@@ -56,7 +56,7 @@ struct Box {
       case 0x40: icon = "Information"; break;
       default: break;
     }
-    title = titleText.empty() ? std::string("ErrorLogging") : ToUtf8(titleText);
+    title = ToUtf8(BoxTitleOrDefault(titleText));
     // Prompts are written with CR LF line ends; a terminal wants LF.
     for (const char c : ToUtf8(promptText))
       if (c != '\r') prompt.push_back(c);
@@ -201,7 +201,7 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
   return handler;
 }
 
-Long PosixPlatform::MessageBox(const String& prompt, Long style, const String& title, const String&, Long) {
+Long PosixPlatform::ShowMessageBox(const String& prompt, Long style, const String& title, const String&, Long) {
   MessageBoxHandler handler;
   {
     HandlerSlot& slot = Slot();

@@ -20,8 +20,6 @@ class StringTable {
   // nullptr when there is none or it is empty.
   const std::u16string* Find(std::uint32_t id) const;
 
-  std::size_t size() const { return strings_.size(); }
-
  private:
   std::map<std::uint32_t, std::u16string> strings_;  // (block << 4) | entry -> text
   friend class PeReader;

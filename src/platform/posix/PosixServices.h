@@ -11,15 +11,15 @@ namespace vx380::posix {
 
 class PosixPlatform final : public Platform {
  public:
-  bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
-  bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                     std::uint32_t* size) override;
-  void RegCloseKey(RegKeyHandle key) override;
+  bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
+  bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                          std::uint32_t* size) override;
+  void CloseSettingsKey(RegKeyHandle key) override;
 
-  void OutputDebugString(const std::string& ansi) override;
+  void WriteDebugLine(const std::string& ansi) override;
 
-  Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                  Long helpContext) override;
+  Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                      Long helpContext) override;
 
   Long TickCount() override;
 

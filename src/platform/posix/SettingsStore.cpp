@@ -23,8 +23,8 @@ namespace vx380::posix {
 
 namespace {
 
-constexpr std::uint32_t kCurrentUser = 0x80000001u;
-constexpr std::uint32_t kLocalMachine = 0x80000002u;
+constexpr auto kCurrentUser = static_cast<std::uint32_t>(kHKeyCurrentUser);
+constexpr auto kLocalMachine = static_cast<std::uint32_t>(kHKeyLocalMachine);
 // A larger file is read up to here: the settings store is not a database.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 
@@ -156,7 +156,7 @@ std::string SettingsFilePath(Long root) {
   return {};
 }
 
-bool PosixPlatform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) {
+bool PosixPlatform::OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) {
   std::u16string sub = FromAnsi1252(subKey);
   if (!sub.empty() && sub.front() == u'\\') return false;  // as the registry: a bad path
   if (!sub.empty() && sub.back() == u'\\') sub.pop_back();
@@ -190,8 +190,8 @@ bool PosixPlatform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle
   return true;
 }
 
-bool PosixPlatform::RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                                  std::uint32_t* size) {
+bool PosixPlatform::QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                                       std::uint32_t* size) {
   std::shared_ptr<const RegFile> file;
   std::u16string path;
   {
@@ -223,7 +223,7 @@ bool PosixPlatform::RegQueryValue(RegKeyHandle key, const std::string& valueName
   return true;
 }
 
-void PosixPlatform::RegCloseKey(RegKeyHandle key) {
+void PosixPlatform::CloseSettingsKey(RegKeyHandle key) {
   Store& store = TheStore();
   std::lock_guard lock(store.mutex);
   store.open.erase(key);

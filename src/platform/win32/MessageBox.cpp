@@ -50,11 +50,10 @@ void CALLBACK OpenHelp(LPHELPINFO info) {
 
 }  // namespace
 
-Long Win32Platform::MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                               Long helpContext) {
+Long Win32Platform::ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                                   Long helpContext) {
   const UINT flags = static_cast<UINT>(style);
-  // A box without a title of its own carries the component's, as on every platform.
-  const String caption = title.empty() ? String(u"ErrorLogging") : title;
+  const String& caption = BoxTitleOrDefault(title);
   // Task-modal and service boxes must have no owner.
   HWND owner = (flags & (MB_TASKMODAL | MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY)) ? nullptr
                                                                                               : ::GetActiveWindow();

@@ -1,12 +1,17 @@
 // Text files for the logs. Appends use FILE_APPEND_DATA, so every write lands whole at
 // the current end of the file even while other threads or processes append to it.
 //
-// Wine writes an append as "find the end, then write there", so two appenders can land
-// on the same offset and one line is lost. Under Wine every append handle therefore
-// also holds a named mutex for its file, taken around each write.
+// Wine does not append atomically: a write on a FILE_APPEND_DATA handle is served as two
+// steps, reading the current end of the file and then writing at that offset, not as one
+// append of the host system. Two processes appending at the same moment can both take the
+// same end and the second line overwrites the first (the log-under-load suites lose lines).
+// Under Wine every append handle therefore also holds a named mutex for its file, taken
+// around each write; Windows itself appends atomically and needs none.
 #include "Win32Platform.h"
 
 #include <cwchar>
+#include <mutex>
+#include <set>
 
 namespace vx380::win32 {
 namespace {
@@ -31,7 +36,39 @@ HANDLE AppendLockFor(HANDLE file) {
   return ::CreateMutexW(nullptr, FALSE, name);
 }
 
-OpenFile* Opened(FileHandle file) { return reinterpret_cast<OpenFile*>(file); }
+// Handles are honoured only while open here, so a stale or made-up one never reaches the
+// system as a pointer.
+class OpenFiles {
+ public:
+  FileHandle Add(OpenFile* file) {
+    std::lock_guard lock(mutex_);
+    files_.insert(file);
+    return reinterpret_cast<FileHandle>(file);
+  }
+  OpenFile* Find(FileHandle handle) {
+    std::lock_guard lock(mutex_);
+    auto it = files_.find(reinterpret_cast<OpenFile*>(handle));
+    return it == files_.end() ? nullptr : *it;
+  }
+  OpenFile* Take(FileHandle handle) {
+    std::lock_guard lock(mutex_);
+    auto it = files_.find(reinterpret_cast<OpenFile*>(handle));
+    if (it == files_.end()) return nullptr;
+    OpenFile* file = *it;
+    files_.erase(it);
+    return file;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<OpenFile*> files_;
+};
+
+// Never destroyed: logs may still be written while the process exits.
+OpenFiles& Files() {
+  static OpenFiles* files = new OpenFiles;
+  return *files;
+}
 
 }  // namespace
 
@@ -72,12 +109,13 @@ Long Win32Platform::OpenTextFile(const String& path, bool truncate, FileHandle& 
     }
     return RuntimeErrorForWin32(error);
   }
-  file = reinterpret_cast<FileHandle>(new OpenFile{h, !truncate && UnderWine() ? AppendLockFor(h) : nullptr});
+  file = Files().Add(new OpenFile{h, !truncate && UnderWine() ? AppendLockFor(h) : nullptr});
   return 0;
 }
 
 Long Win32Platform::WriteTextFile(FileHandle file, const std::string& ansiBytes) {
-  OpenFile* f = Opened(file);
+  OpenFile* f = Files().Find(file);
+  if (!f) return rt::kBadFileName;
   if (f->appendLock) ::WaitForSingleObject(f->appendLock, INFINITE);  // abandoned by a dead writer is fine too
   DWORD written = 0;
   BOOL ok = ::WriteFile(f->file, ansiBytes.data(), static_cast<DWORD>(ansiBytes.size()), &written, nullptr);
@@ -89,7 +127,8 @@ Long Win32Platform::WriteTextFile(FileHandle file, const std::string& ansiBytes)
 }
 
 void Win32Platform::CloseTextFile(FileHandle file) {
-  OpenFile* f = Opened(file);
+  OpenFile* f = Files().Take(file);
+  if (!f) return;
   if (f->appendLock) ::CloseHandle(f->appendLock);
   ::CloseHandle(f->file);
   delete f;

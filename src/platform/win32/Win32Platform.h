@@ -9,27 +9,21 @@
 #endif
 #include <windows.h>
 
-// <windows.h> maps these names to their A/W functions; the seam uses them as member names.
-#undef MessageBox
-#undef OutputDebugString
-#undef RegOpenKey
-#undef RegQueryValue
-
 #include "vx380/Platform.h"
 
 namespace vx380::win32 {
 
 class Win32Platform final : public Platform {
  public:
-  bool RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
-  bool RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                     std::uint32_t* size) override;
-  void RegCloseKey(RegKeyHandle key) override;
+  bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
+  bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                          std::uint32_t* size) override;
+  void CloseSettingsKey(RegKeyHandle key) override;
   std::uint64_t SettingsGeneration(Long key, const std::string& subKey) override;  // SettingsWatch.cpp
 
-  void OutputDebugString(const std::string& ansi) override;
-  Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                  Long helpContext) override;
+  void WriteDebugLine(const std::string& ansi) override;
+  Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                      Long helpContext) override;
   Long TickCount() override;
 
   Long OpenTextFile(const String& path, bool truncate, FileHandle& file) override;

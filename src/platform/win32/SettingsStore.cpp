@@ -3,7 +3,7 @@
 
 namespace vx380::win32 {
 
-bool Win32Platform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle& opened) {
+bool Win32Platform::OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) {
   // Predefined roots are negative 32-bit values; on x64 they must sign-extend,
   // exactly as HKEY_CURRENT_USER itself is defined.
   HKEY root = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(key)));
@@ -13,8 +13,9 @@ bool Win32Platform::RegOpenKey(Long key, const std::string& subKey, RegKeyHandle
   return true;
 }
 
-bool Win32Platform::RegQueryValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
-                                  std::uint32_t* size) {
+bool Win32Platform::QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
+                                       std::uint32_t* size) {
+  if (!size) return false;
   DWORD type = 0;  // preset and never looked at: any type is read as bytes
   DWORD count = *size;
   LONG rc = ::RegQueryValueExA(reinterpret_cast<HKEY>(key), valueName.c_str(), nullptr, &type, data, &count);
@@ -23,6 +24,6 @@ bool Win32Platform::RegQueryValue(RegKeyHandle key, const std::string& valueName
   return true;
 }
 
-void Win32Platform::RegCloseKey(RegKeyHandle key) { ::RegCloseKey(reinterpret_cast<HKEY>(key)); }
+void Win32Platform::CloseSettingsKey(RegKeyHandle key) { ::RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 }  // namespace vx380::win32

@@ -1,20 +1,18 @@
-// The per-thread record shared by every ErrorLog object of a thread.
+// The per-thread record shared by every ErrorLog object of a thread. Private to the core.
 #pragma once
 
-#include <optional>
-#include <vector>
-
+#include "core/ModuleStack.h"
 #include "vx380/Automation.h"
 #include "vx380/Platform.h"
 
 namespace vx380 {
 
 struct ModuleState {
-  Integer nLogFileNumber = 0;
+  Integer nLogFileNumber = 0;  // kept as the documented record has it: Main resets it, no member reads it
   Boolean bLogBannerWritten = kFalse;
   Boolean bInitialized = kFalse;
   String strAppName;
-  String strResourceDLL;
+  String strResourceDLL;  // kept as the documented record has it: held for reference, never read
   ModuleHandle hResourceDLL = 0;
   Boolean bLogToFile = kFalse;
   Boolean bDisplay = kFalse;
@@ -22,12 +20,7 @@ struct ModuleState {
   Boolean bMsgLogChecked = kFalse;
   String strMsgLogPath;
   Boolean bMsgLogEnabled = kFalse;
-  // The module stack: level d is element d of each array and item d (1-based) of the collection.
-  std::vector<Long> alLineNumber;       // empty until the first entry
-  std::vector<Boolean> abSuppressDebug;
-  std::vector<Long> alEntryTime;
-  Integer nStackDepth = 0;
-  std::optional<std::vector<String>> colModuleStack;  // created at its first use
+  core::ModuleStack moduleStack;
 };
 
 // This thread's record, created with the start values at its first use.
