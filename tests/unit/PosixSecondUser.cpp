@@ -15,6 +15,8 @@
 #include <cstring>
 #include <thread>
 
+#include "vx380/ErrorLog.h"
+
 namespace vx380::testing {
 
 namespace {
@@ -43,6 +45,35 @@ int ListenHelper(const std::string& path) {
   return 0;
 }
 
+// Helper "errorlog APP": initialises APP with logging on and reports one error, listening on
+// a socket of its own; prints the log's file name, then each line the debug channel carried.
+int ErrorLogHelper(const std::string& app) {
+  char dir[] = "/tmp/vx380-helper-XXXXXX";
+  if (!::mkdtemp(dir)) return 2;
+  const std::string path = std::string(dir) + "/debug.sock";
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return 3;
+  ::setenv("VX380_DEBUG_SOCKET", path.c_str(), 1);
+  ErrorLog log;
+  log.Initialize(FromUtf8(app), u"");
+  log.ReportingLevel(mxReportingLevelLog);
+  try {
+    log.LogError(u"Helper", u"Disk full", u"", 0, 61);
+  } catch (const AutomationError&) {
+    return 4;
+  }
+  std::printf("%s\n", ToUtf8(log.LogFilename()).c_str());
+  char buffer[70000];
+  ssize_t n;
+  while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0) std::printf("%.*s", static_cast<int>(n), buffer);
+  ::unlink(path.c_str());
+  ::rmdir(dir);
+  return 0;
+}
+
 // Runs a helper instead of the tests when the binary was started as one.
 [[maybe_unused]] const bool kHelperRan = [] {
   const char* helper = std::getenv(kHelperVar);
@@ -53,6 +84,7 @@ int ListenHelper(const std::string& path) {
   const std::string argument = space == std::string::npos ? "" : spec.substr(space + 1);
   int status = 64;
   if (mode == "listen") status = ListenHelper(argument);
+  if (mode == "errorlog") status = ErrorLogHelper(argument);
   std::fflush(stdout);
   std::_Exit(status);
 }();
@@ -77,7 +109,8 @@ int ShellAs(unsigned uid, const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-HelperAs::HelperAs(unsigned uid, const std::string& mode, const std::string& argument) {
+HelperAs::HelperAs(unsigned uid, const std::string& mode, const std::string& argument,
+                   const std::vector<std::string>& environment) {
   int toChild[2], fromChild[2];
   if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) return;
   char self[4096] = {};
@@ -87,6 +120,11 @@ HelperAs::HelperAs(unsigned uid, const std::string& mode, const std::string& arg
     ::dup2(toChild[0], STDIN_FILENO);
     ::dup2(fromChild[1], STDOUT_FILENO);
     ::setenv(kHelperVar, (mode + " " + argument).c_str(), 1);
+    for (const std::string& entry : environment) {
+      const std::size_t eq = entry.find('=');
+      if (eq == std::string::npos) ::unsetenv(entry.c_str());
+      else ::setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
+    }
     const std::string id = std::to_string(uid);
     const std::string reuid = "--reuid=" + id, regid = "--regid=" + id;
     ::execlp("setpriv", "setpriv", reuid.c_str(), regid.c_str(), "--clear-groups", self, nullptr);

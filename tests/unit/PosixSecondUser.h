@@ -4,13 +4,15 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "PosixTestSupport.h"
 
 namespace vx380::testing {
 
-// The unprivileged user the tests act as.
+// The unprivileged user the tests act as, and one the password database does not know.
 constexpr unsigned kOtherUid = 65534;
+constexpr unsigned kUnknownUid = 4242;
 
 // True when the process can act as another user (it runs as root).
 bool CanActAsAnotherUser();
@@ -22,7 +24,9 @@ int ShellAs(unsigned uid, const std::string& command);
 // to through its standard input and output.
 class HelperAs {
  public:
-  HelperAs(unsigned uid, const std::string& mode, const std::string& argument);
+  // `environment`: NAME=VALUE pairs to set, NAME alone to unset.
+  HelperAs(unsigned uid, const std::string& mode, const std::string& argument,
+           const std::vector<std::string>& environment = {});
   ~HelperAs();
   // Writes one line to the helper's standard input.
   void Say(const std::string& line);
