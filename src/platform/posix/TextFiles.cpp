@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <vector>
@@ -62,19 +63,33 @@ bool OthersCanWrite(const std::string& folder) {
   return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
 }
 
+// Whether `owner` is the process's user. The effective uid is kept from the last look: a log
+// is opened for every line, and a uid the process had before is never an attacker's.
+bool Ours(uid_t owner) {
+  static std::atomic<uid_t> known{::geteuid()};
+  if (owner == known.load(std::memory_order_relaxed)) return true;
+  const uid_t now = ::geteuid();
+  known.store(now, std::memory_order_relaxed);
+  return owner == now;
+}
+
+bool InRootFolder(const std::string& path) { return path.find_last_of('/') == 0; }
+
 bool OthersThing(const std::string& path) {
   struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0 && (S_ISLNK(st.st_mode) || st.st_uid != ::geteuid());
+  return ::lstat(path.c_str(), &st) == 0 && (S_ISLNK(st.st_mode) || !Ours(st.st_uid));
 }
 
 // The descriptor is a log we may write: a regular file or a character device, in a folder
 // others can write only our own. Clears O_NONBLOCK where it matters (devices).
 Long CheckOpened(int fd, const std::string& path, bool truncate) {
-  struct stat st{};
-  if (::fstat(fd, &st) != 0) return OpenError(errno);
-  if (!S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode)) return rt::kPathFileAccessError;
-  if (st.st_uid != ::geteuid() && OthersCanWrite(Folder(path))) return rt::kPermissionDenied;
-  if (S_ISCHR(st.st_mode)) return ::fcntl(fd, F_SETFL, O_APPEND) == 0 ? 0 : OpenError(errno);  // writes may wait
+  // Only type and owner: asking for the times would make the file system keep finer ones,
+  // at a cost on every later write.
+  struct statx st{};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_UID, &st) != 0) return OpenError(errno);
+  if (!S_ISREG(st.stx_mode) && !S_ISCHR(st.stx_mode)) return rt::kPathFileAccessError;
+  if (!Ours(st.stx_uid) && OthersCanWrite(Folder(path))) return rt::kPermissionDenied;
+  if (S_ISCHR(st.stx_mode)) return ::fcntl(fd, F_SETFL, O_APPEND) == 0 ? 0 : OpenError(errno);  // writes may wait
   if (truncate && ::ftruncate(fd, 0) != 0) return WriteError(errno);
   return 0;
 }
@@ -106,7 +121,7 @@ int OpenUnchecked(const std::string& path, int& error) {
 }
 
 Long OpenLog(const std::string& path, bool truncate, int& fd) {
-  if (Folder(path) == "/") return rt::kPathNotFound;  // a log without a folder of its own
+  if (InRootFolder(path)) return rt::kPathNotFound;  // a log without a folder of its own
   int error = 0;
   fd = OpenUnchecked(path, error);
   if (fd < 0) return OpenError(error);
