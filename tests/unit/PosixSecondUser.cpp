@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "vx380/ErrorLog.h"
+#include "vx380/PosixPlatform.h"
 
 namespace vx380::testing {
 
@@ -74,6 +75,18 @@ int ErrorLogHelper(const std::string& app) {
   return 0;
 }
 
+// Helper "socketpath": the debug socket's path, twice, with standard error in standard output.
+int SocketPathHelper() {
+  ::dup2(STDOUT_FILENO, STDERR_FILENO);
+  for (int i = 0; i < 2; ++i) {
+    const std::string path = posix::DebugSocketPath();
+    std::fflush(stderr);
+    std::printf("path=%s\n", path.c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 // Runs a helper instead of the tests when the binary was started as one.
 [[maybe_unused]] const bool kHelperRan = [] {
   const char* helper = std::getenv(kHelperVar);
@@ -85,6 +98,7 @@ int ErrorLogHelper(const std::string& app) {
   int status = 64;
   if (mode == "listen") status = ListenHelper(argument);
   if (mode == "errorlog") status = ErrorLogHelper(argument);
+  if (mode == "socketpath") status = SocketPathHelper();
   std::fflush(stdout);
   std::_Exit(status);
 }();
