@@ -13,7 +13,7 @@ constexpr Integer kLogChannel = 1;  // the first free channel: nothing stays ope
 void ReportLogNotStarted(const String& file, const ErrObject& why) {
   try {
     Platform& p = CurrentPlatform();
-    p.OutputDebugString(p.ToAnsi(u"VX380ErrorLog: the error log \"" + file + u"\" cannot be started: " +
+    p.OutputDiagnostic(p.ToAnsi(u"VX380ErrorLog: the error log \"" + file + u"\" cannot be started: " +
                                  why.description + u" (" + core::Decimal(why.number) + u")") +
                         "\n");
   } catch (...) {

@@ -2,12 +2,20 @@
 // the user's state folder; never the root folder, and a line on the debug channel when it
 // cannot be started.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "PosixSecondUser.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/Platform.h"
 
 namespace vx380::testing {
@@ -57,6 +65,48 @@ TEST(LogPlaces, WithoutADesktopTheErrorLogGoesToTheStateFolder) {
   ScopedEnv state("XDG_STATE_HOME", std::nullopt);
   EXPECT_EQ(Folder(), FromUtf8(dir.File("missing/.local/state/vx380")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
+}
+
+// The lines that reached a socket bound at `path` while `work` ran.
+std::vector<std::string> LinesDuring(const std::string& path, const std::function<void()>& work) {
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ScopedEnv socket("VX380_DEBUG_SOCKET", path);
+  work();
+  std::vector<std::string> lines;
+  char buffer[4096];
+  pollfd p{fd, POLLIN, 0};
+  for (ssize_t n; ::poll(&p, 1, 100) > 0 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+    lines.emplace_back(buffer, static_cast<std::size_t>(n) - 1);
+  ::close(fd);
+  ::unlink(path.c_str());
+  return lines;
+}
+
+TEST(LogPlaces, AnErrorLogThatCannotStartIsNamedOnTheDebugChannelEachTime) {
+  ScratchDir dir;
+  const std::string log = dir.File("missing/app.log");
+  ScopedEnv home("HOME", dir.path()), user("VX380_HKCU", dir.File("none.reg")), machine("VX380_HKLM", dir.File("none.reg"));
+  const auto lines = LinesDuring(dir.File("debug.sock"), [&] {
+    std::thread([&] {
+      ErrorLog errors;
+      errors.Initialize(u"App", u"");
+      errors.LogFilename(FromUtf8(log));
+      errors.ReportingLevel(mxReportingLevelLog);
+      errors.LogError(u"A", u"one");
+      errors.LogError(u"A", u"two");
+      std::filesystem::create_directory(dir.File("missing"));
+      errors.LogError(u"A", u"three");
+    }).join();
+  });
+  const std::string why = "VX380ErrorLog: the error log \"" + log + "\" cannot be started: Path not found (76)";
+  EXPECT_EQ(lines, (std::vector<std::string>{why, "ERROR: A - described as: one, Error Number is: 0", why,
+                                             "ERROR: A - described as: two, Error Number is: 0",
+                                             "ERROR: A - described as: three, Error Number is: 0"}));
+  EXPECT_NE(ReadFile(log).find("ERROR: A - described as: three"), std::string::npos);
 }
 
 TEST(LogPlaces, WithoutAnyHomeNoLogIsWrittenAndTheDebugChannelSaysWhy) {

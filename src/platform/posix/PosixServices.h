@@ -17,6 +17,7 @@ class PosixPlatform final : public Platform {
   void RegCloseKey(RegKeyHandle key) override;
 
   void OutputDebugString(const std::string& ansi) override;
+  void OutputDiagnostic(const std::string& ansi) override { OutputDebugString(ansi); }
 
   Long MessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
                   Long helpContext) override;

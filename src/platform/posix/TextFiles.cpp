@@ -102,7 +102,10 @@ int OpenUnchecked(const std::string& path, int& error) {
     if (fd >= 0) return fd;
     error = errno;
     if (error == ELOOP) {
-      if (OthersCanWrite(Folder(path))) return error = EACCES, -1;
+      if (OthersCanWrite(Folder(path))) {
+        error = EACCES;
+        return -1;
+      }
       fd = OpenRetrying(path.c_str(), kLogFlags | O_CREAT, 0666);
       if (fd < 0) error = errno;
       return fd;
@@ -115,7 +118,8 @@ int OpenUnchecked(const std::string& path, int& error) {
     fd = OpenRetrying(path.c_str(), kLogFlags | O_NOFOLLOW | O_CREAT | O_EXCL, mode);
     if (fd >= 0) return fd;
     error = errno;
-    if (error != EEXIST) return -1;  // someone made it meanwhile: look again
+    if (error != EEXIST) return -1;
+    // Someone made it meanwhile: look again.
   }
   return -1;
 }
