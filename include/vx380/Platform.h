@@ -54,6 +54,9 @@ class VX380_API Platform {
 
   // One line of ANSI text to the debugger output channel, in one call. Never fails.
   virtual void WriteDebugLine(const std::string& ansi) = 0;
+  // A line about the component's own trouble (an error log it cannot start) for the debug
+  // channel, where the system wants that said; by default it is dropped. Never fails.
+  virtual void WriteDiagnosticLine(const std::string& ansi) { (void)ansi; }
 
   // A modal message box; returns the button pressed (1 OK ... 7 No).
   virtual Long ShowMessageBox(const String& prompt, Long style, const String& title,

@@ -21,9 +21,17 @@ using MessageBoxHandler = std::function<Long(const String& prompt, Long style, c
 VX380_API MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // The Unix datagram socket that debug output goes to: $VX380_DEBUG_SOCKET, else
-// $XDG_RUNTIME_DIR/vx380-debug.sock, else /tmp/vx380-debug-<uid>.sock. A capture tool binds
-// it; each datagram is one line of output, ANSI text.
+// $XDG_RUNTIME_DIR/vx380-debug.sock, else vx380-debug.sock in PrivateRuntimeDir(); "" when
+// there is none. A capture tool binds it; each datagram is one line of output, ANSI text.
+// The library sends only to a socket there that its own user owns.
 VX380_API std::string DebugSocketPath();
+
+// A directory that only the user can change, for what must not sit in a folder every user can
+// write: $XDG_RUNTIME_DIR when set, else <temporary folder>/vx380-<uid> ($TMPDIR, else /tmp),
+// made with mode 0700 when missing. It is checked (not a symbolic link, a directory, owned by
+// the user, not writable by group or others); false when that fails, with the reason in `why`.
+// An empty variable counts as unset.
+VX380_API bool PrivateRuntimeDir(std::string& dir, std::string& why);
 
 // The .reg file that holds a root's settings: for 0x80000001 (current user) $VX380_HKCU, else
 // $XDG_CONFIG_HOME/vx380/user.reg, else ~/.config/vx380/user.reg; for 0x80000002 (local

@@ -9,6 +9,16 @@ namespace vx380 {
 namespace {
 constexpr int kUserTextBufferChars = 512;
 constexpr Integer kLogChannel = 1;  // the first free channel: nothing stays open between writes
+
+void ReportLogNotStarted(const String& file, const ErrObject& why) {
+  try {
+    Platform& p = CurrentPlatform();
+    p.WriteDiagnosticLine(p.ToAnsi(u"VX380ErrorLog: the error log \"" + file + u"\" cannot be started: " +
+                                 why.description + u" (" + core::Decimal(why.number) + u")") +
+                        "\n");
+  } catch (...) {
+  }
+}
 }  // namespace
 
 void ErrorLog::LogError(String strSource, String strDescription, const String& strHelpFile,
@@ -75,8 +85,11 @@ void ErrorLog::WriteLogBanner() {
     st.nLogFileNumber = kLogChannel;
     st.bLogBannerWritten = kTrue;
     log.Write(core::BannerText());
+  } catch (const AutomationError& e) {
+    // A log that cannot be started is tried again at the next error; no box, no raise, but
+    // the debugger channel says why, unless the host asked for no log at all.
+    if (!st.bLogBannerWritten && !st.strLogFilename.empty()) ReportLogNotStarted(st.strLogFilename, e.error());
   } catch (...) {
-    // A log that cannot be started is tried again at the next error; nothing is reported.
   }
   Err().Clear();
 }

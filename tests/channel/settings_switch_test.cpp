@@ -4,15 +4,11 @@
 
 #include <algorithm>
 
-#include "FakePlatform.h"
-#include "vx380/ErrorLog.h"
-#include "vx380/ModuleState.h"
+#include "CoreTest.h"
 
 namespace vx380::testing {
 namespace {
 
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
 const std::string kMessageSwitch = "SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel";
 const std::string kTimingSwitch = "SOFTWARE\\Meridox\\Applications\\Watch.Application\\ErrorReporting\\Timing";
 
@@ -35,13 +31,13 @@ class WatchingPlatform : public FakePlatform {
 class SettingsSwitch : public ::testing::Test {
  protected:
   void SetUp() override {
-    ThisThreadState() = ModuleState{};
+    FreshThread();
     previous = SetPlatform(&fake);
     fake.environment[u"TEMP"] = u"C:\\Watch" + FromUtf8(std::to_string(++folder));
   }
   void TearDown() override {
     SetPlatform(previous);
-    ThisThreadState() = ModuleState{};
+    FreshThread();
   }
   WatchingPlatform fake;
   Platform* previous = nullptr;

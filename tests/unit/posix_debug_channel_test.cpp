@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -82,7 +83,12 @@ TEST_F(DebugChannel, SocketPathComesFromTheEnvironment) {
     EXPECT_EQ(posix::DebugSocketPath(), "/run/user/1000/vx380-debug.sock");
   }
   ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
-  EXPECT_EQ(posix::DebugSocketPath(), "/tmp/vx380-debug-" + std::to_string(::getuid()) + ".sock");
+  ScopedEnv tmpdir("TMPDIR", dir.path());
+  const std::string priv = dir.File("vx380-" + std::to_string(::geteuid()));
+  EXPECT_EQ(posix::DebugSocketPath(), priv + "/vx380-debug.sock");
+  struct stat st{};
+  ASSERT_EQ(::lstat(priv.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 TEST_F(DebugChannel, FollowsTheEnvironmentAsItChanges) {

@@ -31,8 +31,15 @@ TEST(Environment, VariablesAndTheTemporaryFolder) {
   }
   {
     ScopedEnv tmpdir("TMPDIR", std::nullopt);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
     ASSERT_TRUE(platform.GetEnvironment(u"TEMP", value));
-    EXPECT_EQ(value, u"/tmp");
+    EXPECT_EQ(value, FromUtf8("/tmp/vx380-" + std::to_string(::geteuid()))) << "a folder of the user's own";
+  }
+  {
+    ScopedEnv empty("TEMP", "");
+    ScopedEnv tmpdir("TMPDIR", "/var/tmp");
+    ASSERT_TRUE(platform.GetEnvironment(u"TEMP", value));
+    EXPECT_EQ(value, u"/var/tmp") << "an empty TEMP counts as unset";
   }
   ScopedEnv own("TEMP", "/scratch");
   ASSERT_TRUE(platform.GetEnvironment(u"TEMP", value));
@@ -42,25 +49,27 @@ TEST(Environment, VariablesAndTheTemporaryFolder) {
 TEST(Environment, DesktopFolderFollowsTheXdgUserDirectories) {
   ScratchDir dir;
   ScopedEnv config("XDG_CONFIG_HOME", dir.path());
-  ScopedEnv home("HOME", "/home/tester");
+  ScopedEnv home("HOME", dir.File("home"));
+  for (const char* made : {"home", "home/Desktop", "home/Schreibtisch", "desk top"})
+    std::filesystem::create_directory(dir.File(made));
   Platform& platform = SystemPlatform();
   String desktop;
 
   ASSERT_TRUE(platform.DesktopFolder(desktop));
-  EXPECT_EQ(desktop, u"/home/tester/Desktop");
+  EXPECT_EQ(desktop, FromUtf8(dir.File("home/Desktop")));
 
   dir.Write("user-dirs.dirs", "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
                               "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
   ASSERT_TRUE(platform.DesktopFolder(desktop));
-  EXPECT_EQ(desktop, u"/home/tester/Schreibtisch");
+  EXPECT_EQ(desktop, FromUtf8(dir.File("home/Schreibtisch")));
 
-  dir.Write("user-dirs.dirs", "XDG_DESKTOP_DIR=\"/data/desk top/\"\n");
+  dir.Write("user-dirs.dirs", "XDG_DESKTOP_DIR=\"" + dir.File("desk top") + "/\"\n");
   ASSERT_TRUE(platform.DesktopFolder(desktop));
-  EXPECT_EQ(desktop, u"/data/desk top");
+  EXPECT_EQ(desktop, FromUtf8(dir.File("desk top")));
 
   dir.Write("user-dirs.dirs", "XDG_DESKTOP_DIR=\"relative/not/allowed\"\n");
   ASSERT_TRUE(platform.DesktopFolder(desktop));
-  EXPECT_EQ(desktop, u"/home/tester/Desktop");
+  EXPECT_EQ(desktop, FromUtf8(dir.File("home/Desktop")));
 }
 
 TEST(Clock, TickCountIsTheMonotonicClockInMilliseconds) {

@@ -2,18 +2,30 @@
 // send(); the target path is worked out once per thread and again only when the environment
 // that names it has changed. With nobody listening a call costs next to nothing; with a
 // listener that is behind, a line waits briefly for room rather than being dropped.
+//
+// Lines go only to a socket that our own user owns, so another user who binds the path first
+// neither reads them nor stalls us. A process holds at most kThreadSockets + 1 descriptors
+// for the channel: the first threads each get a socket of their own, bound to a name that
+// tells the listener the thread; later threads, and threads at their exit, share one unbound
+// socket, so their lines are known by process only.
+#include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "platform/posix/PosixServices.h"
+#include "platform/posix/TraceRingPosix.h"
 #include "vx380/PosixPlatform.h"
+#include "vx380/TraceChannel.h"
 
 extern char** environ;
 
@@ -23,26 +35,55 @@ namespace {
 
 constexpr const char* kSocketVar = "VX380_DEBUG_SOCKET";
 constexpr const char* kRuntimeDirVar = "XDG_RUNTIME_DIR";
+constexpr const char* kSocketName = "/vx380-debug.sock";
 // Larger lines than the socket buffer takes go out cut to this size rather than not at all.
 constexpr std::size_t kFallbackDatagram = 64 * 1024;
+constexpr int kThreadSockets = 64;
+constexpr int kSendFlags = MSG_NOSIGNAL;
+// A path lookup costs microseconds, so a missing listener is looked for again only this often.
+constexpr long long kNoListenerRetryMs = 10;
+// The kernel queues only a few datagrams per listener: a burst waits this long for room.
+constexpr int kWaitForRoomMs = 200;
+constexpr long long kStalledListenerMs = 1000;
 
 std::string ResolvePath(const char* socketVar, const char* runtimeDir) {
   if (socketVar && *socketVar) return socketVar;
-  if (runtimeDir && *runtimeDir) return std::string(runtimeDir) + "/vx380-debug.sock";
-  return "/tmp/vx380-debug-" + std::to_string(::getuid()) + ".sock";
+  if (runtimeDir && *runtimeDir) return std::string(runtimeDir) + kSocketName;
+  std::string dir;
+  return PrivateDirOrSaySo(dir) ? dir + kSocketName : std::string();
 }
 
-// A socket for threads that are ending, made on first use; unconnected sends on it are thread-safe.
-int SharedSocket() {
-  static std::atomic<int> shared{-1};
-  int fd = shared.load(std::memory_order_acquire);
-  if (fd >= 0) return fd;
-  const int made = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (made < 0) return -1;
-  int expected = -1;
-  if (shared.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return made;
-  ::close(made);
-  return expected;
+long long NowMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// When a listener stopped reading, per target path: until then no thread waits on it.
+// Lock-free so that it stays usable in a child after fork; paths are told by a 64-bit hash.
+struct Stall {
+  std::atomic<std::uint64_t> key{0};
+  std::atomic<long long> until{0};
+
+  bool Now() const {
+    const long long u = until.load(std::memory_order_relaxed);
+    return u != 0 && NowMs() < u;
+  }
+};
+constexpr int kStallSlots = 64;
+Stall g_stalls[kStallSlots + 1];  // the last one takes every path beyond the others
+
+Stall& StallFor(const char* path) {
+  std::uint64_t key = 1469598103934665603ull;
+  for (const char* c = path; *c; ++c) key = (key ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+  if (key == 0) key = 1;
+  for (Stall& s : g_stalls) {
+    if (&s == &g_stalls[kStallSlots]) break;
+    std::uint64_t seen = s.key.load(std::memory_order_acquire);
+    if (seen == 0 && s.key.compare_exchange_strong(seen, key, std::memory_order_acq_rel)) return s;
+    if (seen == key) return s;
+  }
+  return g_stalls[kStallSlots];
 }
 
 // The target address together with a fingerprint of the environment it came from: setenv and
@@ -78,7 +119,7 @@ class Target {
     }
     const std::string path = ResolvePath(values[0], values[1]);
     length_ = 0;
-    if (path.size() >= sizeof(address_.sun_path)) return;  // no such socket can exist
+    if (path.empty() || path.size() >= sizeof(address_.sun_path)) return;  // no such socket can exist
     std::memset(&address_, 0, sizeof(address_));
     address_.sun_family = AF_UNIX;
     std::memcpy(address_.sun_path, path.c_str(), path.size() + 1);
@@ -87,6 +128,7 @@ class Target {
 
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&address_); }
   socklen_t length() const { return length_; }
+  const char* path() const { return address_.sun_path; }
 
  private:
   static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
@@ -101,113 +143,194 @@ class Target {
   socklen_t length_ = 0;
 };
 
-// Each thread sends on its own socket, connected to the listener while there is one: a
-// connected send skips the path lookup of an unconnected one. The state is trivially
-// destructible so that it stays usable until the thread's very end; the closer below gives the
-// socket back at thread exit, after which the thread's last lines go out unconnected.
+// A socket file at `path` that our own user owns; `id` tells it from a later one.
+bool OurSocket(const char* path, std::pair<dev_t, ino_t>& id) {
+  struct stat st{};
+  if (::lstat(path, &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+int WithWaitForRoom(int fd) {
+  const timeval wait{0, kWaitForRoomMs * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  return fd;
+}
+
+// The socket of threads beyond the bound and of threads that are ending, made on first use.
+// It stays unbound and unconnected: sendto on it is thread-safe.
+int SharedSocket() {
+  static std::atomic<int> shared{-1};
+  int fd = shared.load(std::memory_order_acquire);
+  if (fd >= 0) return fd;
+  const int made = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (made < 0) return -1;
+  int expected = -1;
+  if (shared.compare_exchange_strong(expected, WithWaitForRoom(made), std::memory_order_acq_rel)) return made;
+  ::close(made);
+  return expected;
+}
+
+// The threads' own sockets, so that a child after fork can give back those of threads it does
+// not have. kClaimed: a thread is making its socket.
+constexpr int kFree = -1, kClaimed = -2;
+std::atomic<int> g_threadSockets[kThreadSockets] = {};
+std::atomic<unsigned> g_forkGeneration{0};
+
+void CloseInheritedSockets() {
+  for (std::atomic<int>& slot : g_threadSockets) {
+    const int fd = slot.exchange(kFree);
+    if (fd >= 0) ::close(fd);
+  }
+  g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
+}
+
+int ClaimThreadSocket() {
+  static std::once_flag atFork;
+  std::call_once(atFork, [] {
+    for (std::atomic<int>& slot : g_threadSockets) slot.store(kFree);
+    ::pthread_atfork(nullptr, nullptr, CloseInheritedSockets);
+  });
+  for (int i = 0; i < kThreadSockets; ++i) {
+    int expected = kFree;
+    if (g_threadSockets[i].compare_exchange_strong(expected, kClaimed, std::memory_order_acq_rel)) return i;
+  }
+  return -1;
+}
+
+// A socket bound to the name that tells the listener process and thread; -1 when the name is taken.
+int NamedThreadSocket() {
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const std::string name = channel::SenderName(::getpid(), ::gettid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: a leading NUL
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return WithWaitForRoom(fd);
+}
+
+constexpr int kNone = -1;    // no socket yet
+constexpr int kShared = -2;  // the process's shared socket
+// The state is trivially destructible so that it stays usable until the thread's very end;
+// the closer below gives the socket back at thread exit, after which the thread's last lines
+// go out on the shared socket.
 struct ThreadChannel {
   Target target;
-  int fd = -1;  // -1: none yet; kClosed: closed at thread exit
-  bool connected = false;
-  long long retryConnectAt = 0;  // ms: no listener was there; look again from then on
+  Stall* stall = nullptr;
+  int fd = kNone;
+  int slot = -1;
+  unsigned generation = 0;
+  bool ready = false;  // the own socket is connected to a socket of ours
+  long long retryAt = 0;  // ms: no listener was there; look again from then on
 };
-
-// ms: a listener stopped reading; until then no thread of the process waits on it.
-std::atomic<long long> g_stalledUntil{0};
-constexpr int kClosed = -2;
 thread_local ThreadChannel t_channel;
+
+void ReleaseOwnSocket(ThreadChannel& channel) {
+  if (channel.fd >= 0 && channel.generation == g_forkGeneration.load(std::memory_order_relaxed)) {
+    g_threadSockets[channel.slot].store(kFree, std::memory_order_release);
+    ::close(channel.fd);
+  }
+  channel.slot = -1;
+  channel.ready = false;
+}
 
 struct ThreadChannelCloser {
   void Arm() {}
   ~ThreadChannelCloser() {
-    if (t_channel.fd >= 0) ::close(t_channel.fd);
-    t_channel.fd = kClosed;
-    t_channel.connected = false;
+    ReleaseOwnSocket(t_channel);
+    t_channel.fd = kShared;
   }
 };
 thread_local ThreadChannelCloser t_closer;
 
-constexpr int kSendFlags = MSG_NOSIGNAL;
-// A path lookup costs microseconds, so a missing listener is looked for again only this often.
-constexpr long long kNoListenerRetryMs = 10;
-// The kernel queues only a few datagrams per listener: a burst waits this long for room.
-constexpr int kWaitForRoomMs = 200;
-constexpr long long kStalledListenerMs = 1000;
-
-long long NowMs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+void OpenOwnSocket(ThreadChannel& channel) {
+  channel.fd = kShared;
+  const int slot = ClaimThreadSocket();
+  if (slot < 0) return;
+  const int fd = NamedThreadSocket();
+  if (fd < 0) {
+    g_threadSockets[slot].store(kFree, std::memory_order_release);
+    return;
+  }
+  g_threadSockets[slot].store(fd, std::memory_order_release);
+  channel.fd = fd;
+  channel.slot = slot;
+  channel.generation = g_forkGeneration.load(std::memory_order_relaxed);
+  t_closer.Arm();
 }
 
-ssize_t SendOnce(int fd, const std::string& text, int flags) {
+// Sends on the thread's connected socket (address null) or to the target. False only when
+// nobody is there. A listener that makes a line wait for room in vain is not waited on again
+// for a while; the line is lost and the host goes on.
+bool SendTo(int fd, const sockaddr* address, socklen_t length, Stall& stall, const std::string& text) {
+  const bool stalled = stall.Now();
+  const int flags = kSendFlags | (stalled ? MSG_DONTWAIT : 0);
   ssize_t sent;
   do {
-    sent = ::send(fd, text.data(), text.size(), flags);
+    sent = ::sendto(fd, text.data(), text.size(), flags, address, length);
   } while (sent < 0 && errno == EINTR);
   if (sent < 0 && errno == EMSGSIZE && text.size() > kFallbackDatagram)
-    sent = ::send(fd, text.data(), kFallbackDatagram, flags);
-  return sent;
-}
-
-bool ListenerStalled() {
-  const long long until = g_stalledUntil.load(std::memory_order_relaxed);
-  return until != 0 && NowMs() < until;
-}
-
-// False only when the connected listener has gone. The thread's socket blocks for room in the
-// listener's queue, up to its send timeout; a listener that made us wait that long in vain is
-// not waited on again for a while.
-bool SendConnected(ThreadChannel& channel, const std::string& text) {
-  const bool stalled = ListenerStalled();
-  const ssize_t sent = SendOnce(channel.fd, text, kSendFlags | (stalled ? MSG_DONTWAIT : 0));
+    sent = ::sendto(fd, text.data(), kFallbackDatagram, flags, address, length);
   if (sent >= 0) return true;
   if (errno == EAGAIN || errno == EWOULDBLOCK) {
-    if (!stalled) g_stalledUntil.store(NowMs() + kStalledListenerMs, std::memory_order_relaxed);
-    return true;  // a listener that does not read loses the line, and the host goes on
+    if (!stalled) stall.until.store(NowMs() + kStalledListenerMs, std::memory_order_relaxed);
+    return true;
   }
   return !(errno == ECONNREFUSED || errno == ENOTCONN || errno == ECONNRESET || errno == EPIPE ||
-           errno == EDESTADDRREQ);
+           errno == EDESTADDRREQ || errno == ENOENT);
 }
 
-void SendUnconnected(int fd, const Target& target, const std::string& text) {
-  const ssize_t sent = ::sendto(fd, text.data(), text.size(), kSendFlags | MSG_DONTWAIT, target.address(), target.length());
-  if (sent < 0 && errno == EMSGSIZE && text.size() > kFallbackDatagram)
-    ::sendto(fd, text.data(), kFallbackDatagram, kSendFlags | MSG_DONTWAIT, target.address(), target.length());
+// Connects the thread's own socket to the target when a socket of ours is there, checked
+// before and after, so that a socket put in its place meanwhile is not taken for ours.
+bool ConnectToOurs(ThreadChannel& channel) {
+  std::pair<dev_t, ino_t> before, after;
+  return OurSocket(channel.target.path(), before) &&
+         ::connect(channel.fd, channel.target.address(), channel.target.length()) == 0 &&
+         OurSocket(channel.target.path(), after) && before == after;
+}
+
+// False when nobody of ours listens at the target.
+bool Deliver(ThreadChannel& channel, const std::string& text) {
+  if (channel.fd >= 0) {
+    if (!channel.ready && !(channel.ready = ConnectToOurs(channel))) return false;
+    if (SendTo(channel.fd, nullptr, 0, *channel.stall, text)) return true;
+    channel.ready = false;
+    return false;
+  }
+  // Unconnected sends look the path up each time, so the owner is checked each time too.
+  std::pair<dev_t, ino_t> id;
+  const int shared = SharedSocket();
+  if (shared < 0 || !OurSocket(channel.target.path(), id)) return false;
+  return SendTo(shared, channel.target.address(), channel.target.length(), *channel.stall, text);
 }
 
 void Send(const std::string& text) {
   ThreadChannel& channel = t_channel;
+  if (channel.fd >= 0 && channel.generation != g_forkGeneration.load(std::memory_order_relaxed)) {
+    channel = ThreadChannel{channel.target, channel.stall};  // a child after fork: the parent's thread's socket is gone
+  }
   if (!channel.target.Current()) {
     channel.target.Resolve();
-    channel.connected = false;
-    channel.retryConnectAt = 0;
+    channel.stall = &StallFor(channel.target.path());
+    channel.ready = false;
+    channel.retryAt = 0;
   }
   if (!channel.target.length()) return;
-  if (channel.fd == kClosed) {
-    if (const int shared = SharedSocket(); shared >= 0) SendUnconnected(shared, channel.target, text);
+  if (channel.fd == kNone) OpenOwnSocket(channel);
+  if (channel.retryAt && NowMs() < channel.retryAt) return;
+  const bool wasConnected = channel.ready;
+  if (Deliver(channel, text)) {
+    channel.retryAt = 0;
     return;
   }
-  if (channel.fd < 0) {
-    channel.fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (channel.fd < 0) return;
-    const timeval wait{0, kWaitForRoomMs * 1000};
-    ::setsockopt(channel.fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    t_closer.Arm();
-  }
-  if (channel.connected) {
-    if (SendConnected(channel, text)) return;
-    channel.connected = false;  // the listener went away; a new one may be there now
-    channel.retryConnectAt = 0;
-  }
-  if (channel.retryConnectAt && NowMs() < channel.retryConnectAt) return;
-  if (::connect(channel.fd, channel.target.address(), channel.target.length()) == 0) {
-    channel.connected = true;
-    channel.retryConnectAt = 0;
-    SendConnected(channel, text);
-  } else {
-    channel.retryConnectAt = NowMs() + kNoListenerRetryMs;
-  }
+  // The listener went away; a new one may be there already.
+  if (wasConnected && channel.fd >= 0 && Deliver(channel, text)) return;
+  channel.retryAt = NowMs() + kNoListenerRetryMs;
 }
 
 }  // namespace
@@ -215,6 +338,7 @@ void Send(const std::string& text) {
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
 
 void PosixPlatform::WriteDebugLine(const std::string& ansi) {
+  if (TryWriteRing(ansi)) return;  // a listener's ring takes the line without a system call
   const int savedErrno = errno;  // debug output leaves the caller's errno alone
   Send(ansi);
   errno = savedErrno;

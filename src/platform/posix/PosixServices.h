@@ -17,6 +17,7 @@ class PosixPlatform final : public Platform {
   void CloseSettingsKey(RegKeyHandle key) override;
 
   void WriteDebugLine(const std::string& ansi) override;
+  void WriteDiagnosticLine(const std::string& ansi) override { WriteDebugLine(ansi); }
 
   Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
                       Long helpContext) override;
@@ -51,5 +52,17 @@ const std::string& NativePath(const String& path);
 std::string HomeDirectory();
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config; "" without a home.
 std::string ConfigHome();
+// $XDG_STATE_HOME/vx380 when that is an absolute path, else ~/.local/state/vx380; "" without
+// a home. `base`: the folder below which the state folder may be made (never a home itself).
+std::string StateFolder(std::string* base = nullptr);
+std::string StripTrailingSlashes(std::string path);
+
+// $TMPDIR when set, else /tmp.
+std::string TemporaryFolder();
+// PrivateRuntimeDir; when it fails, one line on standard error (once per process) says why,
+// and `dir` is "".
+bool PrivateDirOrSaySo(std::string& dir);
+// The same directory when it already exists and passes the same checks; never makes it.
+bool ExistingPrivateRuntimeDir(std::string& dir);
 
 }  // namespace vx380::posix

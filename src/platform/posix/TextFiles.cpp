@@ -1,8 +1,15 @@
 // Text files for the logs: opened for appending (O_APPEND, so concurrent writers never tear
 // each other's lines), written one whole buffer at a time, failures as runtime error numbers.
+//
+// A log may sit in a folder other users can write (such as /tmp): there it is never reached
+// through a symbolic link and never another user's file, and what is made there is for the
+// user only. No open waits: a FIFO, a socket or anything but a regular file or a character
+// device is an error at once. No log is made in the root folder.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <vector>
@@ -30,6 +37,104 @@ Long WriteError(int error) {
     case EBADF: return rt::kBadFileName;
     default: return rt::kPathFileAccessError;
   }
+}
+
+constexpr int kLogFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+std::string Folder(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A folder where someone else may put things: writable by group or others (so also /tmp), or
+// another user's own.
+bool OthersCanWrite(const std::string& folder) {
+  struct stat st{};
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
+}
+
+// Whether `owner` is the process's user. The effective uid is kept from the last look: a log
+// is opened for every line, and a uid the process had before is never an attacker's.
+bool Ours(uid_t owner) {
+  static std::atomic<uid_t> known{::geteuid()};
+  if (owner == known.load(std::memory_order_relaxed)) return true;
+  const uid_t now = ::geteuid();
+  known.store(now, std::memory_order_relaxed);
+  return owner == now;
+}
+
+bool InRootFolder(const std::string& path) { return path.find_last_of('/') == 0; }
+
+bool OthersThing(const std::string& path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0 && (S_ISLNK(st.st_mode) || !Ours(st.st_uid));
+}
+
+// The descriptor is a log we may write: a regular file or a character device, in a folder
+// others can write only our own. Clears O_NONBLOCK where it matters (devices).
+Long CheckOpened(int fd, const std::string& path, bool truncate) {
+  // Only type and owner: asking for the times would make the file system keep finer ones,
+  // at a cost on every later write.
+  struct statx st{};
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_UID, &st) != 0) return OpenError(errno);
+  if (!S_ISREG(st.stx_mode) && !S_ISCHR(st.stx_mode)) return rt::kPathFileAccessError;
+  if (!Ours(st.stx_uid) && OthersCanWrite(Folder(path))) return rt::kPermissionDenied;
+  if (S_ISCHR(st.stx_mode)) return ::fcntl(fd, F_SETFL, O_APPEND) == 0 ? 0 : OpenError(errno);  // writes may wait
+  if (truncate && ::ftruncate(fd, 0) != 0) return WriteError(errno);
+  return 0;
+}
+
+// Opens without following a final symbolic link, and makes a missing file with O_EXCL, so
+// that what was checked is what gets written; a link is followed only outside shared folders.
+int OpenUnchecked(const std::string& path, int& error) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = OpenRetrying(path.c_str(), kLogFlags | O_NOFOLLOW);
+    if (fd >= 0) return fd;
+    error = errno;
+    if (error == ELOOP) {
+      if (OthersCanWrite(Folder(path))) {
+        error = EACCES;
+        return -1;
+      }
+      fd = OpenRetrying(path.c_str(), kLogFlags | O_CREAT, 0666);
+      if (fd < 0) error = errno;
+      return fd;
+    }
+    if (error != ENOENT) {
+      if (OthersCanWrite(Folder(path)) && OthersThing(path)) error = EACCES;
+      return -1;
+    }
+    const mode_t mode = OthersCanWrite(Folder(path)) ? 0600 : 0666;
+    fd = OpenRetrying(path.c_str(), kLogFlags | O_NOFOLLOW | O_CREAT | O_EXCL, mode);
+    if (fd >= 0) return fd;
+    error = errno;
+    if (error != EEXIST) return -1;
+    // Someone made it meanwhile: look again.
+  }
+  return -1;
+}
+
+Long OpenLog(const std::string& path, bool truncate, int& fd) {
+  if (InRootFolder(path)) return rt::kPathNotFound;  // a log without a folder of its own
+  int error = 0;
+  fd = OpenUnchecked(path, error);
+  if (fd < 0) return OpenError(error);
+  if (const Long rc = CheckOpened(fd, path, truncate)) {
+    ::close(fd);
+    fd = -1;
+    return rc;
+  }
+  return 0;
 }
 
 // Handles are the descriptors, but only those opened here are honoured, so a stale or
@@ -63,13 +168,8 @@ OpenFiles& Files() {
 
 Long PosixPlatform::OpenTextFile(const String& path, bool truncate, FileHandle& file) {
   if (path.empty() || path.find(u'\0') != String::npos) return rt::kBadFileName;
-  const std::string& native = NativePath(path);
-  const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | (truncate ? O_TRUNC : 0);
-  int fd;
-  do {
-    fd = ::open(native.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return OpenError(errno);
+  int fd = -1;
+  if (const Long error = OpenLog(NativePath(path), truncate, fd)) return error;
   OpenFiles& files = Files();
   std::lock_guard lock(files.mutex);
   files.Insert(fd);

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/posix/PosixServices.h"
 #include "platform/posix/TraceRingPosix.h"
+#include "vx380/PosixPlatform.h"
 
 namespace vx380::posix {
 
@@ -38,12 +40,6 @@ class SystemForRing final : public channel::RingSystem {
   }
 };
 
-bool PrivateDirectory(const std::string& dir) {
-  struct stat st{};
-  return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & 0022) == 0;
-}
-
 }  // namespace
 
 channel::RingSystem& PosixRingSystem() {
@@ -51,17 +47,11 @@ channel::RingSystem& PosixRingSystem() {
   return system;
 }
 
-// INTEGRATOR: the same rule as vx380::posix::PrivateRuntimeDir (include/vx380/PosixPlatform.h);
-// replace this with a call to it once it is there.
+// The user's private directory; a writer only looks (create false), the listener makes it.
 std::string RingRuntimeDir(bool create) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return runtime;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = (tmp && *tmp) ? tmp : "/tmp";
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  dir += "/vx380-" + std::to_string(::geteuid());
-  if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
-  return PrivateDirectory(dir) ? dir : "";
+  std::string dir, why;
+  const bool ok = create ? PrivateRuntimeDir(dir, why) : ExistingPrivateRuntimeDir(dir);
+  return ok ? dir : "";
 }
 
 std::string TraceRingPath(bool create) {

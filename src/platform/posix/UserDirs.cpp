@@ -1,7 +1,10 @@
-// The user's folders and environment: home, XDG configuration and desktop folders, "TEMP".
+// The user's folders and environment: home, XDG configuration, desktop and state folders, "TEMP".
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <vector>
@@ -10,12 +13,12 @@
 
 namespace vx380::posix {
 
-namespace {
-
 std::string StripTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
 }
+
+namespace {
 
 // XDG_DESKTOP_DIR from user-dirs.dirs: "$HOME/..." or an absolute path, in shell quoting.
 std::string XdgDesktopDir(const std::string& home) {
@@ -46,6 +49,21 @@ std::string XdgDesktopDir(const std::string& home) {
     if (!value.empty() && value.front() == '/') found = StripTrailingSlashes(value);  // the last one wins
   }
   return found;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Makes the missing folders of `path` below `base`, which must exist already (a home folder
+// is never made); those it makes are for the user only.
+void MakeFolders(const std::string& base, const std::string& path) {
+  if (!IsDirectory(base)) return;
+  for (std::size_t slash = path.find('/', base.size() + 1);; slash = path.find('/', slash + 1)) {
+    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return;
+    if (slash == std::string::npos) return;
+  }
 }
 
 }  // namespace
@@ -82,14 +100,33 @@ const std::string& NativePath(const String& path) {
   return lastNative;
 }
 
+std::string StateFolder(std::string* base) {
+  std::string root;
+  // The XDG rules ignore a relative $XDG_STATE_HOME.
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
+    root = StripTrailingSlashes(state);
+    if (base) *base = root.substr(0, std::max<std::size_t>(root.find_last_of('/'), 1));
+    return root + "/vx380";
+  }
+  const std::string home = HomeDirectory();
+  if (home.empty()) return {};
+  if (base) *base = StripTrailingSlashes(home);
+  return StripTrailingSlashes(home) + "/.local/state/vx380";
+}
+
+// The folder for the default error log: the desktop where there is one (servers and
+// containers have none), else the user's state folder, made when missing.
 bool PosixPlatform::DesktopFolder(String& path) {
   const std::string home = HomeDirectory();
-  std::string desktop = XdgDesktopDir(home);
-  if (desktop.empty()) {
-    if (home.empty()) return false;
-    desktop = StripTrailingSlashes(home) + "/Desktop";
+  std::string folder = XdgDesktopDir(home);
+  if (folder.empty() && !home.empty()) folder = StripTrailingSlashes(home) + "/Desktop";
+  if (folder.empty() || !IsDirectory(folder)) {
+    std::string base;
+    folder = StateFolder(&base);
+    if (folder.empty()) return false;
+    MakeFolders(base, folder);
   }
-  path = FromUtf8(desktop);
+  path = FromUtf8(folder);
   return true;
 }
 
@@ -97,17 +134,20 @@ bool PosixPlatform::GetEnvironment(const String& name, String& value) {
   const std::string key = ToUtf8(name);
   if (key.empty() || key.find('=') != std::string::npos || key.find('\0') != std::string::npos)
     return false;
-  if (const char* v = std::getenv(key.c_str())) {
-    value = FromUtf8(v);
-    return true;
+  const char* v = std::getenv(key.c_str());
+  if (key != "TEMP") {
+    if (v) value = FromUtf8(v);
+    return v != nullptr;
   }
-  // Every Windows session has a TEMP; here it is the POSIX temporary folder.
-  if (key == "TEMP") {
-    const char* tmp = std::getenv("TMPDIR");
-    value = FromUtf8(tmp && *tmp ? StripTrailingSlashes(tmp) : std::string("/tmp"));
-    return true;
+  // Every Windows session has a TEMP; here an empty one counts as unset, and the fallback is
+  // $TMPDIR, else a folder of the user's own rather than one every user can write.
+  std::string temp = v && *v ? std::string(v) : std::string();
+  if (temp.empty()) {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) temp = StripTrailingSlashes(tmp);
+    else if (!PrivateDirOrSaySo(temp)) return false;
   }
-  return false;
+  value = FromUtf8(temp);
+  return true;
 }
 
 }  // namespace vx380::posix
