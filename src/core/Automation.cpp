@@ -1,6 +1,8 @@
 // The thread's error object, raised errors and checked arithmetic.
 #include "vx380/Automation.h"
 
+#include "channel/TextCodec.h"
+
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -99,21 +101,7 @@ std::string ToUtf8(const String& s) {
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    channel::AppendUtf8(out, c);
   }
   return out;
 }
@@ -132,24 +120,14 @@ bool DecodeUtf8(std::string_view in, String& out, bool strict) {
       ++i;
       continue;
     }
-    int extra = 0;
-    std::uint32_t cp = 0, min = 0;
-    if ((b & 0xE0) == 0xC0) extra = 1, cp = b & 0x1F, min = 0x80;
-    else if ((b & 0xF0) == 0xE0) extra = 2, cp = b & 0x0F, min = 0x800;
-    else if ((b & 0xF8) == 0xF0) extra = 3, cp = b & 0x07, min = 0x10000;
-    bool valid = extra > 0 && i + extra < in.size();
-    for (int k = 1; valid && k <= extra; ++k) {
-      const unsigned char c = static_cast<unsigned char>(in[i + k]);
-      valid = (c & 0xC0) == 0x80;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    valid = valid && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    if (!valid) {
+    const channel::Utf8Sequence sequence = channel::DecodeUtf8At(in, i);
+    if (sequence.length == 0) {
       if (strict) return false;
       out.push_back(u'\xFFFD');
       ++i;
       continue;
     }
+    char32_t cp = sequence.code_point;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -157,7 +135,7 @@ bool DecodeUtf8(std::string_view in, String& out, bool strict) {
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
-    i += extra + 1;
+    i += sequence.length;
   }
   return true;
 }
