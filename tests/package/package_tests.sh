@@ -84,7 +84,7 @@ subdirectory)
   cmake_consumer "$src" "$work" -DVX380_SOURCE_DIR="$project" \
     -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
   targets=$(cmake --build "$work/build" --target help)
-  for t in vx380_unit_tests vxtrace vx380_bench sample_host drw2d_standin; do
+  for t in vx380_unit_tests vx380_posix_tests vxtrace vx380_bench sample_host drw2d_standin; do
     ! grep -qw "$t" <<<"$targets" || fail "the consumer's build has the project's target $t"
   done
   grep -q 'consumer' <<<"$targets" || fail "no consumer target"

@@ -1,7 +1,7 @@
 # Resource DLLs for the POSIX platform's string-table tests, built from data/posix_strings.rc
 # with the MinGW tools (a 64-bit PE32+ and a 32-bit PE32 DLL). Usage, after the test target:
 #   include(posix_data.cmake)
-#   vx380_add_posix_test_data(vx380_unit_tests)
+#   vx380_add_posix_test_data(vx380_posix_tests)
 # Without the tools the DLL tests skip; the tests that build their PE files at run time still run.
 function(vx380_add_posix_test_data target)
   set(rc ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/data/posix_strings.rc)
