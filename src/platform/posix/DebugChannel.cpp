@@ -239,6 +239,9 @@ void ReleaseOwnSocket(ThreadChannel& channel) {
   channel.ready = false;
 }
 
+// Closes the thread's own socket when the thread ends. A thread_local is constructed, and its
+// destructor registered, only in a thread that uses it: Arm() is that use, made when the thread
+// takes a socket of its own, so threads that never do pay nothing at exit.
 struct ThreadChannelCloser {
   void Arm() {}
   ~ThreadChannelCloser() {
