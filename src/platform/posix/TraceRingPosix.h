@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "channel/RingListener.h"
 #include "channel/TraceRing.h"
 
 namespace vx380::posix {
@@ -28,42 +29,27 @@ bool TryWriteRing(std::string_view line);
 
 // The listener's side. The ring stays offered while the object lives (a lock on the file tells
 // writers a reader is there); writers that find it closed or orphaned go back to the socket.
-class TraceRingListener {
+class TraceRingListener : public channel::RingListener {
  public:
   // 32 MiB: a few hundred milliseconds of lines at full speed should the reader be held up.
   static constexpr std::size_t kDefaultBytes = channel::kRingHeaderBytes + (std::size_t{32} << 20);
 
   TraceRingListener() = default;
-  TraceRingListener(const TraceRingListener&) = delete;
-  TraceRingListener& operator=(const TraceRingListener&) = delete;
   ~TraceRingListener();
 
   // Creates the ring file at `path` (mode 0600, replacing whatever the name held) and maps it.
   // On failure returns false with the reason in `error`.
   bool Open(const std::string& path, std::size_t bytes, std::string& error);
   bool Open(std::string& error) { return Open(TraceRingPath(), kDefaultBytes, error); }
-  bool is_open() const { return base_ != nullptr; }
   const std::string& path() const { return path_; }
 
-  // Hands committed records to `sink` in the order they were reserved; at most `limit`.
-  std::size_t Poll(channel::RingReader::Sink sink, void* context, std::size_t limit = 4096);
-  // Sleeps up to ms unless a record is ready; writers wake it early when the ring fills, so
-  // ms bounds how late a line shows (a few milliseconds suit a live view).
-  void Wait(std::uint32_t ms);
-  // Lines writers dropped for want of room, and reservations never committed (writer died).
-  std::uint64_t Dropped() const;
-  std::uint64_t Holes() const;
   // Withdraws the ring: writers go back to the socket.
   void Close();
-
-  channel::RingReader& reader() { return reader_; }
 
  private:
   std::string path_;
   int fd_ = -1;
-  void* base_ = nullptr;
   std::size_t bytes_ = 0;
-  channel::RingReader reader_;
 };
 
 // The system services a ring needs, as this platform provides them (futex wake-ups).

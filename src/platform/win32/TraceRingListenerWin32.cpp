@@ -72,16 +72,6 @@ bool TraceRingListener::Open(const std::wstring& name, std::size_t bytes, std::s
   return true;
 }
 
-std::size_t TraceRingListener::Poll(channel::RingReader::Sink sink, void* context, std::size_t limit) {
-  return base_ ? reader_.Poll(sink, context, limit) : 0;
-}
-
-void TraceRingListener::Wait(std::uint32_t ms) {
-  if (base_) reader_.Wait(ms);
-}
-
-std::uint64_t TraceRingListener::Dropped() const { return base_ ? reader_.Dropped() : 0; }
-
 void TraceRingListener::Close() {
   if (!base_) return;
   reader_.Close();
