@@ -34,8 +34,20 @@ class RingListener {
   RingListener& operator=(const RingListener&) = delete;
   ~RingListener() = default;
 
-  void* base_ = nullptr;  // the mapped ring; null while closed
+  // The platform has mapped and attached the ring: reading may start.
+  void Offer(void* ring) { base_ = ring; }
+  // Stops reading and hands back the mapped ring for the platform to release; null when none.
+  void* Withdraw() {
+    void* ring = base_;
+    if (ring) reader_.Close();
+    base_ = nullptr;
+    return ring;
+  }
+
   RingReader reader_;
+
+ private:
+  void* base_ = nullptr;  // the mapped ring; null while closed
 };
 
 }  // namespace vx380::channel

@@ -48,6 +48,10 @@ class PosixPlatform final : public Platform {
 // The result stays valid until the thread's next call.
 const std::string& NativePath(const String& path);
 
+// Reads up to `want` bytes into `into`, going on after interruptions: the count read, short
+// only at the end of the file or on an error.
+std::size_t ReadFully(int fd, void* into, std::size_t want);
+
 // $HOME, else the password database; "" when neither knows.
 std::string HomeDirectory();
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config; "" without a home.

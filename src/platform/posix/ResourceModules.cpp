@@ -41,14 +41,7 @@ std::optional<StringTable> ReadModule(const std::string& path) {
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     std::vector<unsigned char> image(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMaxModuleBytes));
-    std::size_t got = 0;
-    while (got < image.size()) {
-      const ssize_t n = ::read(fd, image.data() + got, image.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    image.resize(got);
+    image.resize(ReadFully(fd, image.data(), image.size()));
     table = StringTable::FromImage(image);
   }
   ::close(fd);

@@ -100,14 +100,7 @@ bool ReadRegular(const std::string& path, std::string& contents, FileIdentity& i
     identity = IdentityOf(st);
     const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMaxFileBytes);
     contents.resize(want);
-    std::size_t got = 0;
-    while (got < want) {
-      const ssize_t n = ::read(fd, contents.data() + got, want - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    contents.resize(got);
+    contents.resize(ReadFully(fd, contents.data(), want));
   }
   ::close(fd);
   return ok;

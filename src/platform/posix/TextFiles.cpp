@@ -177,6 +177,17 @@ Long PosixPlatform::OpenTextFile(const String& path, bool truncate, FileHandle& 
   return 0;
 }
 
+std::size_t ReadFully(int fd, void* into, std::size_t want) {
+  std::size_t got = 0;
+  while (got < want) {
+    const ssize_t n = ::read(fd, static_cast<char*>(into) + got, want - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
 Long PosixPlatform::WriteTextFile(FileHandle file, const std::string& ansiBytes) {
   if (!Files().Contains(file)) return rt::kBadFileName;
   const int fd = static_cast<int>(file);

@@ -70,22 +70,21 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
   }
   path_ = path;
   fd_ = fd;
-  base_ = base;
   bytes_ = bytes;
+  Offer(base);
   return true;
 }
 
 void TraceRingListener::Close() {
-  if (!base_) return;
-  reader_.Close();
+  void* ring = Withdraw();
+  if (!ring) return;
   // Remove the name only while it is still ours: a newer listener may have replaced it.
   struct stat mine{}, named{};
   if (::fstat(fd_, &mine) == 0 && ::lstat(path_.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
       mine.st_ino == named.st_ino)
     ::unlink(path_.c_str());
-  ::munmap(base_, bytes_);
+  ::munmap(ring, bytes_);
   ::close(fd_);
-  base_ = nullptr;
   fd_ = -1;
 }
 

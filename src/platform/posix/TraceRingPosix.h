@@ -34,14 +34,13 @@ class TraceRingListener : public channel::RingListener {
   // 32 MiB: a few hundred milliseconds of lines at full speed should the reader be held up.
   static constexpr std::size_t kDefaultBytes = channel::kRingHeaderBytes + (std::size_t{32} << 20);
 
-  TraceRingListener() = default;
   ~TraceRingListener();
+  const std::string& path() const { return path_; }
 
   // Creates the ring file at `path` (mode 0600, replacing whatever the name held) and maps it.
   // On failure returns false with the reason in `error`.
   bool Open(const std::string& path, std::size_t bytes, std::string& error);
   bool Open(std::string& error) { return Open(TraceRingPath(), kDefaultBytes, error); }
-  const std::string& path() const { return path_; }
 
   // Withdraws the ring: writers go back to the socket.
   void Close();

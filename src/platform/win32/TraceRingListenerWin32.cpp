@@ -66,19 +66,18 @@ bool TraceRingListener::Open(const std::wstring& name, std::size_t bytes, std::s
   ReaderSystem().event = event;
   reader_.Attach(base, bytes, ReaderSystem());
   reader_.SetReaderProcess(::GetCurrentProcessId());
+  Offer(base);
   mapping_ = mapping;
   event_ = event;
-  base_ = base;
   return true;
 }
 
 void TraceRingListener::Close() {
-  if (!base_) return;
-  reader_.Close();
-  ::UnmapViewOfFile(base_);
+  void* ring = Withdraw();
+  if (!ring) return;
+  ::UnmapViewOfFile(ring);
   ::CloseHandle(event_);
   ::CloseHandle(mapping_);
-  base_ = nullptr;
 }
 
 }  // namespace vx380::win32

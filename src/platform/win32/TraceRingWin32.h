@@ -28,7 +28,6 @@ class TraceRingListener : public channel::RingListener {
  public:
   static constexpr std::size_t kDefaultBytes = channel::kRingHeaderBytes + (std::size_t{8} << 20);
 
-  TraceRingListener() = default;
   ~TraceRingListener();
 
   // Creates the mapping and its event for this user only; fails when another listener has them.
