@@ -12,7 +12,8 @@ add_test(NAME style.functions_at_most_60_lines
 
 # The probe: one function of 61 lines; around it what is not a function or is short enough
 # (a namespace, a class with an inline member, a table, a lambda at namespace scope, a
-# constructor with braced initialisers, a long comment and a long string).
+# constructor with braced initialisers, a long comment, a long string, character literals and
+# digit separators); a second long function after the characters shows they were read right.
 set(probe ${PROJECT_BINARY_DIR}/function-length-probe)
 string(REPEAT "  ++n;\n" 59 long_body)
 string(REPEAT "  1,\n" 70 long_table)
@@ -27,10 +28,12 @@ file(WRITE ${probe}/Probe.cpp
   "  int Get() const { return a_; }\n\n private:\n  int a_{0};\n  int b_;\n};\n"
   "auto kTwice = [](int x) -> int {\n  return 2 * x;\n};\n"
   "int TooLong(int n) {\n${long_body}}\n"
-  "int Fine(int n) {\n  auto add = [&](int k) { return n + k; };\n  return add(1);\n}\n"
+  "int Fine(int n) {\n  auto add = [&](int k) { return n + k; };\n"
+  "  if (u';' == '{' || n > 1'000) return 0;\n  return add(1);\n}\n"
+  "int AfterCharacters(int n) {\n${long_body}}\n"
   "}  // namespace a::b\n")
 add_test(NAME style.function_length_check_catches_a_long_one
          COMMAND ${Python3_EXECUTABLE} ${vx380_lengths} --root ${probe} ${probe})
 set_tests_properties(style.function_length_check_catches_a_long_one PROPERTIES
-  PASS_REGULAR_EXPRESSION "Probe.cpp:[0-9]+: TooLong is 61 lines, over 60\n1 files, 1 functions over 60 lines"
+  PASS_REGULAR_EXPRESSION "Probe.cpp:[0-9]+: TooLong is 61 lines, over 60\nProbe.cpp:[0-9]+: AfterCharacters is 61 lines, over 60\n1 files, 2 functions over 60 lines"
   FAIL_REGULAR_EXPRESSION "Holder|Get|kTable|kText|kTwice|Fine|lambda")

@@ -21,6 +21,14 @@ TRAILING_SPECIFIERS = re.compile(
     r"|->\s*[\w:<>,\s*&]+|requires\s+[^{]*))*\s*$")
 
 
+def in_number(text, i):
+    """Whether the quote at `i` separates digits (1'000) rather than opening a character."""
+    k = i
+    while k > 0 and (text[k - 1].isalnum() or text[k - 1] in "'."):
+        k -= 1
+    return k < i and text[k].isdigit()
+
+
 def strip_code(text):
     """The text with comments, literals and preprocessor lines blanked; line breaks kept."""
     out = []
@@ -61,7 +69,8 @@ def strip_code(text):
             i = end
             continue
         if c in "\"'":
-            if c == "'" and i > 0 and text[i - 1].isalnum():
+            if c == "'" and in_number(text, i):
+                out.append(c)
                 i += 1  # a digit separator
                 continue
             j = i + 1
