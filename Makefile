@@ -36,9 +36,12 @@ fuzz: deps-test
 install: native
 	cmake --install build/native --prefix $(PREFIX)
 
-# The .deb from the native tree and the Windows kit (zip) from the x86_64 tree, in build/packages.
+# The .deb from the native tree and the Windows kit (zip) from the x86_64 tree with the i686
+# DLL beside it, in build/packages.
 package: deps-test
 	@$(call build,native)
+	@$(call build,mingw32)
+	@cmake --preset mingw64 -DVX380_KIT_I686_TREE=$(CURDIR)/build/mingw32 >/dev/null
 	@$(call build,mingw64)
 	cd build/native && cpack -B ../packages
 	cd build/mingw64 && cpack -B ../packages
