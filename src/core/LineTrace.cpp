@@ -2,6 +2,7 @@
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/ModuleState.h"
+#include "vx380/TraceChannel.h"
 
 namespace vx380 {
 
@@ -12,7 +13,7 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
     if (st.nStackDepth >= 1)
       suppress = core::Element(st.abSuppressDebug, st.nStackDepth) != 0;
     else
-      DebugTrace(u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE");
+      DebugTrace(String(channel::kLineWithoutEntry.u16()));
 
     if (!st.colModuleStack) st.colModuleStack.emplace();
     const Long indent = CheckedLong(2LL * static_cast<long long>(st.colModuleStack->size()));
@@ -25,8 +26,9 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
           core::Elapsed(CurrentPlatform().TickCount(), core::Element(st.alEntryTime, st.nStackDepth));
       const std::vector<String>& names = *st.colModuleStack;
       if (names.empty()) RaiseRuntime(rt::kInvalidProcedureCall);
-      DebugTrace(u"RBDEBUG , L" + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) + u" , " +
-                 core::RightAlign(core::Decimal(elapsed), 8) + u" , " + core::Repeat(indent, u' ') +
+      const String sep(channel::kSeparator.u16());
+      DebugTrace(String(channel::kLineMarkerPrefix.u16()) + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) +
+                 sep + core::RightAlign(core::Decimal(elapsed), 8) + sep + core::Repeat(indent, u' ') +
                  names.back() + u" " + strNote);
     }
   } catch (...) {
@@ -56,7 +58,8 @@ void ErrorLog::RBDEBUGTIMESTAMP(const String& strNote) {
   Platform& p = CurrentPlatform();
   const String time = p.CurrentTimeText();
   const Long counter = p.TickCount();
-  DebugTrace(u"RBDEBUGTIMING , timestamp , " + strNote + u" , " + time + u" , " + core::Decimal(counter));
+  const String sep(channel::kSeparator.u16());
+  DebugTrace(String(channel::kTimingPrefix.u16()) + strNote + sep + time + sep + core::Decimal(counter));
 }
 
 }  // namespace vx380

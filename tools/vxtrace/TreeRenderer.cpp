@@ -3,6 +3,7 @@
 // exits here, so a capture started in the middle of a run still lines up.
 #include "TreeRenderer.h"
 
+#include <algorithm>
 #include <string>
 
 #include "DisplayText.h"
@@ -19,6 +20,7 @@ constexpr const char* kError = "\x1b[1;31m";
 constexpr const char* kWarning = "\x1b[35m";
 constexpr const char* kLog = "\x1b[32m";
 constexpr const char* kInfo = "\x1b[34m";
+constexpr const char* kHighlight = "\x1b[1;7;33m";
 
 struct Glyphs {
   const char* guide;
@@ -38,13 +40,19 @@ std::string Concat(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
+std::string HierarchyIndent(int depth) {
+  if (depth > kMaxDrawnDepth) return std::string(2 * kMaxDrawnDepth, ' ') + "[" + std::to_string(depth) + "] ";
+  return std::string(2 * static_cast<size_t>(std::max(depth, 0)), ' ');
+}
+
 }  // namespace
 
 void TreeRenderer::Guides(int depth) {
   const Glyphs& g = style_.ascii ? kAscii : kBox;
   if (depth <= 0) return;
   if (style_.color) out_ << kDim;
-  for (int i = 0; i < depth; ++i) out_ << g.guide;
+  for (int i = 0; i < std::min(depth, kMaxDrawnDepth); ++i) out_ << g.guide;
+  if (depth > kMaxDrawnDepth) out_ << "[" << depth << "] ";
   if (style_.color) out_ << kReset;
 }
 
@@ -59,20 +67,22 @@ void TreeRenderer::Note(const std::string& note) {
   if (!note.empty()) out_ << "  [" << ToDisplay(note) << "]";
 }
 
-TreeRenderer::SourceState& TreeRenderer::StartLine(unsigned long source) {
+TreeRenderer::SourceState& TreeRenderer::StartLine(const ThreadKey& source, const LineDecor& decor) {
   if (!sources_.count(source) && !sources_.empty()) style_.tagSources = true;
-  if (style_.tagSources) Paint(kDim, Concat({"[", std::to_string(source), "] "}));
+  if (decor.highlight) Paint(kHighlight, style_.ascii ? "* " : "\u25b6 ");
+  out_ << decor.prefix;
+  if (style_.tagSources) Paint(kDim, Concat({"[", source.Label(), "] "}));
   return sources_[source];
 }
 
-void TreeRenderer::AddContinuation(std::string_view text, unsigned long source) {
-  SourceState& s = StartLine(source);
+void TreeRenderer::AddContinuation(std::string_view text, const ThreadKey& source, const LineDecor& decor) {
+  SourceState& s = StartLine(source, decor);
   Guides(s.depth);
   out_ << "  " << ToDisplay(text) << '\n';
 }
 
-void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
-  SourceState& s = StartLine(source);
+void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const LineDecor& decor) {
+  SourceState& s = StartLine(source, decor);
   const Glyphs& g = style_.ascii ? kAscii : kBox;
 
   const bool afterBegin = s.afterBegin;
@@ -125,8 +135,7 @@ void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
       break;
     case RecordKind::HierarchyObject:
       Guides(s.depth);
-      Paint(kInfo, "# " + std::string(2 * r.depth, ' ') + ToDisplay(r.name) + " : " +
-                       ToDisplay(r.note));
+      Paint(kInfo, "# " + HierarchyIndent(r.depth) + ToDisplay(r.name) + " : " + ToDisplay(r.note));
       break;
     case RecordKind::HierarchyEnd:
       Guides(s.depth);

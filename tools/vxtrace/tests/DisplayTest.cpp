@@ -36,9 +36,9 @@ TEST(Display, SummaryAloneShowsOnlyTheSummary) {
   EXPECT_EQ(out.str(), "");
   d.Finish(false);
   EXPECT_EQ(out.str(),
-            "routine   calls    total ms    max ms\n"
-            "A             1           5         5\n"
-            "2 lines, 0 errors, 0 warnings, 0 unrecognised\n");
+            "routine   calls   total ms   self ms   min ms    avg ms   max ms\n"
+            "A             1          5         5        5       5.0        5\n"
+            "2 lines, 0 errors, 0 warnings, 0 unrecognised, 1 unbalanced\n");
 }
 
 }  // namespace

@@ -34,10 +34,10 @@ TEST(TraceSummary, CountsCallsAndTimesPerRoutine) {
   std::ostringstream out;
   s.Print(out);
   EXPECT_EQ(out.str(),
-            "routine   calls    total ms    max ms\n"
-            "Startup       1         250       250\n"
-            "Load          3          60        40\n"
-            "8 lines, 0 errors, 0 warnings, 0 unrecognised\n");
+            "routine   calls   total ms   self ms   min ms    avg ms   max ms\n"
+            "Startup       1        250       190      250     250.0      250\n"
+            "Load          3         60        60        4      20.0       40\n"
+            "8 lines, 0 errors, 0 warnings, 0 unrecognised, 0 unbalanced\n");
 }
 
 TEST(TraceSummary, PairsEntriesAndExitsOfACaptureStartedMidRun) {
@@ -62,7 +62,7 @@ TEST(TraceSummary, PairsEntriesAndExitsOfACaptureStartedMidRun) {
 
   std::ostringstream out;
   s.Print(out);
-  EXPECT_NE(out.str().find("Inner         1           -         -\n"), std::string::npos)
+  EXPECT_NE(out.str().find("Inner         1          -         -        -         -        -\n"), std::string::npos)
       << out.str();
   EXPECT_NE(out.str().find("still open: Outer > Inner\n"), std::string::npos) << out.str();
 }
