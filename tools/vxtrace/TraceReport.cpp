@@ -48,10 +48,10 @@ void TraceSummary::PrintTable(std::ostream& out, const std::map<std::string, Rou
 }
 
 void TraceSummary::Print(std::ostream& out, bool byThread) const {
-  if (!byThread) PrintTable(out, routines_);
+  PrintTable(out, routines_);
   for (const auto& [key, t] : threads_) {
     if (!byThread || t.routines.empty()) continue;
-    out << "thread " << key.Label();
+    out << "\nthread " << key.Label();
     if (!t.track.process.empty()) out << " (" << ToDisplay(t.track.process) << ")";
     out << '\n';
     PrintTable(out, t.routines);

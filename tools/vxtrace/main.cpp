@@ -19,8 +19,6 @@
 
 #ifdef _WIN32
 #include <io.h>
-#define open _open
-#define close _close
 #else
 #include <unistd.h>
 #endif
@@ -33,6 +31,22 @@ constexpr int kExitTimedOut = 4;
 constexpr int kSliceMs = 250;  // how often a quiet capture looks at Ctrl-C
 
 using Clock = std::chrono::steady_clock;
+
+int OpenForReading(const std::string& path) {
+#ifdef _WIN32
+  return _open(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+}
+
+void CloseInput(int fd) {
+#ifdef _WIN32
+  _close(fd);
+#else
+  ::close(fd);
+#endif
+}
 
 // When --timeout ends the run; also tells how long a wait may be.
 class Deadline {
@@ -59,7 +73,7 @@ void Record(std::ofstream* record, const Message& m) {
 int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
   int fd = 0;
   if (*o.readFile != "-") {
-    fd = open(o.readFile->c_str(), O_RDONLY);
+    fd = OpenForReading(*o.readFile);
     if (fd < 0) {
       std::cerr << "vxtrace: " << *o.readFile << ": " << std::strerror(errno) << '\n';
       return kExitFailure;
@@ -92,7 +106,7 @@ int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
     display.Show(m);
     if (o.count > 0 && ++messages >= o.count) break;
   }
-  if (fd != 0) close(fd);
+  if (fd != 0) CloseInput(fd);
   display.Finish(Interrupted());
   return status;
 }
