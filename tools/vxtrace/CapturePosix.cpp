@@ -297,7 +297,8 @@ bool PrepareConsole() {
 double WallClockSeconds() {
   timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+  // Whole microseconds: what a recording keeps, so a replay computes the same times.
+  return static_cast<double>(static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000) / 1e6;
 }
 
 }  // namespace vxtrace

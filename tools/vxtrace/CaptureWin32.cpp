@@ -149,7 +149,8 @@ double WallClockSeconds() {
   t.LowPart = ft.dwLowDateTime;
   t.HighPart = ft.dwHighDateTime;
   constexpr unsigned long long kEpochDifference = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
-  return static_cast<double>(t.QuadPart - kEpochDifference) / 1e7;
+  // Whole microseconds: what a recording keeps, so a replay computes the same times.
+  return static_cast<double>((t.QuadPart - kEpochDifference) / 10) / 1e6;
 }
 
 bool PrepareConsole() {

@@ -3,6 +3,7 @@
 // of the input; then writes the pictures asked for.
 #include <fcntl.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
