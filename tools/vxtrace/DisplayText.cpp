@@ -143,7 +143,7 @@ std::string ToDisplay(std::string_view bytes) {
     } else if (b < 0x80) {
       out += static_cast<char>(b);
     } else if (utf8) {
-      char32_t c;
+      char32_t c = 0;
       int n = SequenceAt(bytes, i, c);
       if (c >= 0x80 && c <= 0x9F) {  // C1: a terminal would obey U+009B as CSI
         out += "\\u00";
