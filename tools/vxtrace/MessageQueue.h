@@ -25,7 +25,7 @@ class MessageQueue {
       std::lock_guard lock(mutex_);
       for (Message& m : batch) {
         const std::size_t size = Cost(m);
-        if (bytes_ + size > limit_) {
+        if (bytes_ + takenBytes_ + size > limit_) {
           ++dropped_;
           continue;
         }
@@ -37,15 +37,21 @@ class MessageQueue {
     arrived_.notify_one();
   }
 
+  // The consumer takes everything waiting at once, so a burst costs one lock.
   WaitResult Pop(Message& message, int timeoutMs) {
-    std::unique_lock lock(mutex_);
-    if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [this] { return !queue_.empty() || !error_.empty(); }))
-      return WaitResult::TimedOut;
-    if (queue_.empty()) return WaitResult::Failed;
-    message = std::move(queue_.front());
-    queue_.pop_front();
-    bytes_ -= Cost(message);
+    if (taken_.empty()) {
+      std::unique_lock lock(mutex_);
+      takenBytes_ = 0;
+      if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [this] { return !queue_.empty() || !error_.empty(); }))
+        return WaitResult::TimedOut;
+      if (queue_.empty()) return WaitResult::Failed;
+      taken_.swap(queue_);
+      takenBytes_ = bytes_;
+      bytes_ = 0;
+    }
+    message = std::move(taken_.front());
+    taken_.pop_front();
     return WaitResult::Received;
   }
 
@@ -73,6 +79,10 @@ class MessageQueue {
   std::condition_variable arrived_;
   std::deque<Message> queue_;
   std::size_t bytes_ = 0;
+  // Taken by the consumer and handed out one by one without the lock; counted
+  // against the limit until the consumer comes back for more.
+  std::deque<Message> taken_;
+  std::size_t takenBytes_ = 0;
   long long dropped_ = 0;
   std::string error_;
 };
