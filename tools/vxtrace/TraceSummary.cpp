@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::size_t kNoSpan = static_cast<std::size_t>(-1);
 
+// The component writes a 32-bit elapsed time; anything outside that is not a time to add.
+long long Elapsed(const TraceRecord& r) { return std::clamp<long long>(r.ms, 0, 0x7FFFFFFF); }
+
 void Update(TraceSummary::Routine& r, long long ms, long long self, bool nested) {
   r.minMs = r.timed == 0 ? ms : std::min(r.minMs, ms);
   r.maxMs = r.timed == 0 ? ms : std::max(r.maxMs, ms);
@@ -57,7 +60,7 @@ void TraceSummary::Tick(Thread& t, const TraceRecord& r, double atMs) {
   }
   if ((r.kind == RecordKind::Exit || r.kind == RecordKind::LineMarker) && !t.stack.empty() &&
       (r.kind == RecordKind::LineMarker || t.stack.back().name == r.name))
-    t.clockMs = std::max(t.clockMs, t.stack.back().beginMs + static_cast<double>(r.ms));
+    t.clockMs = std::max(t.clockMs, t.stack.back().beginMs + static_cast<double>(Elapsed(r)));
 }
 
 void TraceSummary::Add(const TraceRecord& r, const ThreadKey& key, double atMs,
@@ -139,13 +142,14 @@ void TraceSummary::Leave(Thread& t, const TraceRecord& r) {
     childMs = t.orphanChildMs[r.depth + 1];
     t.orphanChildMs.erase(r.depth + 1);
   }
+  const long long ms = Elapsed(r);
   if (!t.stack.empty() && t.stack.back().depth < r.depth)
-    t.stack.back().childMs += r.ms;
+    t.stack.back().childMs += ms;
   else
-    t.orphanChildMs[r.depth] += r.ms;
+    t.orphanChildMs[r.depth] += ms;
   const bool nested = std::any_of(t.stack.begin(), t.stack.end(),
                                   [&](const Frame& f) { return f.name == r.name; });
-  Count(t, r.name, r.ms, childMs, nested);
+  Count(t, r.name, ms, childMs, nested);
 }
 
 void TraceSummary::Count(Thread& t, const std::string& name, long long ms, long long childMs, bool nested) {

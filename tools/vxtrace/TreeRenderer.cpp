@@ -83,17 +83,22 @@ void TreeRenderer::AddContinuation(std::string_view text, const ThreadKey& sourc
 
 void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const LineDecor& decor) {
   SourceState& s = StartLine(source, decor);
-  const Glyphs& g = style_.ascii ? kAscii : kBox;
-
   const bool afterBegin = s.afterBegin;
   s.afterBegin = false;
+  if (!DrawRoutine(r, s)) DrawFree(r, s, afterBegin);
+  out_ << '\n';
+}
+
+// Entries, exits and line markers say their own depth.
+bool TreeRenderer::DrawRoutine(const TraceRecord& r, SourceState& s) {
+  const Glyphs& g = style_.ascii ? kAscii : kBox;
   switch (r.kind) {
     case RecordKind::Entry:
       Guides(r.depth);
       Paint(kEntry, g.entry + ToDisplay(r.name));
       Note(r.note);
       s.depth = r.depth + 1;
-      break;
+      return true;
     case RecordKind::Exit:
       Guides(r.depth);
       Paint(kExit, g.exit + ToDisplay(r.name));
@@ -101,7 +106,7 @@ void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const Line
       Paint(kTime, std::to_string(r.ms) + " ms");
       Note(r.note);
       s.depth = r.depth;
-      break;
+      return true;
     case RecordKind::LineMarker:
       Guides(r.depth);
       Paint(kDim, Concat({g.marker, "L", std::to_string(r.lineNumber)}));
@@ -109,40 +114,33 @@ void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const Line
       Paint(kTime, Concat({"+", std::to_string(r.ms), " ms"}));
       Note(r.note);
       s.depth = r.depth;
-      break;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Everything else is drawn at the depth the routine lines left.
+void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegin) {
+  Guides(s.depth);
+  switch (r.kind) {
     case RecordKind::StackEmpty:
-    case RecordKind::LineWithoutEntry:
-      Guides(s.depth);
-      Paint(kWarning, "! " + ToDisplay(r.text));
-      break;
-    case RecordKind::Error:
-      Guides(s.depth);
-      Paint(kError, "! " + ToDisplay(r.text));
-      break;
-    case RecordKind::Log:
-      Guides(s.depth);
-      Paint(kLog, g.log + ToDisplay(r.note));
-      break;
+    case RecordKind::LineWithoutEntry: Paint(kWarning, "! " + ToDisplay(r.text)); break;
+    case RecordKind::Error: Paint(kError, "! " + ToDisplay(r.text)); break;
+    case RecordKind::Log: Paint(kLog, (style_.ascii ? kAscii : kBox).log + ToDisplay(r.note)); break;
     case RecordKind::Timing:
-      Guides(s.depth);
       Paint(kInfo, "@ " + ToDisplay(r.timeOfDay) + "  tick " + std::to_string(r.ms));
       Note(r.note);
       break;
     case RecordKind::HierarchyBegin:
-      Guides(s.depth);
       Paint(kInfo, "# hierarchy");
       s.afterBegin = true;
       break;
     case RecordKind::HierarchyObject:
-      Guides(s.depth);
       Paint(kInfo, "# " + HierarchyIndent(r.depth) + ToDisplay(r.name) + " : " + ToDisplay(r.note));
       break;
-    case RecordKind::HierarchyEnd:
-      Guides(s.depth);
-      Paint(kInfo, "# end of hierarchy");
-      break;
-    case RecordKind::Other:
-      Guides(s.depth);
+    case RecordKind::HierarchyEnd: Paint(kInfo, "# end of hierarchy"); break;
+    default:
       // The dump's date line carries no prefix of its own.
       if (afterBegin)
         Paint(kDim, "# " + ToDisplay(r.text));
@@ -150,7 +148,6 @@ void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const Line
         out_ << ToDisplay(r.text);
       break;
   }
-  out_ << '\n';
 }
 
 }  // namespace vxtrace

@@ -45,6 +45,8 @@ class TreeRenderer {
   };
 
   SourceState& StartLine(const ThreadKey& source, const LineDecor& decor);
+  bool DrawRoutine(const TraceRecord& r, SourceState& s);
+  void DrawFree(const TraceRecord& r, SourceState& s, bool afterBegin);
   void Guides(int depth);
   void Paint(const char* color, const std::string& text);
   void Note(const std::string& note);

@@ -303,3 +303,23 @@ TEST_F(Capture, FollowShowsWhatAGrowingFileGains) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace vxtrace_test;
+
+TEST_F(Capture, WritesThePicturesOfARecordingAtTheEnd) {
+  std::ofstream(dir_ / "run.txt") << "RBDEBUG , BEG>>> , ........ , A ,  , EOL \nRBDEBUG , END<<< ,        5 , A ,  , EOL \n";
+  EXPECT_EQ(Finish(Start({"--read", dir_ / "run.txt", "--summary", "--chrome", dir_ / "run.json", "--html",
+                          dir_ / "run.html"})),
+            0)
+      << Err();
+  EXPECT_EQ(Slurp(dir_ / "run.json").substr(0, 1), "{");
+  EXPECT_FALSE(Slurp(dir_ / "run.html").empty());
+  EXPECT_NE(Out().find("A             1          5"), std::string::npos) << Out();
+
+  EXPECT_EQ(Finish(Start({"--read", dir_ / "run.txt", "--chrome", dir_ / "missing" / "run.json"}, "bad")), 1);
+  EXPECT_NE(Err("bad").find("cannot write"), std::string::npos) << Err("bad");
+}
+
+}  // namespace
