@@ -64,6 +64,10 @@ bool Interrupted();
 // Prepares standard output for UTF-8; true when it is a terminal that shows colours.
 bool PrepareConsole();
 
+// Files vxtrace creates (recordings, pictures) are for its user alone: traces tell
+// a lot about a program and its data. No-op on Windows.
+void KeepFilesPrivate();
+
 // Seconds since the Unix epoch, as a message's arrival time.
 double WallClockSeconds();
 

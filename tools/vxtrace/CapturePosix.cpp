@@ -294,6 +294,8 @@ bool PrepareConsole() {
          !(term && std::strcmp(term, "dumb") == 0);
 }
 
+void KeepFilesPrivate() { umask(umask(0) | 077); }
+
 double WallClockSeconds() {
   timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);

@@ -142,6 +142,8 @@ void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool Interrupted() { return gInterrupted; }
 
+void KeepFilesPrivate() {}
+
 double WallClockSeconds() {
   FILETIME ft;
   GetSystemTimePreciseAsFileTime(&ft);

@@ -198,6 +198,7 @@ int Run(const std::vector<std::string>& args) {
   const bool terminal = PrepareConsole();
   const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && terminal);
 
+  KeepFilesPrivate();
   std::ofstream record;
   if (!o.outFile.empty()) {
     record.open(o.outFile, std::ios::binary | std::ios::trunc);

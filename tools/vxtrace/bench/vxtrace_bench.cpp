@@ -4,7 +4,8 @@
 //   read:    rendering a recording (plain text and JSON Lines) against reading its bytes;
 //   host:    a tracing host (the library's entry/exit pair) with vxtrace listening
 //            against nobody listening, and against a bare receiver.
-//   vxtrace_bench VXTRACE_EXE [LINES_PER_WRITER]
+//   vxtrace_bench VXTRACE_EXE [LINES_PER_WRITER [OTHER_VXTRACE_EXE]]
+// An other vxtrace (an earlier build, say) is measured on the same capture for comparison.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -114,29 +115,39 @@ void RunWriters(const std::string& path, long lines) {
   for (pid_t w : writers) waitpid(w, nullptr, 0);
 }
 
-void Capture(const char* exe, long lines) {
+// Lines per second through vxtrace, or 0 when a line went missing.
+double ThroughVxtrace(const char* exe, long lines) {
   const std::string path = gDir + "/capture.sock", out = gDir + "/capture.out";
-  auto start = Clock::now();
-  double bare;
-  {
-    BareReceiver receiver(path);
-    start = Clock::now();
-    RunWriters(path, lines);
-    while (receiver.received() < 4 * lines) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    bare = Seconds(start);
-  }
   pid_t pid = StartVxtrace(exe, {"--socket", path, "--count", std::to_string(4 * lines), "--summary", "--tree"}, out);
   while (!Exists(path)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  start = Clock::now();
+  const auto start = Clock::now();
   RunWriters(path, lines);
   waitpid(pid, nullptr, 0);
-  const double viewed = Seconds(start);
+  const double seconds = Seconds(start);
   std::ifstream summary(out);
   std::string text((std::istreambuf_iterator<char>(summary)), std::istreambuf_iterator<char>());
   const bool lossless = text.find("\n" + std::to_string(4 * lines) + " lines,") != std::string::npos;
-  std::printf("capture, 4 writers x %ld lines: bare receiver %.0f lines/s, vxtrace %.0f lines/s (%s), ratio %.2f\n",
-              lines, 4 * lines / bare, 4 * lines / viewed, lossless ? "every line kept" : "LINES MISSING",
-              bare / viewed);
+  return lossless ? 4 * lines / seconds : 0;
+}
+
+void Capture(const char* exe, long lines, const char* other) {
+  const std::string path = gDir + "/capture.sock";
+  double bare;
+  {
+    BareReceiver receiver(path);
+    const auto start = Clock::now();
+    RunWriters(path, lines);
+    while (receiver.received() < 4 * lines) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bare = 4 * lines / Seconds(start);
+  }
+  const double viewed = ThroughVxtrace(exe, lines);
+  std::printf("capture, 4 writers x %ld lines, tree and summary: bare receiver %.0f lines/s, vxtrace %.0f lines/s%s, "
+              "ratio %.2f\n",
+              lines, bare, viewed, viewed > 0 ? " (every line kept)" : " (LINES MISSING)", viewed / bare);
+  if (!other) return;
+  const double before = ThroughVxtrace(other, lines);
+  std::printf("capture, the same through %s: %.0f lines/s%s; this vxtrace against it: %.2f\n", other, before,
+              before > 0 ? " (every line kept)" : " (LINES MISSING)", before > 0 ? viewed / before : 0);
 }
 
 double TimeRun(const char* exe, std::vector<std::string> args) {
@@ -224,7 +235,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(pattern)) return 1;
   gDir = pattern;
   signal(SIGPIPE, SIG_IGN);
-  Capture(argv[1], lines);
+  Capture(argv[1], lines, argc > 3 ? argv[3] : nullptr);
   Read(argv[1], 4 * lines);
   Host(argv[1], lines);
   std::system(("rm -rf " + gDir).c_str());

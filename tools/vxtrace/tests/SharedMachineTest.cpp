@@ -45,6 +45,15 @@ TEST_F(SharedMachine, TheSocketIsTheUsersAloneWhateverTheUmask) {
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   Send("RBDEBUG: done\n");
   EXPECT_EQ(Finish(pid), 0);
+  // So are the recordings and pictures it writes.
+  umask(0);
+  pid = Start({"--read", "/dev/null", "--out", dir_ / "rec.jsonl", "--chrome", dir_ / "run.json"}, "files");
+  umask(previous);
+  EXPECT_EQ(Finish(pid), 0) << Err("files");
+  for (const char* file : {"rec.jsonl", "run.json"}) {
+    ASSERT_EQ(stat((dir_ / file).c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
 }
 
 TEST_F(SharedMachine, AnotherUsersDatagramIsNotShown) {
