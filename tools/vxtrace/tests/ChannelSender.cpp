@@ -5,6 +5,7 @@
 //   channel_sender SOCKET THREADS nested       nested and recursive routines, with a
 //                                              multi-line message and an error
 //   channel_sender SOCKET 0 once TEXT          TEXT once from an unbound socket
+//   channel_sender SOCKET 0 as PID TID TEXT    TEXT once, claiming to be thread TID of PID
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
@@ -21,12 +22,12 @@
 
 namespace {
 
-int Connect(const char* path, bool bindName) {
+int Connect(const char* path, bool bindName, long pid = getpid(), long tid = syscall(SYS_gettid)) {
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (bindName) {
     sockaddr_un self{};
     self.sun_family = AF_UNIX;
-    std::string name = vx380::channel::SenderName(getpid(), static_cast<long>(syscall(SYS_gettid)));
+    std::string name = vx380::channel::SenderName(pid, tid);
     std::memcpy(self.sun_path + 1, name.data(), name.size());
     if (bind(fd, reinterpret_cast<sockaddr*>(&self),
              static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0)
@@ -74,6 +75,12 @@ int main(int argc, char** argv) {
   if (mode == "once" && argc > 4) {
     int fd = Connect(path, false);
     Send(fd, argv[4]);
+    close(fd);
+    return 0;
+  }
+  if (mode == "as" && argc > 6) {
+    int fd = Connect(path, true, std::atol(argv[4]), std::atol(argv[5]));
+    Send(fd, argv[6]);
     close(fd);
     return 0;
   }

@@ -138,3 +138,27 @@ TEST_F(SharedMachine, ABlockedOutputCostsBoundedMemoryAndLossesAreReported) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace vxtrace_test;
+
+TEST_F(Capture, AThreadNameIsBelievedOnlyFromItsOwnProcess) {
+  pid_t pid = Start({"--socket", socket_, "--timeout", "20", "--count", "2", "--raw", "--pids", "--out",
+                     dir_ / "rec.jsonl"});
+  ASSERT_TRUE(AppearsSoon(socket_));
+  // Anybody may bind any abstract name: one naming another process is not taken at its word.
+  ASSERT_EQ(Finish(Spawn({SENDER_EXE, socket_, "0", "as", "1", "77", "RBDEBUG: claims to be init\n"}, "liar")), 0);
+  pid_t honest = Spawn({SENDER_EXE, socket_, "1", "nested"}, "honest");
+  ASSERT_EQ(Finish(honest), 0);
+  ASSERT_EQ(Finish(pid), 0) << Err();
+  const std::string out = Out();
+  EXPECT_EQ(out.find("/77]"), std::string::npos) << out;
+  EXPECT_EQ(out.find("[1]"), std::string::npos) << out;
+  EXPECT_NE(out.find("/" ), std::string::npos) << "the honest thread is known: " << out;
+  const std::string rec = Slurp(dir_ / "rec.jsonl");
+  EXPECT_NE(rec.find("\"tid\":0,"), std::string::npos) << rec;
+  EXPECT_EQ(rec.find("\"pid\":1,"), std::string::npos) << rec;
+}
+
+}  // namespace
