@@ -134,12 +134,15 @@ bool StoreField(const std::string& key, JsonCursor& in, Message& m, std::u32stri
     m.process = EncodeUtf8(value);
     return true;
   }
-  if (!in.Number(number) || number < 0) return false;
+  const bool known = key == "time" || key == "pid" || key == "tid" || key == "cp";
+  if (!known) return in.String(value) || in.Number(number);  // another tool's field: skipped
+  // Whole ids and times up to 2^53 only: nothing else converts safely.
+  if (!in.Number(number) || !(number >= 0 && number <= 9007199254740992.0)) return false;
   if (key == "time") m.time = number;
   else if (key == "pid") m.pid = static_cast<unsigned long>(number);
   else if (key == "tid") m.tid = static_cast<unsigned long long>(number);
-  else if (key == "cp") cp = number;
-  return true;  // unknown numeric fields are skipped
+  else cp = number;
+  return true;
 }
 
 }  // namespace

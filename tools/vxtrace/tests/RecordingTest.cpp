@@ -47,12 +47,12 @@ TEST(Recording, AnythingElseIsNotARecordingLine) {
   for (const char* line : {"", "RBDEBUG: {\"text\":\"x\"}", "{\"text\":\"open", "{\"text\":\"x\"} trailing",
                            "{\"pid\":1}", "{\"text\":\"\\uZZZZ\"}", "{\"text\":\"\\ud800\\u0041\"}",
                            "{\"text\":\"\\u4e00\",\"cp\":1252}",
-                           "{\"text\":1}", "{\"pid\":-1,\"text\":\"\"}"}) {
+                           "{\"text\":1}", "{\"pid\":1e30,\"text\":\"\"}", "{\"time\":1e999,\"text\":\"\"}", "{\"pid\":-1,\"text\":\"\"}"}) {
     EXPECT_FALSE(FromJsonLine(line, m)) << line;
     EXPECT_EQ(m.text, "kept") << "untouched on failure";
   }
   // Lines of other tools that happen to be JSON with a text are read, line end or not.
-  ASSERT_TRUE(FromJsonLine("{ \"text\" : \"a\\/b\", \"other\": 3 }\r\n", m));
+  ASSERT_TRUE(FromJsonLine("{ \"text\" : \"a\\/b\", \"other\": 3, \"level\": \"info\" }\r\n", m));
   EXPECT_EQ(m.text, "a/b");
   EXPECT_EQ(m.pid, 0u);
 }
