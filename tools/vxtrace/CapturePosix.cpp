@@ -33,6 +33,7 @@ namespace vxtrace {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+constexpr std::size_t kBatchBytes = 1u << 20;
 
 void OnInterrupt(int) { gInterrupted = true; }
 
@@ -69,8 +70,8 @@ unsigned long long SenderThread(const sockaddr_un& from, socklen_t length, unsig
 // queue; parsing and printing happen elsewhere and may block on the output.
 class SocketListener : public Listener {
  public:
-  SocketListener(int fd, std::string path, dev_t dev, ino_t ino, bool anyUser)
-      : fd_(fd), path_(std::move(path)), dev_(dev), ino_(ino), anyUser_(anyUser) {
+  SocketListener(int fd, std::string path, dev_t dev, ino_t ino, bool anyUser, bool replacedStale)
+      : fd_(fd), path_(std::move(path)), dev_(dev), ino_(ino), anyUser_(anyUser), replacedStale_(replacedStale) {
     if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
     reader_ = std::thread([this] { Drain(); });
   }
@@ -92,7 +93,9 @@ class SocketListener : public Listener {
   WaitResult Wait(Message& message, int timeoutMs) override {
     return queue_.Pop(message, timeoutMs);
   }
-  std::string Describe() const override { return "listening on " + path_; }
+  std::string Describe() const override {
+    return "listening on " + path_ + (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "");
+  }
   std::string LastError() const override { return queue_.Error(); }
   CaptureLosses Losses() const override {
     return {queue_.Dropped(), otherUsers_.load()};
@@ -105,6 +108,7 @@ class SocketListener : public Listener {
     pthread_sigmask(SIG_BLOCK, &all, nullptr);  // Ctrl-C is the main thread's business
     std::vector<char> buffer(256 * 1024);
     std::vector<Message> batch;
+    std::size_t batchBytes = 0;
     while (!stop_) {
       pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
       if (poll(p, wake_[0] >= 0 ? 2 : 1, wake_[0] >= 0 ? -1 : 100) < 0 && errno != EINTR) {
@@ -119,10 +123,18 @@ class SocketListener : public Listener {
           queue_.Fail(ErrnoText("recvmsg"));
           return;
         }
-        if (r > 0) batch.push_back(std::move(m));
-        if (batch.size() >= 256) queue_.PushAll(batch);
+        if (r > 0) {
+          batchBytes += m.text.size();
+          batch.push_back(std::move(m));
+        }
+        // Handed on in small batches: what waits here is outside the queue's bound.
+        if (batch.size() >= 256 || batchBytes >= kBatchBytes) {
+          queue_.PushAll(batch);
+          batchBytes = 0;
+        }
       }
       queue_.PushAll(batch);
+      batchBytes = 0;
     }
   }
 
@@ -171,6 +183,7 @@ class SocketListener : public Listener {
   dev_t dev_;
   ino_t ino_;
   bool anyUser_;
+  bool replacedStale_;
   uid_t ourUid_ = geteuid();
   int wake_[2] = {-1, -1};
   std::atomic<bool> stop_{false};
@@ -190,8 +203,9 @@ bool SomeoneListens(const sockaddr_un& addr) {
 }
 
 // Decides what to do with something already at the path: false (with failure
-// filled) to leave it alone, true once the way is clear.
-bool ClearThePath(const std::string& path, const sockaddr_un& addr, OpenFailure& failure) {
+// filled) to leave it alone, true once the way is clear (replacedStale: by removing
+// a socket of ours that nobody listens on any more).
+bool ClearThePath(const std::string& path, const sockaddr_un& addr, OpenFailure& failure, bool& replacedStale) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return true;
   if (!S_ISSOCK(st.st_mode)) {
@@ -214,6 +228,7 @@ bool ClearThePath(const std::string& path, const sockaddr_un& addr, OpenFailure&
     failure = {kExitFailure, ErrnoText("remove stale socket " + path)};
     return false;
   }
+  replacedStale = true;
   return true;
 }
 
@@ -258,7 +273,8 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
                                           : "socket path is too long: " + path};
     return nullptr;
   }
-  if (!ClearThePath(path, addr, failure)) return nullptr;
+  bool replacedStale = false;
+  if (!ClearThePath(path, addr, failure, replacedStale)) return nullptr;
   int fd = BindPrivately(path, addr, failure);
   if (fd < 0) return nullptr;
   // Bursts of trace lines queue here while the reader thread catches up.
@@ -272,7 +288,7 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
     close(fd);
     return nullptr;
   }
-  return std::make_unique<SocketListener>(fd, path, st.st_dev, st.st_ino, options.anyUser);
+  return std::make_unique<SocketListener>(fd, path, st.st_dev, st.st_ino, options.anyUser, replacedStale);
 }
 
 void InstallInterruptHandler() {

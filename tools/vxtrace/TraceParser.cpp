@@ -15,9 +15,9 @@ namespace ch = vx380::channel;
 constexpr std::string_view kSep = ch::kSeparator.str();
 // The end of line marker without its trailing blank, which editors tend to drop.
 // What the warning line starts with; the routines it names may be spelled otherwise later.
-constexpr std::string_view kLineWithoutEntryStart =
+const std::string_view kLineWithoutEntryStart =
     ch::kLineWithoutEntry.str().substr(0, ch::kLineWithoutEntry.str().find("RBDEBUGENTER"));
-constexpr std::string_view kEndOfLineTrimmed = ch::kEndOfLine.str().substr(0, ch::kEndOfLine.str().size() - 1);
+const std::string_view kEndOfLineTrimmed = ch::kEndOfLine.str().substr(0, ch::kEndOfLine.str().size() - 1);
 
 bool ConsumePrefix(std::string_view& s, std::string_view prefix) {
   if (s.substr(0, prefix.size()) != prefix) return false;

@@ -103,6 +103,7 @@ TEST_F(Capture, TakesOverASocketLeftByADeadListener) {
   Send("RBDEBUG Stack is empty\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
   EXPECT_EQ(Out(), "! RBDEBUG Stack is empty\n");
+  EXPECT_NE(Err().find("replaced a stale socket"), std::string::npos) << Err();
 }
 
 TEST_F(Capture, LeavesAFileThatIsNotASocketAlone) {

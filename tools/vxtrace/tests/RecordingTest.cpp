@@ -15,6 +15,7 @@ Message RoundTrip(const Message& m) {
 }
 
 TEST(Recording, KeepsEveryFieldAndTheBytesOfTheText) {
+  static const char kControls[] = "nul\0 esc\x1b[31m del\x7f c1\xc2\x9b";
   Message m;
   m.time = 1765152267.123456;
   m.pid = 4242;
@@ -23,7 +24,7 @@ TEST(Recording, KeepsEveryFieldAndTheBytesOfTheText) {
   for (std::string text : {std::string("RBDEBUG: matrix\r\n| 1 , 0 |\r\n\n"),  // several lines stay one message
                            std::string("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 tab\there"),  // UTF-8
                            std::string("caf\xe9 \x80 \x81 \x9b \x8d\x8f\x90\x9d"),  // Windows-1252, undefined bytes
-                           std::string("nul\0 esc\x1b[31m del\x7f c1\xc2\x9b", 27), std::string()}) {
+                           std::string(kControls, sizeof kControls - 1), std::string()}) {
     m.text = text;
     Message back = RoundTrip(m);
     EXPECT_EQ(back.text, text);
