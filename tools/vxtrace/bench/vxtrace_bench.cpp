@@ -7,6 +7,7 @@
 //   vxtrace_bench VXTRACE_EXE [LINES_PER_WRITER [OTHER_VXTRACE_EXE]]
 // An other vxtrace (an earlier build, say) is measured on the same capture for comparison.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -15,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -71,12 +73,14 @@ class BareReceiver {
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     int size = 4 << 20;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    timeval tv{0, 200000};
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    // Drains the way vxtrace does: wake once, then read until nothing is left.
     reader_ = std::thread([this] {
       char buffer[65536];
-      while (!stop_)
-        if (recv(fd_, buffer, sizeof buffer, 0) > 0) ++received_;
+      while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) continue;
+        while (recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0) ++received_;
+      }
     });
   }
   ~BareReceiver() {
@@ -130,24 +134,34 @@ double ThroughVxtrace(const char* exe, long lines) {
   return lossless ? 4 * lines / seconds : 0;
 }
 
-void Capture(const char* exe, long lines, const char* other) {
+// The machine is shared: each figure is the best of kRounds, the contenders taking turns.
+constexpr int kRounds = 3;
+
+double BareThroughput(long lines) {
   const std::string path = gDir + "/capture.sock";
-  double bare;
-  {
-    BareReceiver receiver(path);
-    const auto start = Clock::now();
-    RunWriters(path, lines);
-    while (receiver.received() < 4 * lines) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    bare = 4 * lines / Seconds(start);
+  BareReceiver receiver(path);
+  const auto start = Clock::now();
+  RunWriters(path, lines);
+  while (receiver.received() < 4 * lines) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 4 * lines / Seconds(start);
+}
+
+void Capture(const char* exe, long lines, const char* other) {
+  double bare = 0, viewed = 0, before = 0;
+  bool lossless = true;
+  for (int round = 0; round < kRounds; ++round) {
+    bare = std::max(bare, BareThroughput(lines));
+    const double v = ThroughVxtrace(exe, lines);
+    lossless = lossless && v > 0;
+    viewed = std::max(viewed, v);
+    if (other) before = std::max(before, ThroughVxtrace(other, lines));
   }
-  const double viewed = ThroughVxtrace(exe, lines);
   std::printf("capture, 4 writers x %ld lines, tree and summary: bare receiver %.0f lines/s, vxtrace %.0f lines/s%s, "
               "ratio %.2f\n",
-              lines, bare, viewed, viewed > 0 ? " (every line kept)" : " (LINES MISSING)", viewed / bare);
-  if (!other) return;
-  const double before = ThroughVxtrace(other, lines);
-  std::printf("capture, the same through %s: %.0f lines/s%s; this vxtrace against it: %.2f\n", other, before,
-              before > 0 ? " (every line kept)" : " (LINES MISSING)", before > 0 ? viewed / before : 0);
+              lines, bare, viewed, lossless ? " (every line kept)" : " (LINES MISSING)", viewed / bare);
+  if (other)
+    std::printf("capture, the same through %s: %.0f lines/s; this vxtrace against it: %.2f\n", other, before,
+                before > 0 ? viewed / before : 0);
 }
 
 double TimeRun(const char* exe, std::vector<std::string> args) {
@@ -204,20 +218,27 @@ double HostSeconds(const std::string& socketPath, long pairs) {
   return Seconds(start);
 }
 
+double HostWithVxtrace(const char* exe, const std::string& path, long pairs) {
+  pid_t pid = StartVxtrace(exe, {"--socket", path, "--tree"}, "/dev/null");
+  while (!Exists(path)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const double seconds = HostSeconds(path, pairs);
+  kill(pid, SIGINT);
+  waitpid(pid, nullptr, 0);
+  return seconds;
+}
+
 void Host(const char* exe, long pairs) {
   const std::string path = gDir + "/host.sock";
   HostSeconds(gDir + "/nobody.sock", pairs / 10);  // warm up
-  const double alone = HostSeconds(gDir + "/nobody.sock", pairs);
-  double bare;
-  {
-    BareReceiver receiver(path);
-    bare = HostSeconds(path, pairs);
+  double alone = 1e9, bare = 1e9, viewed = 1e9;
+  for (int round = 0; round < kRounds; ++round) {
+    alone = std::min(alone, HostSeconds(gDir + "/nobody.sock", pairs));
+    {
+      BareReceiver receiver(path);
+      bare = std::min(bare, HostSeconds(path, pairs));
+    }
+    viewed = std::min(viewed, HostWithVxtrace(exe, path, pairs));
   }
-  pid_t pid = StartVxtrace(exe, {"--socket", path, "--tree"}, "/dev/null");
-  while (!Exists(path)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  const double viewed = HostSeconds(path, pairs);
-  kill(pid, SIGINT);
-  waitpid(pid, nullptr, 0);
   std::printf("host, %ld entry/exit pairs: %.2f us a pair alone, %.2f with a bare receiver, %.2f with vxtrace; "
               "slowdown with vxtrace %.2fx against nobody listening, %.2fx against a bare receiver\n",
               pairs, alone * 1e6 / pairs, bare * 1e6 / pairs, viewed * 1e6 / pairs, viewed / alone, viewed / bare);
