@@ -1,6 +1,7 @@
 // vxtrace: line reading on a bare descriptor, so a line is shown the moment it came.
 #include "InputReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -14,15 +15,17 @@
 
 namespace vxtrace {
 
+// Lines are taken from the front by moving an offset; the buffer is compacted only
+// when more is read, so a line costs its own length, not the buffer's.
 bool InputReader::TakeLine(std::string& line) {
-  size_t lf = pending_.find('\n', scanned_);
+  size_t lf = pending_.find('\n', std::max(scanned_, start_));
   if (lf == std::string::npos) {
     scanned_ = pending_.size();
     return false;
   }
-  line.assign(pending_, 0, lf);
-  pending_.erase(0, lf + 1);
-  scanned_ = 0;
+  line.assign(pending_, start_, lf - start_);
+  start_ = lf + 1;
+  scanned_ = start_;
   return true;
 }
 
@@ -30,6 +33,9 @@ InputReader::Result InputReader::Fill() {
   for (;;) {
     auto n = read(fd_, buffer_.data(), static_cast<unsigned>(buffer_.size()));
     if (n > 0) {
+      pending_.erase(0, start_);
+      scanned_ -= std::min(scanned_, start_);
+      start_ = 0;
       pending_.append(buffer_.data(), static_cast<size_t>(n));
       return Result::Line;
     }

@@ -21,9 +21,9 @@ class InputReader {
     for (;;) {
       if (TakeLine(line)) return Result::Line;
       if (ended_) {
-        if (pending_.empty()) return Result::End;
-        line.swap(pending_);
-        pending_.clear();
+        if (start_ >= pending_.size()) return Result::End;
+        line.assign(pending_, start_, std::string::npos);  // the last line, without its LF
+        start_ = pending_.size();
         return Result::Line;
       }
       before();
@@ -41,7 +41,8 @@ class InputReader {
   bool ended_ = false;
   std::vector<char> buffer_;
   std::string pending_;
-  size_t scanned_ = 0;
+  size_t start_ = 0;    // where the next line begins in pending_
+  size_t scanned_ = 0;  // pending_ holds no LF between start_ and here
 };
 
 }  // namespace vxtrace
