@@ -82,6 +82,10 @@ void AppendUtf8(std::string& out, char32_t c) {
 bool IsValidUtf8(std::string_view bytes) {
   char32_t c;
   for (size_t i = 0; i < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     int n = SequenceAt(bytes, i, c);
     if (n == 0) return false;
     i += n;
@@ -137,6 +141,16 @@ std::string ToDisplay(std::string_view bytes) {
   out.reserve(bytes.size());
   const bool utf8 = IsValidUtf8(bytes);
   for (size_t i = 0; i < bytes.size(); ++i) {
+    // Plain printable ASCII, most of any trace, goes across in runs.
+    size_t run = i;
+    while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) >= 0x20 &&
+           static_cast<unsigned char>(bytes[run]) < 0x7F)
+      ++run;
+    if (run > i) {
+      out.append(bytes.substr(i, run - i));
+      i = run - 1;
+      continue;
+    }
     auto b = static_cast<unsigned char>(bytes[i]);
     if (IsControl(b)) {
       AppendEscaped(out, b);
