@@ -25,6 +25,7 @@ bool AnyMatch(const std::vector<std::regex>& res, std::string_view line) {
 // The message's lines without line ends: the first is the record, the others continue it.
 std::vector<std::string_view> SplitLines(std::string_view text) {
   text = StripLineEnd(text);  // the LF belongs to the channel
+  if (text.find('\n') == std::string_view::npos) return {StripLineEnd(text)};
   std::vector<std::string_view> lines;
   for (size_t start = 0;;) {
     size_t lf = text.find('\n', start);

@@ -66,7 +66,12 @@ void TraceSummary::Tick(Thread& t, const TraceRecord& r, double atMs) {
 void TraceSummary::Add(const TraceRecord& r, const ThreadKey& key, double atMs,
                        const std::string& process) {
   ++lines_;
-  Thread& t = threads_[key];
+  // Lines come in runs from one writer: the last one is looked up first.
+  if (!last_ || !(lastKey_ == key)) {
+    last_ = &threads_[key];
+    lastKey_ = key;
+  }
+  Thread& t = *last_;
   if (t.track.pid == 0 && t.track.tid == 0) {
     t.track.pid = key.pid;
     t.track.tid = key.tid;

@@ -30,6 +30,8 @@ class TraceSummary {
 
   // keepCalls: also keep every call and marker for Model() (memory grows with the run).
   explicit TraceSummary(bool keepCalls = false) : keepCalls_(keepCalls) {}
+  TraceSummary(const TraceSummary&) = delete;  // it points into itself
+  TraceSummary& operator=(const TraceSummary&) = delete;
 
   // atMs: the arrival in milliseconds since the capture began, or below 0 when the
   // line's time is unknown (the thread's clock then follows the lines' own times).
@@ -79,6 +81,8 @@ class TraceSummary {
   bool keepCalls_;
   std::map<std::string, Routine> routines_;
   std::map<ThreadKey, Thread> threads_;
+  Thread* last_ = nullptr;  // map nodes stay put, so this stays valid
+  ThreadKey lastKey_;
   long long lines_ = 0;
   long long errors_ = 0;
   long long warnings_ = 0;

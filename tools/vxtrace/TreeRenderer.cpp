@@ -68,11 +68,15 @@ void TreeRenderer::Note(const std::string& note) {
 }
 
 TreeRenderer::SourceState& TreeRenderer::StartLine(const ThreadKey& source, const LineDecor& decor) {
-  if (!sources_.count(source) && !sources_.empty()) style_.tagSources = true;
+  auto found = sources_.find(source);
+  if (found == sources_.end()) {
+    if (!sources_.empty()) style_.tagSources = true;
+    found = sources_.emplace(source, SourceState{}).first;
+  }
   if (decor.highlight) Paint(kHighlight, style_.ascii ? "* " : "\u25b6 ");
   out_ << decor.prefix;
   if (style_.tagSources) Paint(kDim, Concat({"[", source.Label(), "] "}));
-  return sources_[source];
+  return found->second;
 }
 
 void TreeRenderer::AddContinuation(std::string_view text, const ThreadKey& source, const LineDecor& decor) {

@@ -122,7 +122,8 @@ void RunWriters(const std::string& path, long lines) {
 // Lines per second through vxtrace, or 0 when a line went missing.
 double ThroughVxtrace(const char* exe, long lines) {
   const std::string path = gDir + "/capture.sock", out = gDir + "/capture.out";
-  pid_t pid = StartVxtrace(exe, {"--socket", path, "--count", std::to_string(4 * lines), "--summary", "--tree"}, out);
+  pid_t pid = StartVxtrace(
+      exe, {"--socket", path, "--count", std::to_string(4 * lines), "--timeout", "120", "--summary", "--tree"}, out);
   while (!Exists(path)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const auto start = Clock::now();
   RunWriters(path, lines);
