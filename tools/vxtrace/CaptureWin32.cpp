@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "Capture.h"
 
@@ -26,6 +27,29 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 std::string LastErrorText(const char* what) {
   return std::string(what) + " failed with error " + std::to_string(GetLastError());
+}
+
+// The image's file name without its folder, as the process list shows it; "" once
+// the process is gone.
+std::string ProcessName(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "";
+  wchar_t path[MAX_PATH];
+  DWORD size = MAX_PATH;
+  std::string name;
+  if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+    const wchar_t* base = path;
+    for (const wchar_t* p = path; *p; ++p)
+      if (*p == L'\\' || *p == L'/') base = p + 1;
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, base, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes > 1) {
+      name.resize(static_cast<size_t>(bytes));
+      WideCharToMultiByte(CP_UTF8, 0, base, -1, name.data(), bytes, nullptr, nullptr);
+      name.resize(static_cast<size_t>(bytes - 1));
+    }
+  }
+  CloseHandle(process);
+  return name;
 }
 
 struct Handle {
@@ -48,14 +72,24 @@ class DbwinListener : public Listener {
     std::memcpy(&pid, view_, sizeof pid);
     const char* text = view_ + sizeof pid;
     message.text.assign(text, strnlen(text, kBufferSize - sizeof pid));
-    message.source = pid;
-    // Hand the buffer back at once: the writer is blocked until it may write again.
+    message.time = WallClockSeconds();
+    message.pid = pid;
+    message.tid = 0;  // the protocol does not tell threads apart
+    // Once per process, before the buffer is handed back: the writer may end soon
+    // after its last line.
+    auto known = names_.find(pid);
+    if (known == names_.end()) known = names_.emplace(pid, ProcessName(pid)).first;
+    message.process = known->second;
+    // Hand the buffer back at once: writers are blocked until they may write again.
     SetEvent(bufferReady_.h);
     return WaitResult::Received;
   }
 
   std::string Describe() const override { return "listening for debug output (DBWIN)"; }
   std::string LastError() const override { return error_; }
+  // Writers wait for the buffer, so nothing is dropped here, and the session's
+  // objects admit no other user.
+  CaptureLosses Losses() const override { return {}; }
 
   ~DbwinListener() override {
     if (view_) UnmapViewOfFile(view_);
@@ -64,14 +98,15 @@ class DbwinListener : public Listener {
   Handle mapping_, bufferReady_, dataReady_;
   const char* view_ = nullptr;
   std::string error_;
+  std::map<DWORD, std::string> names_;
 };
 
 }  // namespace
 
 std::string DefaultSocketPath() { return ""; }
 
-std::unique_ptr<Listener> OpenListener(const std::string& socketPath, OpenFailure& failure) {
-  if (!socketPath.empty()) {
+std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure& failure) {
+  if (!options.socketPath.empty()) {
     failure = {kExitFailure, "--socket is for POSIX; on Windows vxtrace listens through DBWIN"};
     return nullptr;
   }
@@ -106,6 +141,19 @@ std::unique_ptr<Listener> OpenListener(const std::string& socketPath, OpenFailur
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool Interrupted() { return gInterrupted; }
+
+void KeepFilesPrivate() {}
+
+double WallClockSeconds() {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  ULARGE_INTEGER t;
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  constexpr unsigned long long kEpochDifference = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
+  // Whole microseconds: what a recording keeps, so a replay computes the same times.
+  return static_cast<double>((t.QuadPart - kEpochDifference) / 10) / 1e6;
+}
 
 bool PrepareConsole() {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
