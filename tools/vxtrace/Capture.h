@@ -17,6 +17,10 @@ enum class WaitResult { Received, TimedOut, Failed };
 struct CaptureLosses {
   long long dropped = 0;       // messages not kept while the output was blocked
   long long otherUsers = 0;    // datagrams from another user, not shown
+  bool ring = false;           // a trace ring was offered
+  long long ringLines = 0;     // messages that came through it
+  long long ringDropped = 0;   // lines writers dropped while it was full
+  long long ringHoles = 0;     // lines writers began and never finished (they died)
 };
 
 // Messages waiting for the display are held up to this many bytes (text plus
@@ -48,6 +52,7 @@ struct OpenFailure {
 struct ListenOptions {
   std::string socketPath;  // POSIX; "" = the default path. Must be "" on Windows.
   bool anyUser = false;    // POSIX: also show datagrams of other users
+  bool ring = false;       // also offer the shared-memory trace ring
 };
 
 // Takes over the channel. Returns null and fills failure when it cannot.

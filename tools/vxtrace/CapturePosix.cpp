@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -27,6 +28,8 @@
 #include "vx380/TraceChannel.h"
 
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
+#include "RingFeed.h"
+#include "platform/posix/TraceRingPosix.h"
 #include "vx380/PosixPlatform.h"
 #endif
 
@@ -60,6 +63,22 @@ std::string ProcessName(unsigned long pid) {
   return name;
 }
 
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+// From the ring's clock (monotonic) to the Unix epoch, as the socket's arrival times count.
+std::int64_t RingClockOffsetNs() {
+  timespec wall;
+  clock_gettime(CLOCK_REALTIME, &wall);
+  const std::uint64_t ring = vx380::posix::PosixRingSystem().NowNs();
+  return static_cast<std::int64_t>(wall.tv_sec) * 1000000000 + wall.tv_nsec - static_cast<std::int64_t>(ring);
+}
+
+// Writers look for the ring where their socket rule points: beside the socket they were
+// told of, else in the private folder.
+std::string RingPathFor(const std::string& socketPath, bool defaultSocket) {
+  return defaultSocket ? vx380::posix::TraceRingPath() : socketPath + ".ring";
+}
+#endif
+
 // The thread a datagram names, trusted only when the name's process is the sender
 // the kernel vouches for: anybody may bind any abstract name.
 unsigned long long SenderThread(const sockaddr_un& from, socklen_t length, unsigned long pid) {
@@ -83,6 +102,10 @@ class SocketListener : public Listener {
   }
 
   ~SocketListener() override {
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+    feed_.reset();  // before the ring it reads
+    ring_.reset();
+#endif
     stop_ = true;
     if (wake_[1] >= 0) (void)!write(wake_[1], "x", 1);
     reader_.join();
@@ -100,12 +123,33 @@ class SocketListener : public Listener {
     return queue_.Pop(message, timeoutMs);
   }
   std::string Describe() const override {
-    return "listening on " + path_ + (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "");
+    return "listening on " + path_ + (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "") +
+           ringNote_;
   }
   std::string LastError() const override { return queue_.Error(); }
   CaptureLosses Losses() const override {
-    return {queue_.Dropped(), otherUsers_.load()};
+    CaptureLosses losses{queue_.Dropped(), otherUsers_.load()};
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+    if (feed_) feed_->AddTo(losses);
+#endif
+    return losses;
   }
+
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+  // Offers the trace ring next to the socket; without one the socket serves alone.
+  void OfferRing(const std::string& ringPath) {
+    auto ring = std::make_unique<vx380::posix::TraceRingListener>();
+    std::string error;
+    if (!ring->Open(ringPath, vx380::posix::TraceRingListener::kDefaultBytes, error)) {
+      ringNote_ = "; no trace ring (" + error + "), the socket alone";
+      return;
+    }
+    ringNote_ = " and offering the trace ring " + ringPath;
+    ring_ = std::move(ring);
+    feed_ = std::make_unique<RingFeed<vx380::posix::TraceRingListener>>(*ring_, queue_, &ProcessName,
+                                                                         RingClockOffsetNs());
+  }
+#endif
 
  private:
   void Drain() {
@@ -213,7 +257,13 @@ class SocketListener : public Listener {
   std::unordered_map<unsigned long, std::string> names_;  // the reader thread's alone
   MessageQueue queue_{kQueueLimitBytes};
   std::thread reader_;
+  std::string ringNote_;
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+  std::unique_ptr<vx380::posix::TraceRingListener> ring_;
+  std::unique_ptr<RingFeed<vx380::posix::TraceRingListener>> feed_;
+#endif
 };
+
 
 // A datagram socket file accepts a connect() only while some process has it bound.
 bool SomeoneListens(const sockaddr_un& addr) {
@@ -310,7 +360,12 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
     close(fd);
     return nullptr;
   }
-  return std::make_unique<SocketListener>(fd, path, st.st_dev, st.st_ino, options.anyUser, replacedStale);
+  auto listener = std::make_unique<SocketListener>(fd, path, st.st_dev, st.st_ino, options.anyUser, replacedStale);
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+  // Offered only once the socket is ours: a second vxtrace must not take the first one's ring.
+  if (options.ring) listener->OfferRing(RingPathFor(path, path == DefaultSocketPath()));
+#endif
+  return listener;
 }
 
 void InstallInterruptHandler() {

@@ -37,10 +37,19 @@ class MessageQueue {
     arrived_.notify_one();
   }
 
+  // Waits up to timeoutMs until `bytes` more fit; a producer that can hold back (the trace
+  // ring keeps its records) does so rather than see them dropped.
+  bool WaitForRoom(std::size_t bytes, int timeoutMs) {
+    std::unique_lock lock(mutex_);
+    return room_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return bytes_ + takenBytes_ + bytes <= limit_; });
+  }
+
   // The consumer takes everything waiting at once, so a burst costs one lock.
   WaitResult Pop(Message& message, int timeoutMs) {
     if (taken_.empty()) {
       std::unique_lock lock(mutex_);
+      if (takenBytes_ > 0) room_.notify_all();
       takenBytes_ = 0;
       if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                              [this] { return !queue_.empty() || !error_.empty(); }))
@@ -77,6 +86,7 @@ class MessageQueue {
   const std::size_t limit_;
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
+  std::condition_variable room_;
   std::deque<Message> queue_;
   std::size_t bytes_ = 0;
   // Taken by the consumer and handed out one by one without the lock; counted

@@ -40,6 +40,8 @@ const char* const kUsage =
     "  --any-user        also show datagrams sent by other users (POSIX; for root\n"
     "                    watching services). Without it, datagrams whose kernel-verified\n"
     "                    sender is another user are counted, reported and not shown\n"
+    "  --no-ring         POSIX: do not offer the trace ring; the socket alone\n"
+    "  --fast            Windows: offer the trace ring (see below)\n"
     "  --count N         stop after N messages\n"
     "  --timeout S       stop after S seconds\n"
     "Recordings and pictures:\n"
@@ -60,6 +62,16 @@ const char* const kUsage =
     "from ending threads, are known by process only and go to the process's tree.\n"
     "On Windows the debug-output protocol tells the process but not the thread: one\n"
     "tree per process.\n"
+    "--fast: offer a shared-memory ring; processes write there instead of the debug output, except processes with a debugger attached, which keep writing to the debugger.\n"
+    "The trace ring (POSIX by default, Windows with --fast) is shared memory for the\n"
+    "user alone: a process of the library writes its lines there without a system call,\n"
+    "with its process, thread and time. On POSIX it is vx380-trace.ring in the private\n"
+    "runtime folder (<socket>.ring with --socket or $VX380_DEBUG_SOCKET), mode 0600;\n"
+    "the socket stays open for everything else. When the ring cannot be offered,\n"
+    "vxtrace says why and listens on the socket alone. A writer that finds the ring\n"
+    "full waits briefly, then drops the line and counts it: at the end vxtrace reports\n"
+    "\"N lines dropped by writers while the ring was full\", and lines of writers that\n"
+    "died while writing one. --summary adds how many lines came through the ring.\n"
     "While the output is blocked, up to 32 MiB of messages wait; messages beyond that\n"
     "are counted and reported, never silently lost. Control characters (C0, DEL, C1)\n"
     "are shown escaped; nesting deeper than 32 levels is drawn at 32 with its depth.\n"
@@ -86,6 +98,8 @@ bool SetFlag(const std::string& name, Options& o) {
                : name == "--time"      ? &o.times
                : name == "--any-user"  ? &o.anyUser
                : name == "--follow"    ? &o.follow
+               : name == "--no-ring"   ? &o.noRing
+               : name == "--fast"      ? &o.fast
                : name == "--errors"    ? &o.errorsOnly
                : name == "--version"   ? &o.version
                : (name == "--help" || name == "-h") ? &o.help
@@ -151,6 +165,7 @@ bool SetValue(const std::string& name, const std::string& v, Options& o, std::st
 bool CheckCombination(const Options& o, std::string& error) {
   if (o.readFile && !o.socketPath.empty()) error = "--read and --socket exclude each other";
   else if (o.follow && !o.readFile) error = "--follow goes with --read";
+  else if (o.fast && o.noRing) error = "--fast and --no-ring exclude each other";
   return error.empty();
 }
 

@@ -119,11 +119,25 @@ void ReportLosses(const CaptureLosses& losses) {
   if (losses.otherUsers > 0)
     std::cerr << "vxtrace: " << losses.otherUsers
               << " datagrams from other users were not shown (--any-user shows them)\n";
+  if (losses.ringDropped > 0)
+    std::cerr << "vxtrace: " << losses.ringDropped << " lines dropped by writers while the ring was full\n";
+  if (losses.ringHoles > 0)
+    std::cerr << "vxtrace: " << losses.ringHoles << " lines lost by writers that ended while writing them\n";
+}
+
+// The ring is the default on POSIX; on Windows it is asked for, since writers that use it
+// stop writing to other debug-output viewers.
+bool OfferRing(const Options& o) {
+#ifdef _WIN32
+  return o.fast;
+#else
+  return !o.noRing;
+#endif
 }
 
 int Capture(const Options& o, Display& display, std::ofstream* record) {
   OpenFailure failure;
-  std::unique_ptr<Listener> listener = OpenListener({o.socketPath, o.anyUser}, failure);
+  std::unique_ptr<Listener> listener = OpenListener({o.socketPath, o.anyUser, OfferRing(o)}, failure);
   if (!listener) {
     std::cerr << "vxtrace: " << failure.message << '\n';
     return failure.exitCode;

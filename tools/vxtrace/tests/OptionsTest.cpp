@@ -69,7 +69,7 @@ TEST(Options, EveryOptionIsDocumentedInTheHelpAndTheManPage) {
   };
   for (const char* name : {"--tree", "--raw", "--summary", "--by-thread", "--time", "--pids", "--ascii", "--color",
                            "--include", "--exclude", "--errors", "--highlight", "--pid", "--process", "--socket",
-                           "--any-user", "--count", "--timeout", "--out", "--read", "--follow", "--chrome", "--html",
+                           "--any-user", "--no-ring", "--fast", "--count", "--timeout", "--out", "--read", "--follow", "--chrome", "--html",
                            "--help", "--version"}) {
     EXPECT_NE(std::string(kUsage).find(std::string("  ") + name), std::string::npos) << name;
     EXPECT_NE(man.str().find(roff(name)), std::string::npos) << name;
@@ -91,7 +91,8 @@ TEST(Options, FiltersCollectAndRegexesAreChecked) {
   EXPECT_EQ(o.processes, (std::vector<std::string>{"host"}));
   EXPECT_TRUE(o.errorsOnly);
   for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--include", "("}, {"--highlight", "[z-a]"}, {"--pid", "x"}, {"--pid", "0"}, {"--follow"}}) {
+           {"--include", "("}, {"--highlight", "[z-a]"}, {"--pid", "x"}, {"--pid", "0"}, {"--follow"},
+           {"--fast", "--no-ring"}}) {
     Options fresh;
     EXPECT_FALSE(ParseOptions(bad, fresh, error)) << bad[0];
   }
