@@ -17,7 +17,6 @@ enum class WaitResult { Received, TimedOut, Failed };
 struct CaptureLosses {
   long long dropped = 0;       // messages not kept while the output was blocked
   long long otherUsers = 0;    // datagrams from another user, not shown
-  bool ring = false;           // a trace ring was offered
   long long ringLines = 0;     // messages that came through it
   long long ringDropped = 0;   // lines writers dropped while it was full
   long long ringHoles = 0;     // lines writers began and never finished (they died)

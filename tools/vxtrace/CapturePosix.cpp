@@ -43,6 +43,11 @@ constexpr std::size_t kBatchMessages = 256;
 // buffer lets through fits.
 constexpr unsigned kSlots = 16;
 constexpr std::size_t kSlotBytes = 256 * 1024;
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+// The ring only passes lines on: it is drained every few milliseconds into the queue, where
+// a held-up display's backlog waits. Every page of it is resident, so it is kept small.
+constexpr std::size_t kRingBytes = vx380::channel::kRingHeaderBytes + (std::size_t{4} << 20);
+#endif
 
 void OnInterrupt(int) { gInterrupted = true; }
 
@@ -140,7 +145,7 @@ class SocketListener : public Listener {
   void OfferRing(const std::string& ringPath) {
     auto ring = std::make_unique<vx380::posix::TraceRingListener>();
     std::string error;
-    if (!ring->Open(ringPath, vx380::posix::TraceRingListener::kDefaultBytes, error)) {
+    if (!ring->Open(ringPath, kRingBytes, error)) {
       ringNote_ = "; no trace ring (" + error + "), the socket alone";
       return;
     }

@@ -9,9 +9,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <map>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "Capture.h"
+
+#ifdef VXTRACE_TRACE_RING
+#include "MessageQueue.h"
+#include "RingFeed.h"
+#include "TraceRingSystemWin32.h"
+#include "TraceRingWin32.h"
+#endif
 
 namespace vxtrace {
 namespace {
@@ -85,7 +96,7 @@ class DbwinListener : public Listener {
     return WaitResult::Received;
   }
 
-  std::string Describe() const override { return "listening for debug output (DBWIN)"; }
+  std::string Describe() const override { return "listening for debug output (DBWIN)" + note_; }
   std::string LastError() const override { return error_; }
   // Writers wait for the buffer, so nothing is dropped here, and the session's
   // objects admit no other user.
@@ -98,8 +109,81 @@ class DbwinListener : public Listener {
   Handle mapping_, bufferReady_, dataReady_;
   const char* view_ = nullptr;
   std::string error_;
+  std::string note_;
   std::map<DWORD, std::string> names_;
 };
+
+#ifdef VXTRACE_TRACE_RING
+// From the ring's clock (the performance counter) to the Unix epoch, as DBWIN arrival times.
+std::int64_t RingClockOffsetNs() {
+  const double wall = WallClockSeconds();
+  const std::uint64_t ring = vx380::win32::RingClockNs();
+  return static_cast<std::int64_t>(wall * 1e6) * 1000 - static_cast<std::int64_t>(ring);
+}
+
+// vxtrace --fast: the trace ring beside DBWIN. DBWIN is drained by a thread of its own so
+// that both feed one queue; processes a debugger is attached to keep writing to DBWIN.
+class FastListener : public Listener {
+ public:
+  FastListener(std::unique_ptr<DbwinListener> dbwin, std::unique_ptr<vx380::win32::TraceRingListener> ring)
+      : dbwin_(std::move(dbwin)), ring_(std::move(ring)),
+        feed_(*ring_, queue_, &ProcessName, RingClockOffsetNs()) {
+    pump_ = std::thread([this] { Pump(); });
+  }
+  ~FastListener() override {
+    stop_ = true;
+    pump_.join();
+    feed_.Stop();
+  }
+
+  WaitResult Wait(Message& message, int timeoutMs) override { return queue_.Pop(message, timeoutMs); }
+  std::string Describe() const override { return dbwin_->Describe() + " and offering the trace ring (--fast)"; }
+  std::string LastError() const override { return queue_.Error(); }
+  CaptureLosses Losses() const override {
+    CaptureLosses losses = dbwin_->Losses();
+    losses.dropped += queue_.Dropped();
+    feed_.AddTo(losses);
+    return losses;
+  }
+
+ private:
+  void Pump() {
+    std::vector<Message> one;
+    while (!stop_) {
+      Message m;
+      const WaitResult r = dbwin_->Wait(m, 100);
+      if (r == WaitResult::Failed) {
+        queue_.Fail(dbwin_->LastError());
+        return;
+      }
+      if (r != WaitResult::Received) continue;
+      one.push_back(std::move(m));
+      queue_.PushAll(one);
+    }
+  }
+
+  std::unique_ptr<DbwinListener> dbwin_;
+  std::unique_ptr<vx380::win32::TraceRingListener> ring_;
+  MessageQueue queue_{kQueueLimitBytes};
+  RingFeed<vx380::win32::TraceRingListener> feed_;
+  std::atomic<bool> stop_{false};
+  std::thread pump_;
+};
+#endif
+
+// DBWIN alone, or with the trace ring when asked for and it can be had (else says why).
+std::unique_ptr<Listener> WithRing(std::unique_ptr<DbwinListener> dbwin, bool ring) {
+  if (!ring) return dbwin;
+#ifdef VXTRACE_TRACE_RING
+  auto listener = std::make_unique<vx380::win32::TraceRingListener>();
+  std::string error;
+  if (listener->Open(error)) return std::make_unique<FastListener>(std::move(dbwin), std::move(listener));
+  dbwin->note_ = "; no trace ring (" + error + "), DBWIN alone";
+#else
+  dbwin->note_ = "; no trace ring in this build, DBWIN alone";
+#endif
+  return dbwin;
+}
 
 }  // namespace
 
@@ -135,7 +219,7 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
     return nullptr;
   }
   SetEvent(l->bufferReady_.h);  // ready for the first message
-  return l;
+  return WithRing(std::move(l), options.ring);
 }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }

@@ -149,7 +149,7 @@ void Display::Finish(bool interrupted, const CaptureLosses& losses) {
       out_ << losses.dropped << " messages lost while the output was blocked\n";
     if (losses.otherUsers > 0)
       out_ << losses.otherUsers << " datagrams from other users not shown (see --any-user)\n";
-    if (losses.ring) out_ << losses.ringLines << " lines came through the trace ring\n";
+    if (losses.ringLines > 0) out_ << losses.ringLines << " lines came through the trace ring\n";
     if (losses.ringDropped > 0)
       out_ << losses.ringDropped << " lines dropped by writers while the ring was full\n";
     if (losses.ringHoles > 0)

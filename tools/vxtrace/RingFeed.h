@@ -47,7 +47,6 @@ class RingFeed {
     if (thread_.joinable()) thread_.join();
   }
   void AddTo(CaptureLosses& losses) const {
-    losses.ring = true;
     losses.ringLines = lines_.load();
     losses.ringDropped = static_cast<long long>(ring_.Dropped());
     losses.ringHoles = holes_.load();
