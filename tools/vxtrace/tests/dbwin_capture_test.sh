@@ -92,5 +92,39 @@ check "each writer's lines in order" in_order
 check "four processes, each tagged" same "$(grep -oE '^\[[0-9]+\]' "$work/busy.txt" | sort -u | wc -l)" 4
 check "the recording names the process" grep -q '"process":"dbwin_sender.exe"' "$work/busy.jsonl"
 
+# vxtrace --fast: the library's lines come through the trace ring, each with its thread;
+# a process with a debugger attached keeps writing to the debug output, and without
+# --fast everything goes to the debug output as before.
+if [ -n "${RING_SENDER:-}" ]; then
+  ring_lines() {  # tag threads lines: every thread's lines present, in order, with its ids
+    local t pid tid
+    for t in $(seq 0 $(($2 - 1))); do
+      read -r _ _ pid tid < <(tr -d '\r' <"$work/$1.sender" | grep "^thread $t ")
+      [ "$1" = fast ] || tid=0
+      grep -o "\"pid\":$pid,\"tid\":$tid,[^}]*RBDEBUG: $t [0-9]*" "$work/$1.jsonl" | grep -o "RBDEBUG: $t [0-9]*" |
+        awk -v n="$3" '$3 != NR - 1 { bad = 1 } END { exit bad || NR != n }' ||
+        { echo "$1: thread $t out of order, short or without its ids"; return 1; }
+    done
+  }
+  start fast --fast --raw --pids --count 4000 --timeout 120 --out "$work/fast.jsonl"
+  check "--fast offers the trace ring" wait_for "$work/fast.err" "offering the trace ring"
+  "${emu[@]}" "$RING_SENDER" - 2 numbered 2000 >"$work/fast.sender"
+  check "the --fast capture ends after 4,000 messages" same "$(rc_of fast)" 0
+  check "through the ring: every line, in order, with its process and thread" ring_lines fast 2 2000
+
+  start debugger --fast --raw --count 50 --timeout 60 --out "$work/debugger.jsonl"
+  check "--fast listens again" wait_for "$work/debugger.err" "offering the trace ring"
+  "${emu[@]}" "$RING_SENDER" - 1 debugger 50 >"$work/debugger.sender"
+  check "the debugger-attached capture ends after 50 messages" same "$(rc_of debugger)" 0
+  check "a process with a debugger attached writes to the debug output" ring_lines debugger 1 50
+
+  start plain --raw --count 100 --timeout 60 --out "$work/plain.jsonl"
+  check "vxtrace without --fast listens" wait_for "$work/plain.err" "listening"
+  check "without --fast no ring is offered" same "$(grep -c 'trace ring' "$work/plain.err")" 0
+  "${emu[@]}" "$RING_SENDER" - 2 numbered 50 >"$work/plain.sender"
+  check "the plain capture ends after 100 messages" same "$(rc_of plain)" 0
+  check "without --fast the library writes to the debug output" ring_lines plain 2 50
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
