@@ -122,10 +122,23 @@ TEST_F(RingCapture, WithoutTheRingTheSocketCarriesEveryLine) {
   EXPECT_EQ(Err().find("trace ring"), std::string::npos) << Err();
 }
 
+TEST_F(RingCapture, WhenTheRingCannotBeOfferedItSaysWhyAndTheSocketServes) {
+  ASSERT_TRUE(fs::create_directory(Ring()));  // in the way: not replaced, not used
+  pid_t vxtrace = Start({"--socket", socket_, "--summary", "--out", Recording(), "--count", "200", "--timeout", "60"});
+  ASSERT_TRUE(AppearsSoon(socket_));
+  ASSERT_EQ(Finish(Host("numbered", 100), 60s), 0) << Err("host");
+  ASSERT_EQ(Finish(vxtrace, 60s), 0) << Err();
+  EXPECT_NE(Err().find("; no trace ring (cannot offer the trace ring at " + Ring().string()), std::string::npos)
+      << Err();
+  EXPECT_EQ(CheckEveryThreadInOrder(Writers()), (std::map<int, long>{{0, 100}, {1, 100}}));
+  EXPECT_TRUE(fs::is_directory(Ring())) << "left alone";
+}
+
 TEST_F(RingCapture, AHostKilledMidBurstLosesNoLineItWroteBefore) {
   constexpr long kLines = 5000;
   pid_t vxtrace = Start({"--socket", socket_, "--raw", "--out", Recording()});
   ASSERT_TRUE(AppearsSoon(Ring()));
+  ASSERT_TRUE(fs::remove(socket_));  // the ring alone
   pid_t host = Host("endless", kLines);
   ASSERT_TRUE(OutputHolds("host", "written\n")) << Err("host");
   kill(host, SIGKILL);
