@@ -269,7 +269,6 @@ class SocketListener : public Listener {
 #endif
 };
 
-
 // A datagram socket file accepts a connect() only while some process has it bound.
 bool SomeoneListens(const sockaddr_un& addr) {
   int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
