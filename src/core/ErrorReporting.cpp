@@ -3,6 +3,7 @@
 #include "core/TextFile.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "vx380/TraceChannel.h"
 
 namespace vx380 {
 
@@ -56,10 +57,10 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
 
   String line;
   line.reserve(64 + source.size() + strProcedureName.size() + description.size());
-  line.append(u"ERROR: ").append(source).append(u" - ");
+  line.append(channel::kErrorPrefix.u16()).append(source).append(channel::kErrorSourceSeparator.u16());
   if (!strProcedureName.empty()) line.append(strProcedureName).append(u" ");
-  line.append(u"described as: ").append(description);
-  if (nErrorNumberForLogFile >= 0) line.append(u", Error Number is: ").append(core::Decimal(nErrorNumberForLogFile));
+  line.append(channel::kErrorDescribedAs.u16()).append(description);
+  if (nErrorNumberForLogFile >= 0) line.append(channel::kErrorNumberLabel.u16()).append(core::Decimal(nErrorNumberForLogFile));
 
   DebugTrace(line);
 

@@ -5,6 +5,7 @@
 #include "core/Internal.h"
 #include "vx380/DrawingTypeCodes.h"
 #include "vx380/ErrorLog.h"
+#include "vx380/TraceChannel.h"
 
 namespace vx380 {
 
@@ -59,7 +60,7 @@ void ErrorLog::RBDEBUGHIERARCHY(const Object& objDrawingObject, Long level) {
   try {
     const bool outermost = level == 0;
     if (outermost) {
-      RBDEBUGWRITE(u"RBDEBUGHIERARCHY ====Begin====");
+      RBDEBUGWRITE(String(channel::kHierarchyBegin.u16()));
       RBDEBUGWRITE(CurrentPlatform().CurrentDateTimeText());
     }
     if (!objDrawingObject) RaiseRuntime(rt::kObjectNotSet);
@@ -69,7 +70,8 @@ void ErrorLog::RBDEBUGHIERARCHY(const Object& objDrawingObject, Long level) {
     const String indent = core::Repeat(CheckedLong(2LL * level), u' ');
     const String typeName = objDrawingObject->TypeName();
     const String name = core::VariantToString(objDrawingObject->GetProperty(u"Name"));
-    RBDEBUGWRITE(u"RBDEBUGHIERARCHY " + indent + typeName + u" : " + name);
+    RBDEBUGWRITE(String(channel::kHierarchyPrefix.u16()) + indent + typeName +
+                 String(channel::kHierarchyNameSeparator.u16()) + name);
     level = CheckedLong(level + 1LL);
 
     const Variant type = objDrawingObject->GetProperty(u"Type");
@@ -88,7 +90,7 @@ void ErrorLog::RBDEBUGHIERARCHY(const Object& objDrawingObject, Long level) {
       Variant child;
       while (childEnum->Next(child)) RBDEBUGHIERARCHY(core::VariantToObject(child), childLevel);
     }
-    if (outermost) RBDEBUGWRITE(u"RBDEBUGHIERARCHY =====End=====");
+    if (outermost) RBDEBUGWRITE(String(channel::kHierarchyEnd.u16()));
   } catch (...) {
     Err().Clear();
   }

@@ -2,6 +2,7 @@
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "vx380/TraceChannel.h"
 
 namespace vx380 {
 
@@ -12,7 +13,7 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
     if (stack.depth() >= 1)
       suppress = stack.Suppressed(stack.depth());
     else
-      DebugTrace(u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE");
+      DebugTrace(String(channel::kLineWithoutEntry.u16()));
 
     const Long indent = CheckedLong(2LL * stack.NameCount());
 
@@ -22,8 +23,9 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
     if (!suppress) {
       const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
       const String& name = stack.TopName();
-      DebugTrace(u"RBDEBUG , L" + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) + u" , " +
-                 core::RightAlign(core::Decimal(elapsed), 8) + u" , " + core::Repeat(indent, u' ') + name +
+      const String sep(channel::kSeparator.u16());
+      DebugTrace(String(channel::kLineMarkerPrefix.u16()) + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) +
+                 sep + core::RightAlign(core::Decimal(elapsed), 8) + sep + core::Repeat(indent, u' ') + name +
                  u" " + strNote);
     }
   } catch (...) {
@@ -51,7 +53,8 @@ void ErrorLog::RBDEBUGTIMESTAMP(const String& strNote) {
   Platform& p = CurrentPlatform();
   const String time = p.CurrentTimeText();
   const Long counter = p.TickCount();
-  DebugTrace(u"RBDEBUGTIMING , timestamp , " + strNote + u" , " + time + u" , " + core::Decimal(counter));
+  const String sep(channel::kSeparator.u16());
+  DebugTrace(String(channel::kTimingPrefix.u16()) + strNote + sep + time + sep + core::Decimal(counter));
 }
 
 }  // namespace vx380

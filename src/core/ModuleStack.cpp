@@ -4,6 +4,7 @@
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "vx380/TraceChannel.h"
 
 namespace vx380 {
 
@@ -32,8 +33,8 @@ void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const S
   if (!suppress) {
     String line;
     line.reserve(48 + dots + name.size() + note.size());
-    line.append(u"RBDEBUG , BEG>>> , ........ , ").append(static_cast<size_t>(dots), u'.').append(name);
-    line.append(u" , ").append(note).append(u" , EOL ");
+    line.append(channel::kEntryPrefix.u16()).append(static_cast<size_t>(dots), channel::kDepthDot).append(name);
+    line.append(channel::kSeparator.u16()).append(note).append(channel::kEndOfLine.u16());
     self.DebugTrace(std::move(line));
   }
   stack.Push(name, t, suppress);
@@ -44,7 +45,7 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
   const Long count = stack.NameCount();
   progress = {Progress::kExitCounted, count};
   if (count < 1) {
-    self.DebugTrace(u"RBDEBUG Stack is empty");
+    self.DebugTrace(String(channel::kStackEmpty.u16()));
     return;
   }
   const Integer below = CheckedInteger(stack.depth() - 1LL);
@@ -55,8 +56,9 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
     const String& name = stack.TopName();
     String line;
     line.reserve(48 + dots + name.size() + note.size());
-    line.append(u"RBDEBUG , END<<< , ").append(core::RightAlign(core::Decimal(elapsed), 8)).append(u" , ");
-    line.append(static_cast<size_t>(dots), u'.').append(name).append(u" , ").append(note).append(u" , EOL ");
+    line.append(channel::kExitPrefix.u16()).append(core::RightAlign(core::Decimal(elapsed), 8));
+    line.append(channel::kSeparator.u16()).append(static_cast<size_t>(dots), channel::kDepthDot).append(name);
+    line.append(channel::kSeparator.u16()).append(note).append(channel::kEndOfLine.u16());
     self.DebugTrace(std::move(line));
   }
   stack.Pop();

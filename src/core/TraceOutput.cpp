@@ -1,10 +1,11 @@
 // RBDEBUGLOG and RBDEBUGWRITE: free text into the trace.
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
+#include "vx380/TraceChannel.h"
 
 namespace vx380 {
 
-void ErrorLog::RBDEBUGLOG(String strMess) { DebugTrace(u"RBDEBUG: " + strMess); }
+void ErrorLog::RBDEBUGLOG(String strMess) { DebugTrace(String(channel::kLogPrefix.u16()) + strMess); }
 
 void ErrorLog::RBDEBUGWRITE(String strMess) {
   try {

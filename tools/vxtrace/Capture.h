@@ -3,17 +3,29 @@
 // CaptureWin32.cpp serves Windows (the DBWIN shared buffer).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
+#include "Message.h"
+
 namespace vxtrace {
 
-struct Message {
-  std::string text;          // as sent: one line, usually with its LF
-  unsigned long source = 0;  // the writer's process id, 0 when the channel does not tell
+enum class WaitResult { Received, TimedOut, Failed };
+
+// What a capture could not show, for the closing report.
+struct CaptureLosses {
+  long long dropped = 0;       // messages not kept while the output was blocked
+  long long otherUsers = 0;    // datagrams from another user, not shown
+  long long ringLines = 0;     // messages that came through it
+  long long ringDropped = 0;   // lines writers dropped while it was full
+  long long ringHoles = 0;     // lines writers began and never finished (they died)
 };
 
-enum class WaitResult { Received, TimedOut, Failed };
+// Messages waiting for the display are held up to this many bytes (text plus
+// kQueuedMessageOverhead each); beyond it new ones are counted as dropped.
+constexpr std::size_t kQueueLimitBytes = 32u << 20;
+constexpr std::size_t kQueuedMessageOverhead = 128;
 
 class Listener {
  public:
@@ -24,6 +36,7 @@ class Listener {
   virtual std::string Describe() const = 0;
   // Why the last Wait failed.
   virtual std::string LastError() const = 0;
+  virtual CaptureLosses Losses() const = 0;
 };
 
 // Exit codes shared with the command line.
@@ -35,11 +48,17 @@ struct OpenFailure {
   std::string message;
 };
 
-// Takes over the channel. socketPath is for POSIX ("" = the default path); on
-// Windows it must be "". Returns null and fills failure when it cannot.
-std::unique_ptr<Listener> OpenListener(const std::string& socketPath, OpenFailure& failure);
+struct ListenOptions {
+  std::string socketPath;  // POSIX; "" = the default path. Must be "" on Windows.
+  bool anyUser = false;    // POSIX: also show datagrams of other users
+  bool ring = false;       // also offer the shared-memory trace ring
+};
 
-// The path the component writes to when the environment names none ("" on Windows).
+// Takes over the channel. Returns null and fills failure when it cannot.
+std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure& failure);
+
+// The path the component writes to when the environment names none ("" on Windows,
+// and in a build without the library).
 std::string DefaultSocketPath();
 
 // Ctrl-C (and SIGTERM) set a flag instead of killing the process.
@@ -48,5 +67,12 @@ bool Interrupted();
 
 // Prepares standard output for UTF-8; true when it is a terminal that shows colours.
 bool PrepareConsole();
+
+// Files vxtrace creates (recordings, pictures) are for its user alone: traces tell
+// a lot about a program and its data. No-op on Windows.
+void KeepFilesPrivate();
+
+// Seconds since the Unix epoch, as a message's arrival time.
+double WallClockSeconds();
 
 }  // namespace vxtrace

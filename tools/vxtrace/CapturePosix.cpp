@@ -1,28 +1,35 @@
 // vxtrace on POSIX: binds the component's debug socket. The component sends one
-// datagram per line without blocking and drops lines when nobody listens, so the
-// listener only has to hold the path and read fast.
+// datagram per line and gives up on a line rather than wait long, so the listener
+// only has to hold the path and read fast. Who sent a datagram comes from the kernel
+// (SO_PASSCRED); which thread, from the abstract name the sender bound its socket to.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <fstream>
+#include <memory>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "Capture.h"
+#include "MessageQueue.h"
+#include "vx380/TraceChannel.h"
 
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
+#include "RingFeed.h"
+#include "platform/posix/TraceRingPosix.h"
 #include "vx380/PosixPlatform.h"
 #endif
 
@@ -30,6 +37,17 @@ namespace vxtrace {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+constexpr std::size_t kBatchBytes = 1u << 20;
+constexpr std::size_t kBatchMessages = 256;
+// Datagrams read by one call, and room for each: the largest a sender's default
+// buffer lets through fits.
+constexpr unsigned kSlots = 16;
+constexpr std::size_t kSlotBytes = 256 * 1024;
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+// The ring only passes lines on: it is drained every few milliseconds into the queue, where
+// a held-up display's backlog waits. Every page of it is resident, so it is kept small.
+constexpr std::size_t kRingBytes = vx380::channel::kRingHeaderBytes + (std::size_t{4} << 20);
+#endif
 
 void OnInterrupt(int) { gInterrupted = true; }
 
@@ -43,18 +61,56 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
+std::string ProcessName(unsigned long pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+// From the ring's clock (monotonic) to the Unix epoch, as the socket's arrival times count.
+std::int64_t RingClockOffsetNs() {
+  timespec wall;
+  clock_gettime(CLOCK_REALTIME, &wall);
+  const std::uint64_t ring = vx380::posix::PosixRingSystem().NowNs();
+  return static_cast<std::int64_t>(wall.tv_sec) * 1000000000 + wall.tv_nsec - static_cast<std::int64_t>(ring);
+}
+
+// Writers look for the ring where their socket rule points: beside the socket they were
+// told of, else in the private folder.
+std::string RingPathFor(const std::string& socketPath, bool defaultSocket) {
+  return defaultSocket ? vx380::posix::TraceRingPath() : socketPath + ".ring";
+}
+#endif
+
+// The thread a datagram names, trusted only when the name's process is the sender
+// the kernel vouches for: anybody may bind any abstract name.
+unsigned long long SenderThread(const sockaddr_un& from, socklen_t length, unsigned long pid) {
+  const socklen_t base = offsetof(sockaddr_un, sun_path);
+  if (length <= base + 1 || from.sun_path[0] != '\0') return 0;
+  long namedPid = 0, tid = 0;
+  std::string_view name(from.sun_path + 1, length - base - 1);
+  if (!vx380::channel::ParseSenderName(name, namedPid, tid)) return 0;
+  return static_cast<unsigned long>(namedPid) == pid ? static_cast<unsigned long long>(tid) : 0;
+}
+
 // The kernel queues only a handful of datagrams per socket (net.unix.max_dgram_qlen,
-// often 10) and the component drops a line rather than wait, so a reader thread does
-// nothing but drain the socket into memory; parsing and printing happen elsewhere.
+// often 10), so a reader thread does nothing but drain the socket into a bounded
+// queue; parsing and printing happen elsewhere and may block on the output.
 class SocketListener : public Listener {
  public:
-  SocketListener(int fd, std::string path, dev_t dev, ino_t ino)
-      : fd_(fd), path_(std::move(path)), dev_(dev), ino_(ino) {
+  SocketListener(int fd, std::string path, dev_t dev, ino_t ino, bool anyUser, bool replacedStale)
+      : fd_(fd), path_(std::move(path)), dev_(dev), ino_(ino), anyUser_(anyUser), replacedStale_(replacedStale) {
     if (pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
     reader_ = std::thread([this] { Drain(); });
   }
 
   ~SocketListener() override {
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+    feed_.reset();  // before the ring it reads
+    ring_.reset();
+#endif
     stop_ = true;
     if (wake_[1] >= 0) (void)!write(wake_[1], "x", 1);
     reader_.join();
@@ -69,96 +125,148 @@ class SocketListener : public Listener {
   }
 
   WaitResult Wait(Message& message, int timeoutMs) override {
-    std::unique_lock lock(mutex_);
-    if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [this] { return !queue_.empty() || !error_.empty(); }))
-      return WaitResult::TimedOut;
-    if (queue_.empty()) return WaitResult::Failed;
-    message = std::move(queue_.front());
-    queue_.pop_front();
-    return WaitResult::Received;
+    return queue_.Pop(message, timeoutMs);
+  }
+  std::string Describe() const override {
+    return "listening on " + path_ + (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "") +
+           ringNote_;
+  }
+  std::string LastError() const override { return queue_.Error(); }
+  CaptureLosses Losses() const override {
+    CaptureLosses losses{queue_.Dropped(), otherUsers_.load()};
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+    if (feed_) feed_->AddTo(losses);
+#endif
+    return losses;
   }
 
-  std::string Describe() const override { return "listening on " + path_; }
-  std::string LastError() const override {
-    std::lock_guard lock(mutex_);
-    return error_;
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+  // Offers the trace ring next to the socket; without one the socket serves alone.
+  void OfferRing(const std::string& ringPath) {
+    auto ring = std::make_unique<vx380::posix::TraceRingListener>();
+    std::string error;
+    if (!ring->Open(ringPath, kRingBytes, error)) {
+      ringNote_ = "; no trace ring (" + error + "), the socket alone";
+      return;
+    }
+    ringNote_ = " and offering the trace ring " + ringPath;
+    ring_ = std::move(ring);
+    feed_ = std::make_unique<RingFeed<vx380::posix::TraceRingListener>>(*ring_, queue_, &ProcessName,
+                                                                         RingClockOffsetNs());
   }
+#endif
 
  private:
   void Drain() {
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr);  // Ctrl-C is the main thread's business
-    std::vector<char> buffer(256 * 1024);
+    Slots slots;
     std::vector<Message> batch;
+    batch.reserve(kBatchMessages + kSlots);
+    std::size_t batchBytes = 0;
     while (!stop_) {
       pollfd p[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
       if (poll(p, wake_[0] >= 0 ? 2 : 1, wake_[0] >= 0 ? -1 : 100) < 0 && errno != EINTR) {
-        Fail(ErrnoText("poll"));
+        queue_.Fail(ErrnoText("poll"));
         return;
       }
       for (;;) {
-        Message m;
-        ssize_t n = Receive(buffer, m);
+        const int n = slots.Receive(fd_);
         if (n < 0) {
           if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
-          Fail(ErrnoText("recvmsg"));
+          queue_.Fail(ErrnoText("recvmmsg"));
           return;
         }
-        batch.push_back(std::move(m));
+        for (int i = 0; i < n; ++i) {
+          Message m;
+          if (!Accept(slots, i, m)) continue;
+          batchBytes += m.text.size();
+          batch.push_back(std::move(m));
+        }
+        // Handed on in small batches: what waits here is outside the queue's bound.
+        if (batch.size() >= kBatchMessages || batchBytes >= kBatchBytes) {
+          queue_.PushAll(batch);
+          batchBytes = 0;
+        }
       }
-      if (!batch.empty()) {
-        std::lock_guard lock(mutex_);
-        for (Message& m : batch) queue_.push_back(std::move(m));
-        batch.clear();
-        arrived_.notify_one();
-      }
+      queue_.PushAll(batch);
+      batchBytes = 0;
     }
   }
 
-  ssize_t Receive(std::vector<char>& buffer, Message& message) {
-    iovec iov{buffer.data(), buffer.size()};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-#ifdef SCM_CREDENTIALS
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-#endif
-    ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
-    if (n < 0) return n;
-    message.text.assign(buffer.data(), static_cast<size_t>(n));
-#ifdef SCM_CREDENTIALS
+  // Several datagrams a call: a burst costs few system calls.
+  struct Slots {
+    Slots() : buffer(new char[kSlots * kSlotBytes]) {}  // untouched until used
+    int Receive(int fd) {
+      for (unsigned i = 0; i < kSlots; ++i) {
+        iov[i] = {buffer.get() + i * kSlotBytes, kSlotBytes};
+        msgs[i] = {};
+        msgs[i].msg_hdr.msg_name = &from[i];
+        msgs[i].msg_hdr.msg_namelen = sizeof from[i];
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+        msgs[i].msg_hdr.msg_control = control[i].bytes;
+        msgs[i].msg_hdr.msg_controllen = sizeof control[i].bytes;
+      }
+      return recvmmsg(fd, msgs, kSlots, MSG_DONTWAIT, nullptr);
+    }
+    std::unique_ptr<char[]> buffer;
+    mmsghdr msgs[kSlots];
+    iovec iov[kSlots];
+    sockaddr_un from[kSlots];
+    struct {
+      alignas(cmsghdr) char bytes[CMSG_SPACE(sizeof(ucred))];
+    } control[kSlots];
+  };
+
+  // False for a datagram not to show: one without credentials, or another user's.
+  bool Accept(Slots& slots, int i, Message& message) {
+    msghdr& msg = slots.msgs[i].msg_hdr;
+    bool verified = false;
+    ucred cred{};
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
-        ucred cred;
         std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
-        message.source = static_cast<unsigned long>(cred.pid);
+        verified = true;
       }
     }
-#endif
-    return n;
+    if (!anyUser_ && (!verified || cred.uid != ourUid_)) {
+      ++otherUsers_;
+      return false;
+    }
+    message.time = WallClockSeconds();
+    message.text.assign(static_cast<const char*>(msg.msg_iov->iov_base), slots.msgs[i].msg_len);
+    message.pid = static_cast<unsigned long>(cred.pid);
+    message.tid = SenderThread(slots.from[i], msg.msg_namelen, message.pid);
+    message.process = NameOf(message.pid);
+    return true;
   }
 
-  void Fail(std::string error) {
-    std::lock_guard lock(mutex_);
-    error_ = std::move(error);
-    arrived_.notify_one();
+  const std::string& NameOf(unsigned long pid) {
+    auto found = names_.find(pid);
+    if (found == names_.end()) found = names_.emplace(pid, pid ? ProcessName(pid) : "").first;
+    return found->second;
   }
 
   int fd_;
   std::string path_;
   dev_t dev_;
   ino_t ino_;
+  bool anyUser_;
+  bool replacedStale_;
+  uid_t ourUid_ = geteuid();
   int wake_[2] = {-1, -1};
   std::atomic<bool> stop_{false};
+  std::atomic<long long> otherUsers_{0};
+  std::unordered_map<unsigned long, std::string> names_;  // the reader thread's alone
+  MessageQueue queue_{kQueueLimitBytes};
   std::thread reader_;
-  mutable std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<Message> queue_;
-  std::string error_;
+  std::string ringNote_;
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+  std::unique_ptr<vx380::posix::TraceRingListener> ring_;
+  std::unique_ptr<RingFeed<vx380::posix::TraceRingListener>> feed_;
+#endif
 };
 
 // A datagram socket file accepts a connect() only while some process has it bound.
@@ -170,67 +278,98 @@ bool SomeoneListens(const sockaddr_un& addr) {
   return live;
 }
 
+// Decides what to do with something already at the path: false (with failure
+// filled) to leave it alone, true once the way is clear (replacedStale: by removing
+// a socket of ours that nobody listens on any more).
+bool ClearThePath(const std::string& path, const sockaddr_un& addr, OpenFailure& failure, bool& replacedStale) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return true;
+  if (!S_ISSOCK(st.st_mode)) {
+    failure = {kExitFailure, path + " exists and is not a socket; leaving it alone"};
+    return false;
+  }
+  const bool live = SomeoneListens(addr);
+  if (st.st_uid != geteuid()) {
+    failure = {kExitBusy, path + (live ? " is held by another user (uid " : " is a stale socket of another user (uid ") +
+                              std::to_string(st.st_uid) +
+                              "); vxtrace will not listen there. Remove it or pass --socket"};
+    return false;
+  }
+  if (live) {
+    failure = {kExitBusy, "another listener (probably vxtrace) already holds " + path +
+                              "; stop it first or pass --socket"};
+    return false;
+  }
+  if (unlink(path.c_str()) != 0) {
+    failure = {kExitFailure, ErrnoText("remove stale socket " + path)};
+    return false;
+  }
+  replacedStale = true;
+  return true;
+}
+
+// Binds with a umask that leaves the socket to its user alone: connecting needs write
+// permission, and the lines are nobody else's business.
+int BindPrivately(const std::string& path, const sockaddr_un& addr, OpenFailure& failure) {
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    failure = {kExitFailure, ErrnoText("socket")};
+    return -1;
+  }
+  const mode_t previous = umask(0177);
+  const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  const int bindErrno = errno;
+  umask(previous);
+  if (bound != 0) {
+    errno = bindErrno;
+    bool busy = errno == EADDRINUSE;
+    failure = {busy ? kExitBusy : kExitFailure,
+               busy ? "another listener took " + path + " just now" : ErrnoText("bind " + path)};
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 std::string DefaultSocketPath() {
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
   return vx380::posix::DebugSocketPath();
 #else
-  const char* explicitPath = std::getenv("VX380_DEBUG_SOCKET");
-  if (explicitPath && *explicitPath) return explicitPath;
-  const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-  if (runtimeDir && *runtimeDir) return std::string(runtimeDir) + "/vx380-debug.sock";
-  return "/tmp/vx380-debug-" + std::to_string(getuid()) + ".sock";
+  return "";
 #endif
 }
 
-std::unique_ptr<Listener> OpenListener(const std::string& socketPath, OpenFailure& failure) {
-  const std::string path = socketPath.empty() ? DefaultSocketPath() : socketPath;
+std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure& failure) {
+  const std::string path = options.socketPath.empty() ? DefaultSocketPath() : options.socketPath;
   sockaddr_un addr;
   if (!FillAddress(path, addr)) {
-    failure = {kExitFailure, "socket path is empty or too long: " + path};
+    failure = {kExitFailure, path.empty() ? "this build does not know the channel's path; pass --socket"
+                                          : "socket path is too long: " + path};
     return nullptr;
   }
-
-  struct stat st;
-  if (lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode)) {
-      failure = {kExitFailure, path + " exists and is not a socket; leaving it alone"};
-      return nullptr;
-    }
-    if (SomeoneListens(addr)) {
-      failure = {kExitBusy, "another listener (probably vxtrace) already holds " + path +
-                                "; stop it first or pass --socket"};
-      return nullptr;
-    }
-    unlink(path.c_str());  // stale: left behind by a listener that died
-  }
-
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    failure = {kExitFailure, ErrnoText("socket")};
-    return nullptr;
-  }
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    bool busy = errno == EADDRINUSE;
-    failure = {busy ? kExitBusy : kExitFailure,
-               busy ? "another listener took " + path + " just now" : ErrnoText("bind " + path)};
-    close(fd);
-    return nullptr;
-  }
-  // Bursts of trace lines queue here while the terminal catches up.
+  bool replacedStale = false;
+  if (!ClearThePath(path, addr, failure, replacedStale)) return nullptr;
+  int fd = BindPrivately(path, addr, failure);
+  if (fd < 0) return nullptr;
+  // Bursts of trace lines queue here while the reader thread catches up.
   int size = 4 * 1024 * 1024;
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-#ifdef SO_PASSCRED
   int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-#endif
-  if (lstat(path.c_str(), &st) != 0) {
-    failure = {kExitFailure, ErrnoText("stat " + path)};
+  struct stat st;
+  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 || lstat(path.c_str(), &st) != 0) {
+    failure = {kExitFailure, ErrnoText("set up " + path)};
+    unlink(path.c_str());
     close(fd);
     return nullptr;
   }
-  return std::make_unique<SocketListener>(fd, path, st.st_dev, st.st_ino);
+  auto listener = std::make_unique<SocketListener>(fd, path, st.st_dev, st.st_ino, options.anyUser, replacedStale);
+#ifdef VXTRACE_PLATFORM_SOCKET_PATH
+  // Offered only once the socket is ours: a second vxtrace must not take the first one's ring.
+  if (options.ring) listener->OfferRing(RingPathFor(path, path == DefaultSocketPath()));
+#endif
+  return listener;
 }
 
 void InstallInterruptHandler() {
@@ -250,6 +389,15 @@ bool PrepareConsole() {
   const char* term = std::getenv("TERM");
   return isatty(STDOUT_FILENO) && !(noColor && *noColor) &&
          !(term && std::strcmp(term, "dumb") == 0);
+}
+
+void KeepFilesPrivate() { umask(umask(0) | 077); }
+
+double WallClockSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  // Whole microseconds: what a recording keeps, so a replay computes the same times.
+  return static_cast<double>(static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000) / 1e6;
 }
 
 }  // namespace vxtrace

@@ -9,8 +9,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "Capture.h"
+
+#ifdef VXTRACE_TRACE_RING
+#include "MessageQueue.h"
+#include "RingFeed.h"
+#include "TraceRingSystemWin32.h"
+#include "TraceRingWin32.h"
+#endif
 
 namespace vxtrace {
 namespace {
@@ -26,6 +38,29 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 std::string LastErrorText(const char* what) {
   return std::string(what) + " failed with error " + std::to_string(GetLastError());
+}
+
+// The image's file name without its folder, as the process list shows it; "" once
+// the process is gone.
+std::string ProcessName(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "";
+  wchar_t path[MAX_PATH];
+  DWORD size = MAX_PATH;
+  std::string name;
+  if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+    const wchar_t* base = path;
+    for (const wchar_t* p = path; *p; ++p)
+      if (*p == L'\\' || *p == L'/') base = p + 1;
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, base, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes > 1) {
+      name.resize(static_cast<size_t>(bytes));
+      WideCharToMultiByte(CP_UTF8, 0, base, -1, name.data(), bytes, nullptr, nullptr);
+      name.resize(static_cast<size_t>(bytes - 1));
+    }
+  }
+  CloseHandle(process);
+  return name;
 }
 
 struct Handle {
@@ -48,14 +83,24 @@ class DbwinListener : public Listener {
     std::memcpy(&pid, view_, sizeof pid);
     const char* text = view_ + sizeof pid;
     message.text.assign(text, strnlen(text, kBufferSize - sizeof pid));
-    message.source = pid;
-    // Hand the buffer back at once: the writer is blocked until it may write again.
+    message.time = WallClockSeconds();
+    message.pid = pid;
+    message.tid = 0;  // the protocol does not tell threads apart
+    // Once per process, before the buffer is handed back: the writer may end soon
+    // after its last line.
+    auto known = names_.find(pid);
+    if (known == names_.end()) known = names_.emplace(pid, ProcessName(pid)).first;
+    message.process = known->second;
+    // Hand the buffer back at once: writers are blocked until they may write again.
     SetEvent(bufferReady_.h);
     return WaitResult::Received;
   }
 
-  std::string Describe() const override { return "listening for debug output (DBWIN)"; }
+  std::string Describe() const override { return "listening for debug output (DBWIN)" + note_; }
   std::string LastError() const override { return error_; }
+  // Writers wait for the buffer, so nothing is dropped here, and the session's
+  // objects admit no other user.
+  CaptureLosses Losses() const override { return {}; }
 
   ~DbwinListener() override {
     if (view_) UnmapViewOfFile(view_);
@@ -64,14 +109,88 @@ class DbwinListener : public Listener {
   Handle mapping_, bufferReady_, dataReady_;
   const char* view_ = nullptr;
   std::string error_;
+  std::string note_;
+  std::map<DWORD, std::string> names_;
 };
+
+#ifdef VXTRACE_TRACE_RING
+// From the ring's clock (the performance counter) to the Unix epoch, as DBWIN arrival times.
+std::int64_t RingClockOffsetNs() {
+  const double wall = WallClockSeconds();
+  const std::uint64_t ring = vx380::win32::RingClockNs();
+  return static_cast<std::int64_t>(wall * 1e6) * 1000 - static_cast<std::int64_t>(ring);
+}
+
+// vxtrace --fast: the trace ring beside DBWIN. DBWIN is drained by a thread of its own so
+// that both feed one queue; processes a debugger is attached to keep writing to DBWIN.
+class FastListener : public Listener {
+ public:
+  FastListener(std::unique_ptr<DbwinListener> dbwin, std::unique_ptr<vx380::win32::TraceRingListener> ring)
+      : dbwin_(std::move(dbwin)), ring_(std::move(ring)),
+        feed_(*ring_, queue_, &ProcessName, RingClockOffsetNs()) {
+    pump_ = std::thread([this] { Pump(); });
+  }
+  ~FastListener() override {
+    stop_ = true;
+    pump_.join();
+    feed_.Stop();
+  }
+
+  WaitResult Wait(Message& message, int timeoutMs) override { return queue_.Pop(message, timeoutMs); }
+  std::string Describe() const override { return dbwin_->Describe() + " and offering the trace ring (--fast)"; }
+  std::string LastError() const override { return queue_.Error(); }
+  CaptureLosses Losses() const override {
+    CaptureLosses losses = dbwin_->Losses();
+    losses.dropped += queue_.Dropped();
+    feed_.AddTo(losses);
+    return losses;
+  }
+
+ private:
+  void Pump() {
+    std::vector<Message> one;
+    while (!stop_) {
+      Message m;
+      const WaitResult r = dbwin_->Wait(m, 100);
+      if (r == WaitResult::Failed) {
+        queue_.Fail(dbwin_->LastError());
+        return;
+      }
+      if (r != WaitResult::Received) continue;
+      one.push_back(std::move(m));
+      queue_.PushAll(one);
+    }
+  }
+
+  std::unique_ptr<DbwinListener> dbwin_;
+  std::unique_ptr<vx380::win32::TraceRingListener> ring_;
+  MessageQueue queue_{kQueueLimitBytes};
+  RingFeed<vx380::win32::TraceRingListener> feed_;
+  std::atomic<bool> stop_{false};
+  std::thread pump_;
+};
+#endif
+
+// DBWIN alone, or with the trace ring when asked for and it can be had (else says why).
+std::unique_ptr<Listener> WithRing(std::unique_ptr<DbwinListener> dbwin, bool ring) {
+  if (!ring) return dbwin;
+#ifdef VXTRACE_TRACE_RING
+  auto listener = std::make_unique<vx380::win32::TraceRingListener>();
+  std::string error;
+  if (listener->Open(error)) return std::make_unique<FastListener>(std::move(dbwin), std::move(listener));
+  dbwin->note_ = "; no trace ring (" + error + "), DBWIN alone";
+#else
+  dbwin->note_ = "; no trace ring in this build, DBWIN alone";
+#endif
+  return dbwin;
+}
 
 }  // namespace
 
 std::string DefaultSocketPath() { return ""; }
 
-std::unique_ptr<Listener> OpenListener(const std::string& socketPath, OpenFailure& failure) {
-  if (!socketPath.empty()) {
+std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure& failure) {
+  if (!options.socketPath.empty()) {
     failure = {kExitFailure, "--socket is for POSIX; on Windows vxtrace listens through DBWIN"};
     return nullptr;
   }
@@ -100,12 +219,25 @@ std::unique_ptr<Listener> OpenListener(const std::string& socketPath, OpenFailur
     return nullptr;
   }
   SetEvent(l->bufferReady_.h);  // ready for the first message
-  return l;
+  return WithRing(std::move(l), options.ring);
 }
 
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool Interrupted() { return gInterrupted; }
+
+void KeepFilesPrivate() {}
+
+double WallClockSeconds() {
+  FILETIME ft;
+  GetSystemTimePreciseAsFileTime(&ft);
+  ULARGE_INTEGER t;
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  constexpr unsigned long long kEpochDifference = 116444736000000000ULL;  // 1601 to 1970 in 100 ns
+  // Whole microseconds: what a recording keeps, so a replay computes the same times.
+  return static_cast<double>((t.QuadPart - kEpochDifference) / 10) / 1e6;
+}
 
 bool PrepareConsole() {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -1,9 +1,16 @@
-// vxtrace: what happens to each captured line: the chosen view, and the summary.
+// vxtrace: what happens to each captured message: the filters, the chosen view,
+// and the statistics.
 #pragma once
 
+#include <map>
 #include <ostream>
+#include <regex>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "Capture.h"
+#include "Message.h"
 #include "Options.h"
 #include "TraceSummary.h"
 #include "TreeRenderer.h"
@@ -15,16 +22,35 @@ class Display {
   Display(std::ostream& out, const Options& options, bool color);
 
   // One message of the channel; a text of several lines is shown line by line.
-  void Message(std::string_view text, unsigned long source);
-  void Line(std::string_view line, unsigned long source);
+  void Show(const vxtrace::Message& message);
+  // The same for a message known only by its text and process.
+  void Message(std::string_view text, unsigned long pid);
   // The end of a run: prints the summary when asked for.
-  void Finish(bool interrupted);
+  void Finish(bool interrupted, const CaptureLosses& losses = {});
+  CallModel Model() const { return summary_.Model(); }
+  const TraceSummary& summary() const { return summary_; }
 
  private:
+  struct Pending {
+    TraceRecord entry;
+    LineDecor decor;
+    bool shown = false;
+  };
+
+  bool Wanted(const vxtrace::Message& m) const;
+  bool TextPasses(std::string_view line) const;
+  bool ErrorContext(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
+  void Draw(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
+  void DrawContinuation(std::string_view line, const ThreadKey& key, const LineDecor& decor);
+  LineDecor Decor(const vxtrace::Message& m, std::string_view line) const;
+
   std::ostream& out_;
   const Options& options_;
   TreeRenderer tree_;
   TraceSummary summary_;
+  std::vector<std::regex> include_, exclude_, highlight_;
+  std::map<ThreadKey, std::vector<Pending>> context_;  // open routines, for --errors
+  double firstTime_ = 0;
 };
 
 }  // namespace vxtrace

@@ -6,10 +6,18 @@
 #include <charconv>
 #include <optional>
 
+#include "vx380/TraceChannel.h"
+
 namespace vxtrace {
 namespace {
 
-constexpr std::string_view kSep = " , ";
+namespace ch = vx380::channel;
+constexpr std::string_view kSep = ch::kSeparator.str();
+// The end of line marker without its trailing blank, which editors tend to drop.
+// What the warning line starts with; the routines it names may be spelled otherwise later.
+const std::string_view kLineWithoutEntryStart =
+    ch::kLineWithoutEntry.str().substr(0, ch::kLineWithoutEntry.str().find("RBDEBUGENTER"));
+const std::string_view kEndOfLineTrimmed = ch::kEndOfLine.str().substr(0, ch::kEndOfLine.str().size() - 1);
 
 bool ConsumePrefix(std::string_view& s, std::string_view prefix) {
   if (s.substr(0, prefix.size()) != prefix) return false;
@@ -49,11 +57,11 @@ std::optional<long long> ParseNumber(std::string_view s) {
 // "<dots><name> , <note> , EOL " shared by entry and exit lines. The trailing blank
 // after EOL is often lost when a capture passes through an editor, so it is optional.
 bool ParseRoutineTail(std::string_view rest, TraceRecord& r) {
-  if (!ConsumeSuffix(rest, " , EOL ") && !ConsumeSuffix(rest, " , EOL")) return false;
+  if (!ConsumeSuffix(rest, ch::kEndOfLine.str()) && !ConsumeSuffix(rest, kEndOfLineTrimmed)) return false;
   size_t sep = rest.find(kSep);
   if (sep == std::string_view::npos) return false;
   std::string_view nameField = rest.substr(0, sep);
-  r.depth = CountLeading(nameField, '.') / 2;
+  r.depth = CountLeading(nameField, ch::kDepthDot) / 2;
   r.name = nameField;
   r.note = rest.substr(sep + kSep.size());
   return true;
@@ -83,7 +91,7 @@ bool ParseLineMarker(std::string_view rest, TraceRecord& r) {
   if (!number) return false;
   rest.remove_prefix(close + 1);
   CountLeading(rest, ' ');  // the label's padding; the separator's own blank goes too
-  if (!ConsumePrefix(rest, ", ")) return false;
+  if (!ConsumePrefix(rest, kSep.substr(1))) return false;
   size_t sep = rest.find(kSep);
   if (sep == std::string_view::npos) return false;
   auto ms = ParseNumber(rest.substr(0, sep));
@@ -118,19 +126,20 @@ bool ParseTiming(std::string_view rest, TraceRecord& r) {
 
 bool ParseHierarchy(std::string_view rest, TraceRecord& r) {
   std::string_view trimmed = TrimBlanks(rest);
-  if (trimmed == "====Begin====") {
+  if (trimmed == ch::kHierarchyBegin.str().substr(ch::kHierarchyPrefix.str().size())) {
     r.kind = RecordKind::HierarchyBegin;
     return true;
   }
-  if (trimmed == "=====End=====") {
+  if (trimmed == ch::kHierarchyEnd.str().substr(ch::kHierarchyPrefix.str().size())) {
     r.kind = RecordKind::HierarchyEnd;
     return true;
   }
   r.depth = CountLeading(rest, ' ') / 2;
-  size_t sep = rest.find(" : ");
+  const std::string_view nameSep = ch::kHierarchyNameSeparator.str();
+  size_t sep = rest.find(nameSep);
   if (sep == std::string_view::npos) return false;
   r.name = rest.substr(0, sep);
-  r.note = rest.substr(sep + 3);
+  r.note = rest.substr(sep + nameSep.size());
   r.kind = RecordKind::HierarchyObject;
   return true;
 }
@@ -149,27 +158,28 @@ TraceRecord ParseTraceLine(std::string_view line) {
   r.text = line;
   std::string_view rest = line;
   bool ok = false;
-  if (ConsumePrefix(rest, "RBDEBUG , BEG>>> , ........ , ")) {
+  if (ConsumePrefix(rest, ch::kEntryPrefix.str())) {
     ok = ParseEntry(rest, r);
-  } else if (ConsumePrefix(rest, "RBDEBUG , END<<< , ")) {
+  } else if (ConsumePrefix(rest, ch::kExitPrefix.str())) {
     ok = ParseExit(rest, r);
-  } else if (ConsumePrefix(rest, "RBDEBUG , L(")) {
+  } else if (ConsumePrefix(rest, ch::kLineMarkerPrefix.str()) && ConsumePrefix(rest, "(")) {
     ok = ParseLineMarker(rest, r);
-  } else if (ConsumePrefix(rest, "RBDEBUG: ") || ConsumePrefix(rest, "RBDEBUG:")) {
+  } else if (ConsumePrefix(rest, ch::kLogPrefix.str()) ||
+             ConsumePrefix(rest, ch::kLogPrefix.str().substr(0, ch::kLogPrefix.str().size() - 1))) {
     r.note = rest;
     r.kind = RecordKind::Log;
     ok = true;
-  } else if (TrimBlanks(line) == "RBDEBUG Stack is empty") {
+  } else if (TrimBlanks(line) == ch::kStackEmpty.str()) {
     r.kind = RecordKind::StackEmpty;
     ok = true;
-  } else if (ConsumePrefix(rest, "RBDEBUGLINE Called Without ")) {
+  } else if (ConsumePrefix(rest, kLineWithoutEntryStart)) {
     r.kind = RecordKind::LineWithoutEntry;
     ok = true;
-  } else if (ConsumePrefix(rest, "RBDEBUGTIMING , timestamp , ")) {
+  } else if (ConsumePrefix(rest, ch::kTimingPrefix.str())) {
     ok = ParseTiming(rest, r);
-  } else if (ConsumePrefix(rest, "RBDEBUGHIERARCHY ")) {
+  } else if (ConsumePrefix(rest, ch::kHierarchyPrefix.str())) {
     ok = ParseHierarchy(rest, r);
-  } else if (ConsumePrefix(rest, "ERROR: ")) {
+  } else if (ConsumePrefix(rest, ch::kErrorPrefix.str())) {
     r.note = rest;
     r.kind = RecordKind::Error;
     ok = true;

@@ -1,100 +1,182 @@
-// vxtrace: summary of a capture. Entries and exits are paired by depth per source,
-// so an exit whose entry was never captured still counts as one call, and an entry
-// whose exit never came (a crash, a capture stopped early) is listed as open.
+// vxtrace: statistics of a capture. Entries and exits are paired per thread by
+// depth and name, so an exit whose entry was never captured still counts as one
+// call, an entry whose exit never came (a crash, a capture stopped early) is listed
+// as open, and neither upsets the calls around them.
 #include "TraceSummary.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iomanip>
 
 #include "DisplayText.h"
 
 namespace vxtrace {
+namespace {
 
-void TraceSummary::Add(const TraceRecord& r, unsigned long source) {
+constexpr std::size_t kNoSpan = static_cast<std::size_t>(-1);
+
+// The component writes a 32-bit elapsed time; anything outside that is not a time to add.
+long long Elapsed(const TraceRecord& r) { return std::clamp<long long>(r.ms, 0, 0x7FFFFFFF); }
+
+void Update(TraceSummary::Routine& r, long long ms, long long self, bool nested) {
+  r.minMs = r.timed == 0 ? ms : std::min(r.minMs, ms);
+  r.maxMs = r.timed == 0 ? ms : std::max(r.maxMs, ms);
+  ++r.timed;
+  r.sumMs += ms;
+  r.selfMs += self;
+  if (!nested) r.totalMs += ms;
+}
+
+CallInstant::Kind InstantKind(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::LineMarker: return CallInstant::Kind::LineMarker;
+    case RecordKind::Error: return CallInstant::Kind::Error;
+    case RecordKind::Timing: return CallInstant::Kind::TimeStamp;
+    case RecordKind::Log: return CallInstant::Kind::Log;
+    default: return CallInstant::Kind::Other;
+  }
+}
+
+}  // namespace
+
+void TraceSummary::Routine::Merge(const Routine& o) {
+  if (o.timed > 0) {
+    minMs = timed == 0 ? o.minMs : std::min(minMs, o.minMs);
+    maxMs = timed == 0 ? o.maxMs : std::max(maxMs, o.maxMs);
+  }
+  calls += o.calls;
+  timed += o.timed;
+  totalMs += o.totalMs;
+  selfMs += o.selfMs;
+  sumMs += o.sumMs;
+}
+
+// Without arrival times (a plain text capture) a thread's clock is moved by the
+// times the lines carry, so the calls still nest and last as long as they did.
+void TraceSummary::Tick(Thread& t, const TraceRecord& r, double atMs) {
+  if (atMs >= 0) {
+    t.clockMs = std::max(t.clockMs, atMs);
+    return;
+  }
+  if ((r.kind == RecordKind::Exit || r.kind == RecordKind::LineMarker) && !t.stack.empty() &&
+      (r.kind == RecordKind::LineMarker || t.stack.back().name == r.name))
+    t.clockMs = std::max(t.clockMs, t.stack.back().beginMs + static_cast<double>(Elapsed(r)));
+}
+
+void TraceSummary::Add(const TraceRecord& r, const ThreadKey& key, double atMs,
+                       const std::string& process) {
   ++lines_;
-  std::vector<Frame>& stack = stacks_[source];
-  bool& afterBegin = afterBegin_[source];
-  const bool dateLine = afterBegin;
-  afterBegin = r.kind == RecordKind::HierarchyBegin;
+  // Lines come in runs from one writer: the last one is looked up first.
+  if (!last_ || !(lastKey_ == key)) {
+    last_ = &threads_[key];
+    lastKey_ = key;
+  }
+  Thread& t = *last_;
+  if (t.track.pid == 0 && t.track.tid == 0) {
+    t.track.pid = key.pid;
+    t.track.tid = key.tid;
+  }
+  if (t.track.process.empty()) t.track.process = process;
+  Tick(t, r, atMs);
+  const bool dateLine = t.afterBegin;
+  t.afterBegin = r.kind == RecordKind::HierarchyBegin;
   switch (r.kind) {
-    case RecordKind::Entry:
-      // Frames at this depth or deeper were left without an exit line we saw.
-      while (!stack.empty() && stack.back().depth >= r.depth) stack.pop_back();
-      stack.push_back({r.depth, r.name});
-      ++routines_[r.name].calls;
-      break;
-    case RecordKind::Exit: {
-      while (!stack.empty() && stack.back().depth > r.depth) stack.pop_back();
-      Routine& routine = routines_[r.name];
-      if (!stack.empty() && stack.back().depth == r.depth && stack.back().name == r.name)
-        stack.pop_back();
-      else
-        ++routine.calls;
-      routine.maxMs = routine.timed == 0 ? r.ms : std::max(routine.maxMs, r.ms);
-      ++routine.timed;
-      routine.totalMs += r.ms;
-      break;
-    }
-    case RecordKind::Error:
-      ++errors_;
-      break;
+    case RecordKind::Entry: Enter(t, r); return;
+    case RecordKind::Exit: Leave(t, r); return;
+    case RecordKind::Error: ++errors_; break;
     case RecordKind::StackEmpty:
-    case RecordKind::LineWithoutEntry:
-      ++warnings_;
-      break;
+    case RecordKind::LineWithoutEntry: ++warnings_; break;
     case RecordKind::Other:
       if (!dateLine) ++other_;  // the hierarchy dump's date line has no prefix
       break;
-    default:
-      break;
+    default: break;
+  }
+  Instant(t, r);
+}
+
+void TraceSummary::Instant(Thread& t, const TraceRecord& r) {
+  if (r.kind == RecordKind::Error && keepCalls_ && !t.stack.empty() && t.stack.back().span != kNoSpan)
+    t.track.spans[t.stack.back().span].hasError = true;
+  if (keepCalls_) t.track.instants.push_back({InstantKind(r.kind), t.clockMs, ToDisplay(r.text)});
+}
+
+// Frames above keep were left without an exit line we saw.
+void TraceSummary::Unwind(Thread& t, std::size_t keep) {
+  while (t.stack.size() > keep) {
+    ++unbalanced_;
+    if (t.stack.back().span != kNoSpan) t.track.spans[t.stack.back().span].endMs = t.clockMs;
+    t.stack.pop_back();
   }
 }
 
-std::vector<std::pair<unsigned long, std::vector<std::string>>> TraceSummary::OpenRoutines()
-    const {
-  std::vector<std::pair<unsigned long, std::vector<std::string>>> open;
-  for (const auto& [source, stack] : stacks_) {
-    if (stack.empty()) continue;
+void TraceSummary::Enter(Thread& t, const TraceRecord& r) {
+  std::size_t keep = t.stack.size();
+  while (keep > 0 && t.stack[keep - 1].depth >= r.depth) --keep;
+  Unwind(t, keep);
+  std::size_t span = kNoSpan;
+  if (keepCalls_) {
+    span = t.track.spans.size();
+    t.track.spans.push_back({r.name, r.note, t.clockMs, t.clockMs, static_cast<int>(t.stack.size()),
+                             false, false});
+  }
+  t.stack.push_back({r.depth, r.name, t.clockMs, 0, span});
+  t.orphanChildMs.erase(r.depth + 1);
+  ++t.routines[r.name].calls;
+  ++routines_[r.name].calls;
+}
+
+void TraceSummary::Leave(Thread& t, const TraceRecord& r) {
+  std::size_t keep = t.stack.size();
+  while (keep > 0 && t.stack[keep - 1].depth > r.depth) --keep;
+  Unwind(t, keep);
+  const bool matched = !t.stack.empty() && t.stack.back().depth == r.depth && t.stack.back().name == r.name;
+  long long childMs = 0;
+  if (matched) {
+    Frame f = std::move(t.stack.back());
+    t.stack.pop_back();
+    childMs = f.childMs;
+    if (f.span != kNoSpan) {
+      CallSpan& s = t.track.spans[f.span];
+      s.endMs = std::max(s.beginMs, t.clockMs);
+      s.closed = true;
+    }
+  } else {
+    ++unbalanced_;
+    ++t.routines[r.name].calls;
+    ++routines_[r.name].calls;
+    childMs = t.orphanChildMs[r.depth + 1];
+    t.orphanChildMs.erase(r.depth + 1);
+  }
+  const long long ms = Elapsed(r);
+  if (!t.stack.empty() && t.stack.back().depth < r.depth)
+    t.stack.back().childMs += ms;
+  else
+    t.orphanChildMs[r.depth] += ms;
+  const bool nested = std::any_of(t.stack.begin(), t.stack.end(),
+                                  [&](const Frame& f) { return f.name == r.name; });
+  Count(t, r.name, ms, childMs, nested);
+}
+
+void TraceSummary::Count(Thread& t, const std::string& name, long long ms, long long childMs, bool nested) {
+  const long long self = std::max(0LL, ms - childMs);
+  Update(t.routines[name], ms, self, nested);
+  Update(routines_[name], ms, self, nested);
+}
+
+std::map<std::string, TraceSummary::Routine> TraceSummary::RoutinesOf(const ThreadKey& key) const {
+  auto found = threads_.find(key);
+  return found == threads_.end() ? std::map<std::string, Routine>{} : found->second.routines;
+}
+
+std::vector<std::pair<ThreadKey, std::vector<std::string>>> TraceSummary::OpenRoutines() const {
+  std::vector<std::pair<ThreadKey, std::vector<std::string>>> open;
+  for (const auto& [key, thread] : threads_) {
+    if (thread.stack.empty()) continue;
     std::vector<std::string> names;
-    for (const Frame& f : stack) names.push_back(f.name);
-    open.emplace_back(source, std::move(names));
+    for (const Frame& f : thread.stack) names.push_back(f.name);
+    open.emplace_back(key, std::move(names));
   }
   return open;
-}
-
-void TraceSummary::Print(std::ostream& out) const {
-  std::vector<std::pair<std::string, Routine>> rows(routines_.begin(), routines_.end());
-  std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-    return a.second.totalMs > b.second.totalMs;
-  });
-  size_t width = 7;  // "routine"
-  for (const auto& row : rows) width = std::max(width, ToDisplay(row.first).size());
-
-  if (!rows.empty()) {
-    out << std::left << std::setw(static_cast<int>(width)) << "routine" << std::right
-        << std::setw(8) << "calls" << std::setw(12) << "total ms" << std::setw(10) << "max ms"
-        << '\n';
-    for (const auto& [name, r] : rows) {
-      std::string shown = ToDisplay(name);
-      out << shown << std::string(width - std::min(width, shown.size()), ' ') << std::setw(8)
-          << r.calls;
-      if (r.timed > 0)
-        out << std::setw(12) << r.totalMs << std::setw(10) << r.maxMs;
-      else
-        out << std::setw(12) << "-" << std::setw(10) << "-";
-      out << '\n';
-    }
-  }
-  out << lines_ << (lines_ == 1 ? " line, " : " lines, ") << errors_
-      << (errors_ == 1 ? " error, " : " errors, ") << warnings_
-      << (warnings_ == 1 ? " warning, " : " warnings, ") << other_ << " unrecognised\n";
-  for (const auto& [source, names] : OpenRoutines()) {
-    out << "still open";
-    if (stacks_.size() > 1) out << " in " << source;
-    out << ":";
-    for (size_t i = 0; i < names.size(); ++i) out << (i ? " > " : " ") << ToDisplay(names[i]);
-    out << '\n';
-  }
 }
 
 }  // namespace vxtrace

@@ -3,6 +3,7 @@
 // exits here, so a capture started in the middle of a run still lines up.
 #include "TreeRenderer.h"
 
+#include <algorithm>
 #include <string>
 
 #include "DisplayText.h"
@@ -19,6 +20,7 @@ constexpr const char* kError = "\x1b[1;31m";
 constexpr const char* kWarning = "\x1b[35m";
 constexpr const char* kLog = "\x1b[32m";
 constexpr const char* kInfo = "\x1b[34m";
+constexpr const char* kHighlight = "\x1b[1;7;33m";
 
 struct Glyphs {
   const char* guide;
@@ -38,13 +40,19 @@ std::string Concat(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
+std::string HierarchyIndent(int depth) {
+  if (depth > kMaxDrawnDepth) return std::string(2 * kMaxDrawnDepth, ' ') + "[" + std::to_string(depth) + "] ";
+  return std::string(2 * static_cast<size_t>(std::max(depth, 0)), ' ');
+}
+
 }  // namespace
 
 void TreeRenderer::Guides(int depth) {
   const Glyphs& g = style_.ascii ? kAscii : kBox;
   if (depth <= 0) return;
   if (style_.color) out_ << kDim;
-  for (int i = 0; i < depth; ++i) out_ << g.guide;
+  for (int i = 0; i < std::min(depth, kMaxDrawnDepth); ++i) out_ << g.guide;
+  if (depth > kMaxDrawnDepth) out_ << "[" << depth << "] ";
   if (style_.color) out_ << kReset;
 }
 
@@ -59,31 +67,42 @@ void TreeRenderer::Note(const std::string& note) {
   if (!note.empty()) out_ << "  [" << ToDisplay(note) << "]";
 }
 
-TreeRenderer::SourceState& TreeRenderer::StartLine(unsigned long source) {
-  if (!sources_.count(source) && !sources_.empty()) style_.tagSources = true;
-  if (style_.tagSources) Paint(kDim, Concat({"[", std::to_string(source), "] "}));
-  return sources_[source];
+TreeRenderer::SourceState& TreeRenderer::StartLine(const ThreadKey& source, const LineDecor& decor) {
+  auto found = sources_.find(source);
+  if (found == sources_.end()) {
+    if (!sources_.empty()) style_.tagSources = true;
+    found = sources_.emplace(source, SourceState{}).first;
+  }
+  if (decor.highlight) Paint(kHighlight, style_.ascii ? "* " : "\u25b6 ");
+  out_ << decor.prefix;
+  if (style_.tagSources) Paint(kDim, Concat({"[", source.Label(), "] "}));
+  return found->second;
 }
 
-void TreeRenderer::AddContinuation(std::string_view text, unsigned long source) {
-  SourceState& s = StartLine(source);
+void TreeRenderer::AddContinuation(std::string_view text, const ThreadKey& source, const LineDecor& decor) {
+  SourceState& s = StartLine(source, decor);
   Guides(s.depth);
   out_ << "  " << ToDisplay(text) << '\n';
 }
 
-void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
-  SourceState& s = StartLine(source);
-  const Glyphs& g = style_.ascii ? kAscii : kBox;
-
+void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const LineDecor& decor) {
+  SourceState& s = StartLine(source, decor);
   const bool afterBegin = s.afterBegin;
   s.afterBegin = false;
+  if (!DrawRoutine(r, s)) DrawFree(r, s, afterBegin);
+  out_ << '\n';
+}
+
+// Entries, exits and line markers say their own depth.
+bool TreeRenderer::DrawRoutine(const TraceRecord& r, SourceState& s) {
+  const Glyphs& g = style_.ascii ? kAscii : kBox;
   switch (r.kind) {
     case RecordKind::Entry:
       Guides(r.depth);
       Paint(kEntry, g.entry + ToDisplay(r.name));
       Note(r.note);
       s.depth = r.depth + 1;
-      break;
+      return true;
     case RecordKind::Exit:
       Guides(r.depth);
       Paint(kExit, g.exit + ToDisplay(r.name));
@@ -91,7 +110,7 @@ void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
       Paint(kTime, std::to_string(r.ms) + " ms");
       Note(r.note);
       s.depth = r.depth;
-      break;
+      return true;
     case RecordKind::LineMarker:
       Guides(r.depth);
       Paint(kDim, Concat({g.marker, "L", std::to_string(r.lineNumber)}));
@@ -99,41 +118,33 @@ void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
       Paint(kTime, Concat({"+", std::to_string(r.ms), " ms"}));
       Note(r.note);
       s.depth = r.depth;
-      break;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Everything else is drawn at the depth the routine lines left.
+void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegin) {
+  Guides(s.depth);
+  switch (r.kind) {
     case RecordKind::StackEmpty:
-    case RecordKind::LineWithoutEntry:
-      Guides(s.depth);
-      Paint(kWarning, "! " + ToDisplay(r.text));
-      break;
-    case RecordKind::Error:
-      Guides(s.depth);
-      Paint(kError, "! " + ToDisplay(r.text));
-      break;
-    case RecordKind::Log:
-      Guides(s.depth);
-      Paint(kLog, g.log + ToDisplay(r.note));
-      break;
+    case RecordKind::LineWithoutEntry: Paint(kWarning, "! " + ToDisplay(r.text)); break;
+    case RecordKind::Error: Paint(kError, "! " + ToDisplay(r.text)); break;
+    case RecordKind::Log: Paint(kLog, (style_.ascii ? kAscii : kBox).log + ToDisplay(r.note)); break;
     case RecordKind::Timing:
-      Guides(s.depth);
       Paint(kInfo, "@ " + ToDisplay(r.timeOfDay) + "  tick " + std::to_string(r.ms));
       Note(r.note);
       break;
     case RecordKind::HierarchyBegin:
-      Guides(s.depth);
       Paint(kInfo, "# hierarchy");
       s.afterBegin = true;
       break;
     case RecordKind::HierarchyObject:
-      Guides(s.depth);
-      Paint(kInfo, "# " + std::string(2 * r.depth, ' ') + ToDisplay(r.name) + " : " +
-                       ToDisplay(r.note));
+      Paint(kInfo, "# " + HierarchyIndent(r.depth) + ToDisplay(r.name) + " : " + ToDisplay(r.note));
       break;
-    case RecordKind::HierarchyEnd:
-      Guides(s.depth);
-      Paint(kInfo, "# end of hierarchy");
-      break;
-    case RecordKind::Other:
-      Guides(s.depth);
+    case RecordKind::HierarchyEnd: Paint(kInfo, "# end of hierarchy"); break;
+    default:
       // The dump's date line carries no prefix of its own.
       if (afterBegin)
         Paint(kDim, "# " + ToDisplay(r.text));
@@ -141,7 +152,6 @@ void TreeRenderer::Add(const TraceRecord& r, unsigned long source) {
         out_ << ToDisplay(r.text);
       break;
   }
-  out_ << '\n';
 }
 
 }  // namespace vxtrace

@@ -4,8 +4,10 @@
 
 #include <map>
 #include <ostream>
+#include <string>
 #include <string_view>
 
+#include "ThreadKey.h"
 #include "TraceParser.h"
 
 namespace vxtrace {
@@ -16,15 +18,25 @@ struct RenderStyle {
   bool tagSources = false;  // "[pid] " before every line from the start
 };
 
+// Deeper nesting than this is drawn at this depth with its level as a number, so
+// the output grows at most linearly with the input.
+constexpr int kMaxDrawnDepth = 32;
+
+// What goes before a line besides the tree: its time and whether it is highlighted.
+struct LineDecor {
+  std::string prefix;     // e.g. the time, drawn first
+  bool highlight = false;
+};
+
 class TreeRenderer {
  public:
   TreeRenderer(std::ostream& out, RenderStyle style) : out_(out), style_(style) {}
 
-  // source: the writing process id, 0 when unknown. Sources are tagged as soon
-  // as a second one shows up, since their lines interleave.
-  void Add(const TraceRecord& record, unsigned long source = 0);
+  // source: the writing thread (or process); each has its own tree. Sources are
+  // tagged as soon as a second one shows up, since their lines interleave.
+  void Add(const TraceRecord& record, const ThreadKey& source = {}, const LineDecor& decor = {});
   // A further line of a message that held several, drawn under the record it continues.
-  void AddContinuation(std::string_view text, unsigned long source = 0);
+  void AddContinuation(std::string_view text, const ThreadKey& source = {}, const LineDecor& decor = {});
 
  private:
   struct SourceState {
@@ -32,14 +44,16 @@ class TreeRenderer {
     bool afterBegin = false;   // the hierarchy's date line follows its Begin line
   };
 
-  SourceState& StartLine(unsigned long source);
+  SourceState& StartLine(const ThreadKey& source, const LineDecor& decor);
+  bool DrawRoutine(const TraceRecord& r, SourceState& s);
+  void DrawFree(const TraceRecord& r, SourceState& s, bool afterBegin);
   void Guides(int depth);
   void Paint(const char* color, const std::string& text);
   void Note(const std::string& note);
 
   std::ostream& out_;
   RenderStyle style_;
-  std::map<unsigned long, SourceState> sources_;
+  std::map<ThreadKey, SourceState> sources_;
 };
 
 }  // namespace vxtrace

@@ -1,18 +1,27 @@
-// vxtrace: capture tool for the debug output channel. Listens (or reads a capture)
-// and hands every line to the display until --count, --timeout, Ctrl-C or the end
-// of the input.
+// vxtrace: capture tool for the debug output channel. Listens (or reads a recording)
+// and hands every message to the display until --count, --timeout, Ctrl-C or the end
+// of the input; then writes the pictures asked for.
+#include <fcntl.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
 #include "Capture.h"
+#include "ChromeTrace.h"
 #include "Display.h"
+#include "HtmlReport.h"
+#include "InputReader.h"
 #include "Options.h"
+#include "Recording.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace vxtrace {
@@ -22,85 +31,167 @@ constexpr int kExitUsage = 2;
 constexpr int kExitTimedOut = 4;
 constexpr int kSliceMs = 250;  // how often a quiet capture looks at Ctrl-C
 
+using Clock = std::chrono::steady_clock;
+
+int OpenForReading(const std::string& path) {
+#ifdef _WIN32
+  return _open(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+}
+
+void CloseInput(int fd) {
+#ifdef _WIN32
+  _close(fd);
+#else
+  ::close(fd);
+#endif
+}
+
+// When --timeout ends the run; also tells how long a wait may be.
+class Deadline {
+ public:
+  explicit Deadline(double seconds)
+      : limited_(seconds > 0),
+        end_(Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds))) {}
+  bool Passed() const { return limited_ && Clock::now() >= end_; }
+  int SliceMs() const {
+    if (!limited_) return kSliceMs;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, std::min<long long>(left, kSliceMs)));
+  }
+
+ private:
+  bool limited_;
+  Clock::time_point end_;
+};
+
+void Record(std::ofstream* record, const Message& m) {
+  if (record) *record << ToJsonLine(m);
+}
+
 int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
-  std::FILE* in = stdin;
+  int fd = 0;
   if (*o.readFile != "-") {
-    in = std::fopen(o.readFile->c_str(), "rb");
-    if (!in) {
-      std::perror(("vxtrace: " + *o.readFile).c_str());
+    fd = OpenForReading(*o.readFile);
+    if (fd < 0) {
+      std::cerr << "vxtrace: " << *o.readFile << ": " << std::strerror(errno) << '\n';
       return kExitFailure;
     }
   }
 #ifdef _WIN32
-  else {
-    _setmode(_fileno(stdin), _O_BINARY);
-  }
+  _setmode(fd, _O_BINARY);
 #endif
-  long long lines = 0;
+  InputReader in(fd, o.follow);
+  const Deadline deadline(o.timeoutSeconds);
+  long long messages = 0;
+  int status = 0;
   std::string line;
-  bool more = true;
-  while (more && !Interrupted() && std::cout) {
-    int c;
-    line.clear();
-    while ((c = std::getc(in)) != EOF && c != '\n') line += static_cast<char>(c);
-    more = c != EOF;
-    if (!more && line.empty()) break;
-    if (record) *record << line << '\n';
-    display.Line(line, 0);
-    if (o.count > 0 && ++lines >= o.count) break;
+  const auto flush = [&] {
+    std::cout.flush();
+    if (record) record->flush();
+  };
+  while (!Interrupted() && std::cout && !deadline.Passed()) {
+    InputReader::Result r = in.Next(line, flush);
+    if (r == InputReader::Result::End) break;
+    if (r == InputReader::Result::Failed) {
+      std::cerr << "vxtrace: reading " << *o.readFile << ": " << std::strerror(errno) << '\n';
+      status = kExitFailure;
+      break;
+    }
+    if (r == InputReader::Result::Waiting) continue;
+    Message m;
+    if (!FromJsonLine(line, m)) m.text = line;  // a plain line of text
+    Record(record, m);
+    display.Show(m);
+    if (o.count > 0 && ++messages >= o.count) break;
   }
-  if (in != stdin) std::fclose(in);
+  if (fd != 0) CloseInput(fd);
   display.Finish(Interrupted());
-  return 0;
+  return status;
+}
+
+void ReportLosses(const CaptureLosses& losses) {
+  if (losses.dropped > 0)
+    std::cerr << "vxtrace: " << losses.dropped << " messages lost while the output was blocked (more than "
+              << (kQueueLimitBytes >> 20) << " MiB waiting)\n";
+  if (losses.otherUsers > 0)
+    std::cerr << "vxtrace: " << losses.otherUsers
+              << " datagrams from other users were not shown (--any-user shows them)\n";
+  if (losses.ringDropped > 0)
+    std::cerr << "vxtrace: " << losses.ringDropped << " lines dropped by writers while the ring was full\n";
+  if (losses.ringHoles > 0)
+    std::cerr << "vxtrace: " << losses.ringHoles << " lines lost by writers that ended while writing them\n";
+}
+
+// The ring is the default on POSIX; on Windows it is asked for, since writers that use it
+// stop writing to other debug-output viewers.
+bool OfferRing(const Options& o) {
+#ifdef _WIN32
+  return o.fast;
+#else
+  return !o.noRing;
+#endif
 }
 
 int Capture(const Options& o, Display& display, std::ofstream* record) {
   OpenFailure failure;
-  std::unique_ptr<Listener> listener = OpenListener(o.socketPath, failure);
+  std::unique_ptr<Listener> listener = OpenListener({o.socketPath, o.anyUser, OfferRing(o)}, failure);
   if (!listener) {
     std::cerr << "vxtrace: " << failure.message << '\n';
     return failure.exitCode;
   }
   std::cerr << "vxtrace: " << listener->Describe() << "; Ctrl-C stops" << std::endl;
 
-  using Clock = std::chrono::steady_clock;
-  const bool limited = o.timeoutSeconds > 0;
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                         std::chrono::duration<double>(limited ? o.timeoutSeconds : 0));
+  const Deadline deadline(o.timeoutSeconds);
   long long received = 0;
   int status = 0;
   Message message;
   for (;;) {
     if (Interrupted() || !std::cout) break;
-    int wait = kSliceMs;
-    if (limited) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) {
-        if (o.count > 0) status = kExitTimedOut;
-        break;
-      }
-      if (left.count() < wait) wait = static_cast<int>(left.count());
+    if (deadline.Passed()) {
+      if (o.count > 0) status = kExitTimedOut;
+      break;
     }
-    WaitResult result = listener->Wait(message, wait);
+    // Output is flushed only when nothing else is waiting, so a burst costs few writes.
+    WaitResult result = listener->Wait(message, 0);
+    if (result == WaitResult::TimedOut) {
+      std::cout.flush();
+      if (record) record->flush();
+      result = listener->Wait(message, deadline.SliceMs());
+    }
     if (result == WaitResult::Failed) {
       std::cerr << "vxtrace: " << listener->LastError() << '\n';
       status = kExitFailure;
       break;
     }
     if (result != WaitResult::Received) continue;
-    if (record) {
-      *record << message.text;
-      if (message.text.empty() || message.text.back() != '\n') *record << '\n';
-      record->flush();
-    }
-    display.Message(message.text, message.source);
-    std::cout.flush();
+    Record(record, message);
+    display.Show(message);
     if (o.count > 0 && ++received >= o.count) break;
   }
+  const CaptureLosses losses = listener->Losses();
   listener.reset();  // gives the socket path back before the summary is printed
-  display.Finish(Interrupted());
+  display.Finish(Interrupted(), losses);
+  ReportLosses(losses);
   return status;
+}
+
+bool WritePicture(const std::string& path, const CallModel& model, void (*write)(const CallModel&, std::ostream&)) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) write(model, out);
+  out.flush();
+  if (!out) std::cerr << "vxtrace: cannot write " << path << '\n';
+  return static_cast<bool>(out);
+}
+
+int WritePictures(const Options& o, const Display& display) {
+  if (o.chromeFile.empty() && o.htmlFile.empty()) return 0;
+  const CallModel model = display.Model();
+  bool ok = o.chromeFile.empty() || WritePicture(o.chromeFile, model, WriteChromeTrace);
+  ok = (o.htmlFile.empty() || WritePicture(o.htmlFile, model, WriteHtmlReport)) && ok;
+  return ok ? 0 : kExitFailure;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -115,12 +206,13 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
   if (o.version) {
-    std::cout << "vxtrace 1.0\n";
+    std::cout << "vxtrace 1.1\n";
     return 0;
   }
   const bool terminal = PrepareConsole();
   const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && terminal);
 
+  KeepFilesPrivate();
   std::ofstream record;
   if (!o.outFile.empty()) {
     record.open(o.outFile, std::ios::binary | std::ios::trunc);
@@ -132,8 +224,9 @@ int Run(const std::vector<std::string>& args) {
   InstallInterruptHandler();
   Display display(std::cout, o, color);
   std::ofstream* recordTo = record.is_open() ? &record : nullptr;
-  if (o.readFile) return ReadCapture(o, display, recordTo);
-  return Capture(o, display, recordTo);
+  int status = o.readFile ? ReadCapture(o, display, recordTo) : Capture(o, display, recordTo);
+  const int pictures = WritePictures(o, display);
+  return status != 0 ? status : pictures;
 }
 
 }  // namespace

@@ -11,17 +11,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "CaptureFixture.h"
+
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using namespace vxtrace_test;
 
 const char* const kExample[] = {
     "RBDEBUG , BEG>>> , ........ , Startup , start , EOL ",
@@ -40,120 +43,17 @@ const char* const kExampleTree =
     "│ └ Load  16 ms\n"
     "└ Startup  250 ms  [done]\n";
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
-class Capture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vxtrace-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    socket_ = dir_ / "debug.sock";
-  }
-  void TearDown() override {
-    for (pid_t pid : running_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    fs::remove_all(dir_);
-  }
-
-  // Starts vxtrace with its output going to files named after tag.
-  pid_t Start(std::vector<std::string> args, const std::string& tag = "run",
-              const std::string& stdinFile = "") {
-    pid_t pid = fork();
-    if (pid == 0) {
-      int out = open((dir_ / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = open((dir_ / (tag + ".err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int in = open(stdinFile.empty() ? "/dev/null" : stdinFile.c_str(), O_RDONLY);
-      dup2(out, 1);
-      dup2(err, 2);
-      dup2(in, 0);
-      std::vector<char*> argv{const_cast<char*>(VXTRACE_EXE)};
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(VXTRACE_EXE, argv.data());
-      _exit(127);
-    }
-    running_.push_back(pid);
-    return pid;
-  }
-
-  // Exit status, or -1 when it does not end in time (it is killed then).
-  int Finish(pid_t pid, std::chrono::milliseconds limit = 10s) {
-    auto until = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > until) return -1;
-      std::this_thread::sleep_for(10ms);
-    }
-    running_.erase(std::find(running_.begin(), running_.end(), pid));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  bool AppearsSoon(const fs::path& p) {
-    for (int i = 0; i < 500; ++i) {
-      if (fs::exists(p)) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-
-  bool OutputHolds(const std::string& tag, const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-      if (Slurp(dir_ / (tag + ".out")).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-
-  bool ErrorHolds(const std::string& tag, const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-      if (Slurp(dir_ / (tag + ".err")).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
-  }
-
-  // Sends like the component: one datagram per line, line feed included.
-  void Send(const std::string& text, const fs::path& to) {
-    int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strcpy(addr.sun_path, to.c_str());
-    ASSERT_EQ(sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&addr),
-                     sizeof addr),
-              static_cast<ssize_t>(text.size()))
-        << std::strerror(errno);
-    close(fd);
-  }
-  void Send(const std::string& text) { Send(text, socket_); }
-
-  std::string Out(const std::string& tag = "run") { return Slurp(dir_ / (tag + ".out")); }
-  std::string Err(const std::string& tag = "run") { return Slurp(dir_ / (tag + ".err")); }
-
-  fs::path dir_;
-  fs::path socket_;
-  std::vector<pid_t> running_;
-};
-
-TEST_F(Capture, DrawsTheTreeOfWhatArrivesAndRecordsItRaw) {
+TEST_F(Capture, DrawsTheTreeOfWhatArrivesAndRecordsIt) {
   pid_t pid = Start({"--socket", socket_, "--count", "6", "--timeout", "20", "--color=never",
                      "--out", dir_ / "record.txt"});
   ASSERT_TRUE(AppearsSoon(socket_));
-  std::string expected;
-  for (const char* line : kExample) {
-    Send(std::string(line) + "\n");
-    expected += std::string(line) + "\n";
-  }
+  for (const char* line : kExample) Send(std::string(line) + "\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
   EXPECT_EQ(Out(), kExampleTree);
-  EXPECT_EQ(Slurp(dir_ / "record.txt"), expected);
+  // The recording replays as the same tree.
+  EXPECT_EQ(Finish(Start({"--read", dir_ / "record.txt"}, "replay")), 0) << Err("replay");
+  EXPECT_EQ(Out("replay"), kExampleTree);
   EXPECT_FALSE(fs::exists(socket_)) << "the socket path is given back at exit";
 }
 
@@ -174,7 +74,7 @@ TEST_F(Capture, FindsTheSocketThroughTheEnvironment) {
   ASSERT_TRUE(AppearsSoon(socket_));
   Send(std::string(kExample[5]) + "\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
-  EXPECT_NE(Out().find("Startup       1         250       250\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("Startup       1        250       250      250     250.0      250\n"), std::string::npos) << Out();
 }
 
 TEST_F(Capture, RefusesWhileAnotherListenerHoldsTheSocket) {
@@ -203,6 +103,7 @@ TEST_F(Capture, TakesOverASocketLeftByADeadListener) {
   Send("RBDEBUG Stack is empty\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
   EXPECT_EQ(Out(), "! RBDEBUG Stack is empty\n");
+  EXPECT_NE(Err().find("replaced a stale socket"), std::string::npos) << Err();
 }
 
 TEST_F(Capture, LeavesAFileThatIsNotASocketAlone) {
@@ -235,10 +136,10 @@ TEST_F(Capture, CtrlCEndsCleanlyWithASummary) {
             "| / Load\n"
             "| \\ Load  16 ms\n"
             "\n"
-            "routine   calls    total ms    max ms\n"
-            "Load          1          16        16\n"
-            "Startup       1           -         -\n"
-            "3 lines, 0 errors, 0 warnings, 0 unrecognised\n"
+            "routine   calls   total ms   self ms   min ms    avg ms   max ms\n"
+            "Load          1         16        16       16      16.0       16\n"
+            "Startup       1          -         -        -         -        -\n"
+            "3 lines, 0 errors, 0 warnings, 0 unrecognised, 0 unbalanced\n"
             "still open: Startup\n");
   EXPECT_FALSE(fs::exists(socket_));
 }
@@ -256,6 +157,170 @@ TEST_F(Capture, RendersACapturedFileWithWindowsLineEnds) {
   EXPECT_EQ(Out(), "> a\n> b\n");
 
   EXPECT_EQ(Finish(Start({"--read", dir_ / "missing.txt"})), 1);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace vxtrace_test;
+
+// Two processes of two threads each, every thread tracing nested routines and a
+// recursive one, with a multi-line message and an error.
+class TracedHosts : public Capture {
+ protected:
+  std::vector<std::string> View() {
+    return {"--tree", "--pids", "--summary", "--by-thread", "--time", "--color=never", "--ascii"};
+  }
+  void CaptureRun(int processes) {
+    std::vector<std::string> args = {"--socket", socket_, "--count", std::to_string(processes * 2 * 13),
+                                     "--timeout", "30", "--out", dir_ / "rec.jsonl"};
+    for (const std::string& a : View()) args.push_back(a);
+    pid_t pid = Start(args, "live");
+    ASSERT_TRUE(AppearsSoon(socket_));
+    std::vector<pid_t> senders;
+    for (int p = 0; p < processes; ++p)
+      senders.push_back(Spawn({SENDER_EXE, socket_, "2", "nested"}, "sender" + std::to_string(p)));
+    for (pid_t s : senders) ASSERT_EQ(Finish(s), 0);
+    ASSERT_EQ(Finish(pid, 30s), 0) << Err("live");
+  }
+};
+
+TEST_F(TracedHosts, EachThreadGetsItsOwnTreeAndTheTimesAddUp) {
+  CaptureRun(1);
+  const std::string out = Out("live");
+  // Whole run: two threads' worth; the recursive routine's total counts its outermost calls.
+  EXPECT_NE(out.find("Main          2         60        22       30      30.0       30\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Fib           6         18        18        2       5.3        9\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Load          2         20        20       10      10.0       10\n"), std::string::npos) << out;
+  // Per thread: self times add up to the root's total (22/2 + 18/2 + 20/2 = 30).
+  size_t threads = 0;
+  for (size_t at = out.find("\nthread "); at != std::string::npos; at = out.find("\nthread ", at + 1)) {
+    ++threads;
+    EXPECT_NE(out.find("Main          1         30        11       30      30.0       30\n", at), std::string::npos);
+  }
+  EXPECT_EQ(threads, 2u) << out;
+  EXPECT_NE(out.find("26 lines, 2 errors, 0 warnings, 0 unrecognised, 0 unbalanced\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("still open"), std::string::npos) << out;
+  // Every line is tagged with its thread, and each thread's tree closes at its own level.
+  size_t closes = 0;
+  for (size_t at = out.find("\\ Main  30 ms"); at != std::string::npos; at = out.find("\\ Main  30 ms", at + 1)) {
+    const size_t bol = out.rfind('\n', at) + 1;
+    EXPECT_NE(out.substr(bol, at - bol).find('/'), std::string::npos) << "no pid/tid tag: " << out.substr(bol, at - bol);
+    EXPECT_EQ(out.substr(at - 2, 2), "] ") << "Main closes at the root of its thread's tree";
+    ++closes;
+  }
+  EXPECT_EQ(closes, 2u);
+}
+
+TEST_F(TracedHosts, TheRecordingReplaysExactlyWhatWasShownLive) {
+  CaptureRun(2);
+  std::vector<std::string> args = {"--read", dir_ / "rec.jsonl"};
+  for (const std::string& a : View()) args.push_back(a);
+  EXPECT_EQ(Finish(Start(args, "replay")), 0) << Err("replay");
+  EXPECT_EQ(Out("replay"), Out("live"));
+  EXPECT_NE(Out("live").find("|   | 1 , 0 |\n"), std::string::npos) << "a multi-line message stays one";
+
+  // One JSON object per message, each naming its process and thread.
+  std::ifstream rec(dir_ / "rec.jsonl");
+  std::string line;
+  int objects = 0;
+  while (std::getline(rec, line)) {
+    ++objects;
+    EXPECT_EQ(line.find("\"tid\":0,"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"process\":\"vxtrace_channel"), std::string::npos) << line;
+  }
+  EXPECT_EQ(objects, 2 * 2 * 13);
+
+  // Filters apply to a replay as they do live.
+  EXPECT_EQ(Finish(Start({"--read", dir_ / "rec.jsonl", "--errors", "--ascii", "--pids"}, "errors")), 0);
+  const std::string errors = Out("errors");
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 8) << errors;  // 4 times Main, then its error
+  EXPECT_EQ(errors.find("Load"), std::string::npos) << errors;
+}
+
+TEST_F(Capture, KeepsEveryLineOfFourBusyProcessesInOrder) {
+  constexpr int kProcesses = 4, kThreads = 2, kLines = 10000;
+  pid_t pid = Start({"--socket", socket_, "--raw", "--pids", "--count",
+                     std::to_string(kProcesses * kThreads * kLines), "--timeout", "100"});
+  ASSERT_TRUE(AppearsSoon(socket_));
+  std::vector<pid_t> senders;
+  for (int p = 0; p < kProcesses; ++p)
+    senders.push_back(Spawn({SENDER_EXE, socket_, std::to_string(kThreads), "numbered", std::to_string(kLines)},
+                            "sender" + std::to_string(p)));
+  for (pid_t s : senders) ASSERT_EQ(Finish(s, 100s), 0);
+  ASSERT_EQ(Finish(pid, 100s), 0) << Err();
+
+  std::map<std::string, long> next;  // "[pid/tid] <thread>" -> the number expected next
+  std::istringstream out(Out());
+  std::string line;
+  long total = 0;
+  while (std::getline(out, line)) {
+    const size_t close = line.find("] RBDEBUG: ");
+    ASSERT_NE(close, std::string::npos) << line;
+    const std::string rest = line.substr(close + 11);
+    const size_t blank = rest.find(' ');
+    long& expected = next[line.substr(0, close) + " " + rest.substr(0, blank)];
+    ASSERT_EQ(std::stol(rest.substr(blank + 1)), expected) << line;
+    ++expected;
+    ++total;
+  }
+  EXPECT_EQ(total, kProcesses * kThreads * kLines);
+  EXPECT_EQ(next.size(), static_cast<size_t>(kProcesses * kThreads));
+  for (const auto& [writer, count] : next) EXPECT_EQ(count, kLines) << writer;
+}
+
+TEST_F(Capture, StandardInputIsShownAsItArrives) {
+  int in[2];
+  ASSERT_EQ(pipe(in), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    close(in[1]);
+    int out = open((dir_ / "run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, 1);
+    execl(VXTRACE_EXE, VXTRACE_EXE, "--read", "-", "--ascii", nullptr);
+    _exit(127);
+  }
+  running_.push_back(pid);
+  close(in[0]);
+  ASSERT_EQ(write(in[1], "RBDEBUG: first\n", 15), 15);
+  EXPECT_TRUE(OutputHolds("run", "> first\n")) << "shown before the input ends";
+  ASSERT_EQ(write(in[1], "RBDEBUG: second\n", 16), 16);
+  close(in[1]);
+  EXPECT_EQ(Finish(pid), 0);
+  EXPECT_EQ(Out(), "> first\n> second\n");
+}
+
+TEST_F(Capture, FollowShowsWhatAGrowingFileGains) {
+  const fs::path file = dir_ / "growing.txt";
+  std::ofstream(file) << "RBDEBUG: one\n";
+  pid_t pid = Start({"--read", file, "--follow", "--ascii"});
+  EXPECT_TRUE(OutputHolds("run", "> one\n"));
+  std::ofstream(file, std::ios::app) << "RBDEBUG: two\n";
+  EXPECT_TRUE(OutputHolds("run", "> two\n"));
+  kill(pid, SIGINT);
+  EXPECT_EQ(Finish(pid), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace vxtrace_test;
+
+TEST_F(Capture, WritesThePicturesOfARecordingAtTheEnd) {
+  std::ofstream(dir_ / "run.txt") << "RBDEBUG , BEG>>> , ........ , A ,  , EOL \nRBDEBUG , END<<< ,        5 , A ,  , EOL \n";
+  EXPECT_EQ(Finish(Start({"--read", dir_ / "run.txt", "--summary", "--chrome", dir_ / "run.json", "--html",
+                          dir_ / "run.html"})),
+            0)
+      << Err();
+  EXPECT_EQ(Slurp(dir_ / "run.json").substr(0, 1), "{");
+  EXPECT_FALSE(Slurp(dir_ / "run.html").empty());
+  EXPECT_NE(Out().find("A             1          5"), std::string::npos) << Out();
+
+  EXPECT_EQ(Finish(Start({"--read", dir_ / "run.txt", "--chrome", dir_ / "missing" / "run.json"}, "bad")), 1);
+  EXPECT_NE(Err("bad").find("cannot write"), std::string::npos) << Err("bad");
 }
 
 }  // namespace

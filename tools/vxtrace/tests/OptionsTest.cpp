@@ -50,3 +50,53 @@ TEST(Options, RejectsWhatCannotWork) {
 
 }  // namespace
 }  // namespace vxtrace
+
+#include <fstream>
+#include <sstream>
+
+namespace vxtrace {
+namespace {
+
+TEST(Options, EveryOptionIsDocumentedInTheHelpAndTheManPage) {
+  std::ifstream page(MAN_PAGE);
+  std::stringstream man;
+  man << page.rdbuf();
+  // roff spells a dash in an option name as "\-".
+  auto roff = [](std::string name) {
+    std::string out;
+    for (char c : name) out += c == '-' ? std::string("\\-") : std::string(1, c);
+    return out;
+  };
+  for (const char* name : {"--tree", "--raw", "--summary", "--by-thread", "--time", "--pids", "--ascii", "--color",
+                           "--include", "--exclude", "--errors", "--highlight", "--pid", "--process", "--socket",
+                           "--any-user", "--no-ring", "--fast", "--count", "--timeout", "--out", "--read", "--follow", "--chrome", "--html",
+                           "--help", "--version"}) {
+    EXPECT_NE(std::string(kUsage).find(std::string("  ") + name), std::string::npos) << name;
+    EXPECT_NE(man.str().find(roff(name)), std::string::npos) << name;
+    Options o;
+    std::string error;
+    std::vector<std::string> args{name};
+    if (std::string(name) == "--follow") args = {"--read", "-", name};
+    ParseOptions(args, o, error);
+    EXPECT_EQ(error.find("unknown option"), std::string::npos) << name;
+  }
+}
+
+TEST(Options, FiltersCollectAndRegexesAreChecked) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--include", "a", "--include=b", "--pid", "7", "--process", "host", "--errors"}, o, error));
+  EXPECT_EQ(o.include, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(o.pids, (std::vector<unsigned long>{7}));
+  EXPECT_EQ(o.processes, (std::vector<std::string>{"host"}));
+  EXPECT_TRUE(o.errorsOnly);
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"--include", "("}, {"--highlight", "[z-a]"}, {"--pid", "x"}, {"--pid", "0"}, {"--follow"},
+           {"--fast", "--no-ring"}}) {
+    Options fresh;
+    EXPECT_FALSE(ParseOptions(bad, fresh, error)) << bad[0];
+  }
+}
+
+}  // namespace
+}  // namespace vxtrace

@@ -60,7 +60,8 @@ check "the capture ends after --count messages" same "$(rc_of tree)" 0
 expected=$'┌ Startup  [start]\n│ · L5  +40 ms\n│ ┌ Load\n│ │ · L120  +9 ms  [x]\n│ └ Load  16 ms\n└ Startup  250 ms  [done]'
 # Standard output is in text mode there: CR LF line ends.
 check "the call tree" same "$(tr -d '\r' <"$work/tree.out")" "$expected"
-check "the raw record" same "$(cat "$work/record.txt" 2>&1)" "$(printf '%s\n' "${example[@]}")"
+check "the recording replays as the same tree" same \
+  "$("${emu[@]}" "$vxtrace" --read "$work/record.txt" --color=never 2>&1 | tr -d '\r')" "$expected"
 
 # Raw lines carry the writer's process id; the channel is free again for this listener.
 start raw --raw --pids --count 2 --timeout 60
@@ -69,6 +70,61 @@ check "the channel can be taken again" wait_for "$work/raw.err" "listening"
 check "the raw capture ends after --count messages" same "$(rc_of raw)" 0
 tr -d '\r' <"$work/raw.out" >"$work/raw.txt"
 check "raw lines are tagged with the writer's id" grep -qE '^\[[1-9][0-9]*\] RBDEBUG: one$' "$work/raw.txt"
+
+# Four writers at once, 5,000 lines each: every line kept, each writer's in order, and
+# each writer named by process id and process name (one tree per process).
+start busy --raw --pids --count 20000 --timeout 300 --out "$work/busy.jsonl"
+check "the channel can be taken for the busy run" wait_for "$work/busy.err" "listening"
+senders=()
+for w in 1 2 3 4; do "${emu[@]}" "$sender" --numbered "w$w" 5000 & senders+=($!); done
+for p in "${senders[@]}"; do wait "$p"; done
+check "the busy capture ends after 20,000 messages" same "$(rc_of busy)" 0
+tr -d '\r' <"$work/busy.out" >"$work/busy.txt"
+check "every line of every writer is there" same "$(grep -c 'RBDEBUG: w[1-4] ' "$work/busy.txt")" 20000
+in_order() {
+  local w
+  for w in 1 2 3 4; do
+    grep -o "RBDEBUG: w$w [0-9]*" "$work/busy.txt" | awk -v w="$w" '$3 != NR - 1 { bad = 1 } END { exit bad || NR != 5000 }' ||
+      { echo "writer w$w out of order or short"; return 1; }
+  done
+}
+check "each writer's lines in order" in_order
+check "four processes, each tagged" same "$(grep -oE '^\[[0-9]+\]' "$work/busy.txt" | sort -u | wc -l)" 4
+check "the recording names the process" grep -q '"process":"dbwin_sender.exe"' "$work/busy.jsonl"
+
+# vxtrace --fast: the library's lines come through the trace ring, each with its thread;
+# a process with a debugger attached keeps writing to the debug output, and without
+# --fast everything goes to the debug output as before.
+if [ -n "${RING_SENDER:-}" ]; then
+  ring_lines() {  # tag threads lines: every thread's lines present, in order, with its ids
+    local t pid tid
+    for t in $(seq 0 $(($2 - 1))); do
+      read -r _ _ pid tid < <(tr -d '\r' <"$work/$1.sender" | grep "^thread $t ")
+      [ "$1" = fast ] || tid=0
+      grep -o "\"pid\":$pid,\"tid\":$tid,[^}]*RBDEBUG: $t [0-9]*" "$work/$1.jsonl" | grep -o "RBDEBUG: $t [0-9]*" |
+        awk -v n="$3" '$3 != NR - 1 { bad = 1 } END { exit bad || NR != n }' ||
+        { echo "$1: thread $t out of order, short or without its ids"; return 1; }
+    done
+  }
+  start fast --fast --raw --pids --count 4000 --timeout 120 --out "$work/fast.jsonl"
+  check "--fast offers the trace ring" wait_for "$work/fast.err" "offering the trace ring"
+  "${emu[@]}" "$RING_SENDER" - 2 numbered 2000 >"$work/fast.sender"
+  check "the --fast capture ends after 4,000 messages" same "$(rc_of fast)" 0
+  check "through the ring: every line, in order, with its process and thread" ring_lines fast 2 2000
+
+  start debugger --fast --raw --count 50 --timeout 60 --out "$work/debugger.jsonl"
+  check "--fast listens again" wait_for "$work/debugger.err" "offering the trace ring"
+  "${emu[@]}" "$RING_SENDER" - 1 debugger 50 >"$work/debugger.sender"
+  check "the debugger-attached capture ends after 50 messages" same "$(rc_of debugger)" 0
+  check "a process with a debugger attached writes to the debug output" ring_lines debugger 1 50
+
+  start plain --raw --count 100 --timeout 60 --out "$work/plain.jsonl"
+  check "vxtrace without --fast listens" wait_for "$work/plain.err" "listening"
+  check "without --fast no ring is offered" same "$(grep -c 'trace ring' "$work/plain.err")" 0
+  "${emu[@]}" "$RING_SENDER" - 2 numbered 50 >"$work/plain.sender"
+  check "the plain capture ends after 100 messages" same "$(rc_of plain)" 0
+  check "without --fast the library writes to the debug output" ring_lines plain 2 50
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -1,0 +1,23 @@
+// vxtrace: recordings as JSON Lines, one object per message:
+//   {"time":1765152267.123456,"pid":4242,"tid":4243,"process":"host","text":"RBDEBUG: x\n"}
+// time is the arrival in seconds since the Unix epoch (0: unknown), pid and tid are 0
+// when unknown. text holds the message whole. A message that is not valid UTF-8 was
+// written in Windows-1252: its text is that decoded, and "cp":1252 says so, which
+// gives the exact bytes back (the five bytes the code page leaves out as U+0081 etc.).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Message.h"
+
+namespace vxtrace {
+
+// One line of a recording, with its LF.
+std::string ToJsonLine(const Message& message);
+
+// Reads a line written by ToJsonLine (its line end may be there or not); false for
+// anything else, which the reader then takes as a plain line of text.
+bool FromJsonLine(std::string_view line, Message& message);
+
+}  // namespace vxtrace

@@ -1,0 +1,190 @@
+// Capture through the trace ring: the real vxtrace, and a host of the real library writing
+// from two threads.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "CaptureFixture.h"
+#include "Recording.h"
+
+namespace {
+
+using namespace vxtrace_test;
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+struct Writer {
+  unsigned long pid = 0;
+  unsigned long long tid = 0;
+};
+
+class RingCapture : public Capture {
+ protected:
+  fs::path Ring() const { return fs::path(socket_.string() + ".ring"); }
+  fs::path Recording() const { return dir_ / "rec.jsonl"; }
+
+  pid_t Host(const std::string& mode, long lines, const std::string& tag = "host", int threads = 2,
+             const std::string& bytes = "0") {
+    return Spawn({RING_SENDER_EXE, socket_, std::to_string(threads), mode, std::to_string(lines), bytes}, tag);
+  }
+
+  // "thread <t> <pid> <tid>" as the host printed them.
+  std::map<int, Writer> Writers(const std::string& tag = "host") {
+    std::map<int, Writer> writers;
+    std::istringstream in(Out(tag));
+    std::string word;
+    int t = 0;
+    Writer w;
+    while (in >> word)
+      if (word == "thread" && in >> t >> w.pid >> w.tid) writers[t] = w;
+    return writers;
+  }
+
+  std::vector<vxtrace::Message> Recorded() {
+    std::vector<vxtrace::Message> messages;
+    std::istringstream in(Slurp(Recording()));
+    std::string line;
+    vxtrace::Message m;
+    while (std::getline(in, line))
+      if (vxtrace::FromJsonLine(line, m)) messages.push_back(m);
+    return messages;
+  }
+
+  // Each thread's lines numbered from 0 without a gap, each from its own writer; returns
+  // how many came per thread.
+  std::map<int, long> CheckEveryThreadInOrder(const std::map<int, Writer>& writers) {
+    std::map<int, long> next;
+    for (const vxtrace::Message& m : Recorded()) {
+      int t = -1;
+      long i = -1;
+      if (std::sscanf(m.text.c_str(), "RBDEBUG: %d %ld", &t, &i) != 2 || !writers.count(t)) {
+        ADD_FAILURE() << "unexpected message: " << m.text;
+        continue;
+      }
+      EXPECT_EQ(m.pid, writers.at(t).pid) << m.text;
+      EXPECT_EQ(m.tid, writers.at(t).tid) << m.text;
+      EXPECT_EQ(m.process, "vxtrace_ring_se") << m.text;  // /proc's name, cut at 15 bytes
+      EXPECT_GT(m.time, 1.5e9) << "a time since the Unix epoch";
+      if (i != next[t]) {
+        ADD_FAILURE() << "thread " << t << ": line " << i << " came where " << next[t] << " was due";
+        return next;
+      }
+      ++next[t];
+    }
+    return next;
+  }
+};
+
+TEST_F(RingCapture, EveryLineComesThroughTheRingInEachThreadsOrderWithItsWriter) {
+  constexpr long kLines = 20000;
+  const double started = Now();
+  pid_t vxtrace = Start({"--socket", socket_, "--summary", "--out", Recording(), "--count",
+                         std::to_string(2 * kLines), "--timeout", "60"});
+  ASSERT_TRUE(AppearsSoon(Ring())) << Err();
+  struct stat st {};
+  ASSERT_EQ(lstat(Ring().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_TRUE(ErrorHolds("run", "offering the trace ring " + Ring().string())) << Err();
+  // With the socket's name gone the ring is the only way in.
+  ASSERT_TRUE(fs::remove(socket_));
+  ASSERT_EQ(Finish(Host("numbered", kLines), 60s), 0) << Err("host");
+  ASSERT_EQ(Finish(vxtrace, 60s), 0) << Err();
+
+  const std::map<int, long> counts = CheckEveryThreadInOrder(Writers());
+  EXPECT_EQ(counts, (std::map<int, long>{{0, kLines}, {1, kLines}}));
+  EXPECT_NE(Out().find("40000 lines came through the trace ring\n"), std::string::npos) << Out();
+  const std::vector<vxtrace::Message> recorded = Recorded();
+  ASSERT_FALSE(recorded.empty());
+  // The writers' time stamps, on the clock the socket's arrival times use.
+  EXPECT_GE(recorded.front().time, started - 1);
+  EXPECT_LE(recorded.back().time, Now() + 1);
+  EXPECT_FALSE(fs::exists(Ring())) << "the ring is withdrawn at the end";
+}
+
+TEST_F(RingCapture, WithoutTheRingTheSocketCarriesEveryLine) {
+  constexpr long kLines = 2000;
+  pid_t vxtrace = Start({"--socket", socket_, "--no-ring", "--summary", "--out", Recording(), "--count",
+                         std::to_string(2 * kLines), "--timeout", "60"});
+  ASSERT_TRUE(AppearsSoon(socket_));
+  ASSERT_EQ(Finish(Host("numbered", kLines), 60s), 0) << Err("host");
+  EXPECT_FALSE(fs::exists(Ring()));
+  ASSERT_EQ(Finish(vxtrace, 60s), 0) << Err();
+  const std::map<int, long> counts = CheckEveryThreadInOrder(Writers());
+  EXPECT_EQ(counts, (std::map<int, long>{{0, kLines}, {1, kLines}}));
+  EXPECT_EQ(Out().find("trace ring"), std::string::npos) << Out();
+  EXPECT_EQ(Err().find("trace ring"), std::string::npos) << Err();
+}
+
+TEST_F(RingCapture, WhenTheRingCannotBeOfferedItSaysWhyAndTheSocketServes) {
+  ASSERT_TRUE(fs::create_directory(Ring()));  // in the way: not replaced, not used
+  pid_t vxtrace = Start({"--socket", socket_, "--summary", "--out", Recording(), "--count", "200", "--timeout", "60"});
+  ASSERT_TRUE(AppearsSoon(socket_));
+  ASSERT_EQ(Finish(Host("numbered", 100), 60s), 0) << Err("host");
+  ASSERT_EQ(Finish(vxtrace, 60s), 0) << Err();
+  EXPECT_NE(Err().find("; no trace ring (cannot offer the trace ring at " + Ring().string()), std::string::npos)
+      << Err();
+  EXPECT_EQ(CheckEveryThreadInOrder(Writers()), (std::map<int, long>{{0, 100}, {1, 100}}));
+  EXPECT_TRUE(fs::is_directory(Ring())) << "left alone";
+}
+
+TEST_F(RingCapture, AHostKilledMidBurstLosesNoLineItWroteBefore) {
+  constexpr long kLines = 5000;
+  pid_t vxtrace = Start({"--socket", socket_, "--raw", "--out", Recording()});
+  ASSERT_TRUE(AppearsSoon(Ring()));
+  ASSERT_TRUE(fs::remove(socket_));  // the ring alone
+  pid_t host = Host("endless", kLines);
+  ASSERT_TRUE(OutputHolds("host", "written\n")) << Err("host");
+  kill(host, SIGKILL);
+  Finish(host);
+  // Everything up to the kill is in the ring; a record cut short is skipped after a while.
+  const std::string last0 = "RBDEBUG: 0 " + std::to_string(kLines - 1) + "\\n";
+  const std::string last1 = "RBDEBUG: 1 " + std::to_string(kLines - 1) + "\\n";
+  for (int i = 0; i < 1000 && (Slurp(Recording()).find(last0) == std::string::npos ||
+                               Slurp(Recording()).find(last1) == std::string::npos); ++i)
+    std::this_thread::sleep_for(10ms);
+  kill(vxtrace, SIGINT);
+  ASSERT_EQ(Finish(vxtrace, 30s), 0) << Err();
+  const std::map<int, long> counts = CheckEveryThreadInOrder(Writers());
+  ASSERT_EQ(counts.size(), 2u);
+  for (const auto& [thread, count] : counts) EXPECT_GE(count, kLines) << "thread " << thread;
+}
+
+TEST_F(RingCapture, LinesDroppedWhileTheReaderStalledAreReported) {
+  constexpr long kLines = 5000;  // 40 MB: more than any ring holds
+  pid_t vxtrace = Start({"--socket", socket_, "--summary", "--out", Recording()});
+  ASSERT_TRUE(AppearsSoon(Ring()));
+  kill(vxtrace, SIGSTOP);
+  ASSERT_EQ(Finish(Host("wide", kLines, "host", 1, "8000"), 60s), 0) << Err("host");
+  kill(vxtrace, SIGCONT);
+  // Done once the recording stops growing.
+  std::uintmax_t size = 0;
+  for (int still = 0; still < 50;) {
+    std::this_thread::sleep_for(20ms);
+    const std::uintmax_t now = fs::exists(Recording()) ? fs::file_size(Recording()) : 0;
+    still = now == size && now > 0 ? still + 1 : 0;
+    size = now;
+  }
+  kill(vxtrace, SIGINT);
+  ASSERT_EQ(Finish(vxtrace, 30s), 0) << Err();
+
+  std::smatch found;
+  const std::string err = Err();
+  ASSERT_TRUE(std::regex_search(err, found, std::regex("(\\d+) lines dropped by writers while the ring was full")))
+      << err;
+  const long dropped = std::stol(found[1]);
+  EXPECT_GT(dropped, 0);
+  EXPECT_NE(Out().find(found[0].str()), std::string::npos) << "the summary says so too";
+  EXPECT_EQ(err.find("lost while the output was blocked"), std::string::npos) << err;
+  const long captured = static_cast<long>(Recorded().size());
+  EXPECT_EQ(captured + dropped, kLines) << "every line is captured or counted";
+  EXPECT_GT(captured, 0);
+}
+
+}  // namespace
