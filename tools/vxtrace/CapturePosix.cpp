@@ -1,6 +1,6 @@
 // vxtrace on POSIX: binds the component's debug socket. The component sends one
-// datagram per line and gives up on a line rather than wait long, so the listener
-// only has to hold the path and read fast. Who sent a datagram comes from the kernel
+// datagram per line and, when the listener's queue is full, waits up to 200 ms for room
+// before it gives the line up, so the listener only has to hold the path and read fast. Who sent a datagram comes from the kernel
 // (SO_PASSCRED); which thread, from the abstract name the sender bound its socket to.
 #include <fcntl.h>
 #include <poll.h>

@@ -4,29 +4,15 @@
 #include <charconv>
 #include <cmath>
 
+#include "channel/TextCodec.h"
+
 namespace vxtrace {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// Length of the valid UTF-8 sequence that starts at text[i], or 0 when there is none
-// (stray continuation byte, truncated, overlong, surrogate or past U+10FFFF).
-size_t SequenceLength(std::string_view text, size_t i) {
-  auto b = static_cast<unsigned char>(text[i]);
-  if (b < 0x80) return 1;
-  size_t extra = b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : 0;
-  if (extra == 0 || i + extra >= text.size()) return 0;
-  char32_t c = b & (0x3F >> extra);
-  for (size_t k = 1; k <= extra; ++k) {
-    auto cb = static_cast<unsigned char>(text[i + k]);
-    if ((cb & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (cb & 0x3F);
-  }
-  if ((extra == 2 && c < 0x800) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF)) ||
-      (c >= 0xD800 && c <= 0xDFFF))
-    return 0;
-  return extra + 1;
-}
+// Length of the valid UTF-8 sequence that starts at text[i], or 0 when there is none.
+size_t SequenceLength(std::string_view text, size_t i) { return vx380::channel::DecodeUtf8At(text, i).length; }
 
 void AppendUnicodeEscape(std::string& out, unsigned code) {
   static const char kHex[] = "0123456789abcdef";
