@@ -1,6 +1,8 @@
 // The module stack: RBDEBUGENTER, RBDEBUGEXIT and RBDEBUGMODULE trace routine entry and exit
 // as an indented call tree with elapsed milliseconds. Entry and exit do constant work apart
 // from the line they write, so a deep stack costs no more than a shallow one.
+#include <cstdio>
+
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
@@ -23,13 +25,46 @@ struct Progress {
   }
 };
 
+// The line straight as bytes when nothing can tell the difference (see DirectDebugLines).
+bool Direct(const ErrorLog& self, const String& name, const String& note) {
+  return core::AllAscii(name) && core::AllAscii(note) && core::DirectDebugLines(self);
+}
+
+void WriteEntryLine(size_t dots, const String& name, const String& note) {
+  core::DebugLineBuffer line;
+  std::string& bytes = line.bytes();
+  bytes.reserve(48 + dots + name.size() + note.size());
+  bytes.append("RBDEBUG , BEG>>> , ........ , ").append(dots, '.');
+  line.AppendAscii(name);
+  bytes.append(" , ");
+  line.AppendAscii(note);
+  bytes.append(" , EOL ");
+  line.Write(CurrentPlatform());
+}
+
+void WriteExitLine(Long elapsed, size_t dots, const String& name, const String& note) {
+  core::DebugLineBuffer line;
+  std::string& bytes = line.bytes();
+  bytes.reserve(56 + dots + name.size() + note.size());
+  char digits[32];
+  const int n = std::snprintf(digits, sizeof digits, "%8lld", static_cast<long long>(elapsed));
+  bytes.append("RBDEBUG , END<<< , ").append(digits, static_cast<size_t>(n)).append(" , ").append(dots, '.');
+  line.AppendAscii(name);
+  bytes.append(" , ");
+  line.AppendAscii(note);
+  bytes.append(" , EOL ");
+  line.Write(CurrentPlatform());
+}
+
 void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const String& note, Boolean suppress,
            Progress& progress) {
   progress.stage = Progress::kEntry;
   const Integer dots = CheckedInteger(2LL * stack.depth());
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
-  if (!suppress) {
+  if (!suppress && Direct(self, name, note)) {
+    WriteEntryLine(static_cast<size_t>(dots), name, note);
+  } else if (!suppress) {
     String line;
     line.reserve(48 + dots + name.size() + note.size());
     line.append(u"RBDEBUG , BEG>>> , ........ , ").append(static_cast<size_t>(dots), u'.').append(name);
@@ -53,6 +88,11 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
   if (!stack.Suppressed(stack.depth())) {
     const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
     const String& name = stack.TopName();
+    if (Direct(self, name, note)) {
+      WriteExitLine(elapsed, static_cast<size_t>(dots), name, note);
+      stack.Pop();
+      return;
+    }
     String line;
     line.reserve(48 + dots + name.size() + note.size());
     line.append(u"RBDEBUG , END<<< , ").append(core::RightAlign(core::Decimal(elapsed), 8)).append(u" , ");
