@@ -1,8 +1,6 @@
 // The module stack: RBDEBUGENTER, RBDEBUGEXIT and RBDEBUGMODULE trace routine entry and exit
 // as an indented call tree with elapsed milliseconds. Entry and exit do constant work apart
 // from the line they write, so a deep stack costs no more than a shallow one.
-#include <cstdio>
-
 #include "core/Internal.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
@@ -42,13 +40,29 @@ void WriteEntryLine(size_t dots, const String& name, const String& note) {
   line.Write(CurrentPlatform());
 }
 
+// The decimal of `value` right-aligned in 8 columns, whole when longer (as "%8d").
+void AppendRightAligned8(std::string& bytes, long long value) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value) : value;
+  do {
+    *--at = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--at = '-';
+  const size_t length = static_cast<size_t>(end - at);
+  if (length < 8) bytes.append(8 - length, ' ');
+  bytes.append(at, length);
+}
+
 void WriteExitLine(Long elapsed, size_t dots, const String& name, const String& note) {
   core::DebugLineBuffer line;
   std::string& bytes = line.bytes();
   bytes.reserve(56 + dots + name.size() + note.size());
-  char digits[32];
-  const int n = std::snprintf(digits, sizeof digits, "%8lld", static_cast<long long>(elapsed));
-  bytes.append("RBDEBUG , END<<< , ").append(digits, static_cast<size_t>(n)).append(" , ").append(dots, '.');
+  bytes.append("RBDEBUG , END<<< , ");
+  AppendRightAligned8(bytes, elapsed);
+  bytes.append(" , ").append(dots, '.');
   line.AppendAscii(name);
   bytes.append(" , ");
   line.AppendAscii(note);
