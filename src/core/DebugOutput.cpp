@@ -57,7 +57,7 @@ bool AllAscii(const String& text) {
   return any < 0x80;
 }
 
-bool AsciiKept(Platform& platform) {
+bool AsciiKept(Platform& platform) noexcept {
   struct Answer {
     const Platform* platform = nullptr;
     const std::type_info* type = nullptr;
@@ -65,11 +65,15 @@ bool AsciiKept(Platform& platform) {
   };
   thread_local Answer answer;
   if (answer.platform == &platform && answer.type == &typeid(platform)) return answer.kept;
-  String ascii(0x80, u'\0');
-  std::string bytes(0x80, '\0');
-  for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
-  answer = {&platform, &typeid(platform), platform.ToAnsi(ascii) == bytes};
-  return answer.kept;
+  try {
+    String ascii(0x80, u'\0');
+    std::string bytes(0x80, '\0');
+    for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
+    answer = {&platform, &typeid(platform), platform.ToAnsi(ascii) == bytes};
+    return answer.kept;
+  } catch (...) {
+    return false;  // a conversion that fails is left to the converted path, which expects it
+  }
 }
 
 bool DirectDebugLines(const ErrorLog& log) {

@@ -57,7 +57,7 @@ Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& val
 // without a conversion, when nobody could tell: the platform's code page keeps ASCII as it is
 // (asked once per platform) and DebugTrace is the component's own.
 bool AllAscii(const String& text);
-bool AsciiKept(Platform& platform);
+bool AsciiKept(Platform& platform) noexcept;
 bool DirectDebugLines(const ErrorLog& log);
 // The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
 class DebugLineBuffer {
