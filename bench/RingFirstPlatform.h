@@ -1,5 +1,6 @@
 // A platform for the benchmarks: the system's, with a ring writer tried first for debug
-// output, as the channel does once the ring is wired into it; `ring` off skips the ring.
+// output, as the channel does; `ring` off takes the channel as it was before the ring, where
+// the platform has it apart (the system's own channel would find the listener's ring too).
 #pragma once
 
 #include <string_view>
@@ -11,9 +12,13 @@ namespace vx380::bench {
 class RingFirstPlatform final : public vx380::Platform {
  public:
   using RingWrite = bool (*)(std::string_view line);
-  explicit RingFirstPlatform(RingWrite write) : write_(write) {}
+  using ChannelWrite = void (*)(const std::string& line);
+  // `withoutRing`: the system's channel without its ring, for `ring` off.
+  explicit RingFirstPlatform(RingWrite write, ChannelWrite withoutRing = nullptr)
+      : write_(write), withoutRing_(withoutRing) {}
   bool ring = true;
   void WriteDebugLine(const std::string& ansi) override {
+    if (!ring && withoutRing_) return withoutRing_(ansi);
     if (ring && write_(ansi)) return;
     sys_.WriteDebugLine(ansi);
   }
@@ -55,6 +60,7 @@ class RingFirstPlatform final : public vx380::Platform {
 
  private:
   RingWrite write_;
+  ChannelWrite withoutRing_;
   vx380::Platform& sys_ = vx380::SystemPlatform();
 };
 

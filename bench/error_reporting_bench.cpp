@@ -11,6 +11,7 @@
 
 #include "BenchSupport.h"
 #include "vx380/ErrorLog.h"
+#include "vx380/Platform.h"
 #include "vx380/PosixPlatform.h"
 
 namespace {
@@ -107,6 +108,13 @@ struct DebugTraceState {
 vx380::bench::RegisterPair debugTracePair("DebugTrace", "RawChannelWrite", 1.1, [] {
   auto st = std::make_shared<DebugTraceState>();
   return vx380::bench::PairSides{[st] { st->log.DebugTrace(st->text); },
+                                 [st] { ::send(st->fd, st->line.data(), st->line.size(), MSG_NOSIGNAL); }, st};
+});
+
+// The channel alone, without the component's own work: where the socket channel's cost lies.
+vx380::bench::RegisterPair channelLinePair("ChannelWriteLine", "RawChannelWrite", 1.1, [] {
+  auto st = std::make_shared<DebugTraceState>();
+  return vx380::bench::PairSides{[st] { vx380::SystemPlatform().WriteDebugLine(st->line); },
                                  [st] { ::send(st->fd, st->line.data(), st->line.size(), MSG_NOSIGNAL); }, st};
 });
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "BenchSupport.h"
+#include "platform/posix/PosixServices.h"
 #include "platform/posix/TraceRingPosix.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/Platform.h"
@@ -28,7 +29,7 @@ struct RingState {
   ChannelListener socket;
   RingListener ring;
   int fd = vx380::bench::ConnectedChannel(socket.path());
-  vx380::bench::RingFirstPlatform platform{&vx380::posix::TryWriteRing};
+  vx380::bench::RingFirstPlatform platform{&vx380::posix::TryWriteRing, &vx380::posix::WriteDebugSocketLine};
   vx380::Platform* previous = vx380::SetPlatform(&platform);
   vx380::ErrorLog log;
   std::string line = std::string(kLine) + "\n";

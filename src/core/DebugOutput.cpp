@@ -1,6 +1,7 @@
 // DebugTrace and LogMsg: the debugger output channel and the message log.
 #include <mutex>
 #include <set>
+#include <typeinfo>
 
 #include "core/Internal.h"
 #include "core/TextFile.h"
@@ -33,11 +34,97 @@ StartedMessageLogs& MessageLogs() {
   static StartedMessageLogs logs;
   return logs;
 }
+// The thread's line buffer. Lines may still come while the thread's objects are being destroyed,
+// so once the buffer is gone (or while a line is being written) a line brings its own.
+thread_local bool t_lineBufferGone = false;
+struct LineBufferHolder {
+  std::string bytes;
+  bool busy = false;
+  ~LineBufferHolder() { t_lineBufferGone = true; }
+};
+thread_local LineBufferHolder t_lineBuffer;
 }  // namespace
+
+namespace core {
+
+bool AllAscii(const String& text) {
+  const char16_t* in = text.data();
+  const size_t count = text.size();
+  char16_t any = 0;
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) any |= in[i] | in[i + 1] | in[i + 2] | in[i + 3];
+  for (; i < count; ++i) any |= in[i];
+  return any < 0x80;
+}
+
+bool AsciiKept(Platform& platform) noexcept {
+  struct Answer {
+    const Platform* platform = nullptr;
+    const std::type_info* type = nullptr;
+    bool kept = false;
+  };
+  thread_local Answer answer;
+  if (answer.platform == &platform && answer.type == &typeid(platform)) return answer.kept;
+  try {
+    String ascii(0x80, u'\0');
+    std::string bytes(0x80, '\0');
+    for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
+    answer = {&platform, &typeid(platform), platform.ToAnsi(ascii) == bytes};
+    return answer.kept;
+  } catch (...) {
+    return false;  // a conversion that fails is left to the converted path, which expects it
+  }
+}
+
+bool DirectDebugLines(const ErrorLog& log) {
+  return typeid(log) == typeid(ErrorLog) && AsciiKept(CurrentPlatform());
+}
+
+DebugLineBuffer::DebugLineBuffer() : bytes_(&own_) {
+  if (!t_lineBufferGone && !t_lineBuffer.busy) {
+    t_lineBuffer.busy = true;
+    bytes_ = &t_lineBuffer.bytes;
+    bytes_->clear();
+  }
+}
+DebugLineBuffer::~DebugLineBuffer() {
+  if (bytes_ != &own_) t_lineBuffer.busy = false;
+}
+
+void DebugLineBuffer::AppendAscii(const String& text) {
+  const size_t count = text.size(), at = bytes_->size();
+  const char16_t* const in = text.data();
+  bytes_->resize(at + count);
+  char* const out = bytes_->data() + at;
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const char16_t a = in[i], b = in[i + 1], c = in[i + 2], d = in[i + 3];
+    out[i] = static_cast<char>(a), out[i + 1] = static_cast<char>(b);
+    out[i + 2] = static_cast<char>(c), out[i + 3] = static_cast<char>(d);
+  }
+  for (; i < count; ++i) out[i] = static_cast<char>(in[i]);
+}
+
+void DebugLineBuffer::Write(Platform& platform) noexcept {
+  try {
+    *bytes_ += '\n';
+    platform.WriteDebugLine(*bytes_);
+  } catch (...) {
+    // The debugger line is best effort by design: it never fails its caller.
+  }
+}
+
+}  // namespace core
 
 void ErrorLog::DebugTrace(String strMsg) {
   try {
     Platform& p = CurrentPlatform();
+    if (core::AllAscii(strMsg) && core::AsciiKept(p)) {
+      core::DebugLineBuffer line;
+      line.AppendAscii(strMsg);
+      line.Write(p);
+      return;
+    }
     std::string line = p.ToAnsi(strMsg);
     line += '\n';
     p.WriteDebugLine(line);

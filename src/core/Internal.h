@@ -2,6 +2,7 @@
 // bounds-checked state access and the runtime's text formats.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "vx380/Automation.h"
@@ -51,6 +52,30 @@ inline Long Elapsed(Long now, Long then) {
 // A switch read on every call (the default value of root\subKey, through the object's
 // LookUpValueForKey): read again only when the platform says the key may have changed since.
 Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& value);
+
+// Debug lines of plain ASCII go to the channel as bytes built in a buffer the thread reuses,
+// without a conversion, when nobody could tell: the platform's code page keeps ASCII as it is
+// (asked once per platform) and DebugTrace is the component's own.
+bool AllAscii(const String& text);
+bool AsciiKept(Platform& platform) noexcept;
+bool DirectDebugLines(const ErrorLog& log);
+// The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
+class DebugLineBuffer {
+ public:
+  DebugLineBuffer();
+  ~DebugLineBuffer();
+  DebugLineBuffer(const DebugLineBuffer&) = delete;
+  DebugLineBuffer& operator=(const DebugLineBuffer&) = delete;
+  std::string& bytes() { return *bytes_; }
+  // ASCII text (checked by the caller) as its bytes.
+  void AppendAscii(const String& text);
+  // Ends the line and hands it to the platform; never fails its caller.
+  void Write(Platform& platform) noexcept;
+
+ private:
+  std::string* bytes_;
+  std::string own_;
+};
 
 // CStr: a Null or an object is a failure.
 String VariantToString(const Variant& v);

@@ -24,13 +24,62 @@ struct Progress {
   }
 };
 
+// The line straight as bytes when nothing can tell the difference (see DirectDebugLines).
+bool Direct(const ErrorLog& self, const String& name, const String& note) {
+  return core::AllAscii(name) && core::AllAscii(note) && core::DirectDebugLines(self);
+}
+
+void WriteEntryLine(size_t dots, const String& name, const String& note) {
+  core::DebugLineBuffer line;
+  std::string& bytes = line.bytes();
+  bytes.reserve(48 + dots + name.size() + note.size());
+  bytes.append("RBDEBUG , BEG>>> , ........ , ").append(dots, '.');
+  line.AppendAscii(name);
+  bytes.append(" , ");
+  line.AppendAscii(note);
+  bytes.append(" , EOL ");
+  line.Write(CurrentPlatform());
+}
+
+// The decimal of `value` right-aligned in 8 columns, whole when longer (as "%8d").
+void AppendRightAligned8(std::string& bytes, long long value) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* at = end;
+  unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value) : value;
+  do {
+    *--at = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *--at = '-';
+  const size_t length = static_cast<size_t>(end - at);
+  if (length < 8) bytes.append(8 - length, ' ');
+  bytes.append(at, length);
+}
+
+void WriteExitLine(Long elapsed, size_t dots, const String& name, const String& note) {
+  core::DebugLineBuffer line;
+  std::string& bytes = line.bytes();
+  bytes.reserve(56 + dots + name.size() + note.size());
+  bytes.append("RBDEBUG , END<<< , ");
+  AppendRightAligned8(bytes, elapsed);
+  bytes.append(" , ").append(dots, '.');
+  line.AppendAscii(name);
+  bytes.append(" , ");
+  line.AppendAscii(note);
+  bytes.append(" , EOL ");
+  line.Write(CurrentPlatform());
+}
+
 void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const String& note, Boolean suppress,
            Progress& progress) {
   progress.stage = Progress::kEntry;
   const Integer dots = CheckedInteger(2LL * stack.depth());
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
-  if (!suppress) {
+  if (!suppress && Direct(self, name, note)) {
+    WriteEntryLine(static_cast<size_t>(dots), name, note);
+  } else if (!suppress) {
     String line;
     line.reserve(48 + dots + name.size() + note.size());
     line.append(channel::kEntryPrefix.u16()).append(static_cast<size_t>(dots), channel::kDepthDot).append(name);
@@ -54,6 +103,11 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
   if (!stack.Suppressed(stack.depth())) {
     const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
     const String& name = stack.TopName();
+    if (Direct(self, name, note)) {
+      WriteExitLine(elapsed, static_cast<size_t>(dots), name, note);
+      stack.Pop();
+      return;
+    }
     String line;
     line.reserve(48 + dots + name.size() + note.size());
     line.append(channel::kExitPrefix.u16()).append(core::RightAlign(core::Decimal(elapsed), 8));

@@ -16,23 +16,41 @@ char16_t AnsiToUnicode(unsigned char byte) { return channel::Windows1252ToUnicod
 
 unsigned char UnicodeToAnsi(char16_t unit) { return channel::UnicodeToWindows1252(unit); }
 
-std::string ToAnsi1252(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() + 2);  // room for a line end, added by most callers
-  out.resize(text.size());
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+namespace {
+// The length of the leading run of ASCII units, which the page keeps as they are.
+std::size_t AsciiPrefix(std::u16string_view text) {
+  std::size_t i = 0;
+  for (; i < text.size(); ++i)
+    if (text[i] >= 0x80) break;
+  return i;
+}
+}  // namespace
+
+void AppendAnsi1252(std::u16string_view text, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + text.size());
+  char* const dst = out.data() + start;
+  const std::size_t ascii = AsciiPrefix(text);
+  for (std::size_t i = 0; i < ascii; ++i) dst[i] = static_cast<char>(text[i]);
+  std::size_t n = ascii;
+  for (std::size_t i = ascii; i < text.size(); ++i) {
     const char16_t u = text[i];
     if (u < 0x80) {
-      out[n++] = static_cast<char>(u);
+      dst[n++] = static_cast<char>(u);
       continue;
     }
     // A surrogate pair is one character, so it becomes one "?".
     if (IsHighSurrogate(u) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) ++i;
     const unsigned char b = UnicodeToAnsi(u);
-    out[n++] = b ? static_cast<char>(b) : '?';
+    dst[n++] = b ? static_cast<char>(b) : '?';
   }
-  out.resize(n);
+  out.resize(start + n);
+}
+
+std::string ToAnsi1252(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);  // room for a line end, added by most callers
+  AppendAnsi1252(text, out);
   return out;
 }
 

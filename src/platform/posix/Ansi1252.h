@@ -13,6 +13,8 @@ char16_t AnsiToUnicode(unsigned char byte);
 unsigned char UnicodeToAnsi(char16_t unit);
 
 std::string ToAnsi1252(std::u16string_view text);
+// Appends the page's bytes for `text` to `out`, reusing its room.
+void AppendAnsi1252(std::u16string_view text, std::string& out);
 std::u16string FromAnsi1252(std::string_view bytes);
 
 }  // namespace vx380::posix

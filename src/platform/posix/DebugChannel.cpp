@@ -340,11 +340,15 @@ void Send(const std::string& text) {
 
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
 
-void PosixPlatform::WriteDebugLine(const std::string& ansi) {
-  if (TryWriteRing(ansi)) return;  // a listener's ring takes the line without a system call
+void WriteDebugSocketLine(const std::string& ansi) {
   const int savedErrno = errno;  // debug output leaves the caller's errno alone
   Send(ansi);
   errno = savedErrno;
+}
+
+void PosixPlatform::WriteDebugLine(const std::string& ansi) {
+  if (TryWriteRing(ansi)) return;  // a listener's ring takes the line without a system call
+  WriteDebugSocketLine(ansi);
 }
 
 }  // namespace vx380::posix

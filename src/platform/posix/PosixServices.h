@@ -44,6 +44,9 @@ class PosixPlatform final : public Platform {
   String FromAnsi(const std::string& bytes) override;
 };
 
+// The debug channel's socket alone, without the ring that WriteDebugLine tries first.
+void WriteDebugSocketLine(const std::string& ansi);
+
 // A file name as the file system takes it: "\" becomes "/", UTF-8.
 // The result stays valid until the thread's next call.
 const std::string& NativePath(const String& path);

@@ -1,0 +1,68 @@
+// Debug lines take a direct byte path when their text is plain ASCII; every line must come out
+// exactly as the converted path makes it, whichever path it takes.
+#include <gtest/gtest.h>
+
+#include "CoreTest.h"
+#include "vx380/ErrorLog.h"
+
+namespace vx380 {
+namespace {
+
+// A log whose DebugTrace is its own override: entry and exit lines then take the converted path.
+class ConvertedLog : public ErrorLog {
+ public:
+  explicit ConvertedLog(testing::FakePlatform& fake) : fake_(fake) {}
+  void DebugTrace(String line) override { fake_.debugLines.push_back(fake_.ToAnsi(line) + "\n"); }
+
+ private:
+  testing::FakePlatform& fake_;
+};
+
+class DebugLineBytes : public testing::CoreTest {
+ protected:
+  // The lines of one entry and exit made with `log`, the exit `elapsed` ms after the entry.
+  std::vector<std::string> PairLines(ErrorLog& log, const String& name, const String& note, Long entryTick,
+                                     Long exitTick) {
+    fake.debugLines.clear();
+    fake.tick = entryTick;
+    log.RBDEBUGENTER(u"Outer");
+    log.RBDEBUGENTER(name, note);
+    fake.tick = exitTick;
+    log.RBDEBUGEXIT(note);
+    log.RBDEBUGEXIT();
+    return fake.debugLines;
+  }
+};
+
+TEST_F(DebugLineBytes, EntryAndExitLinesMatchTheConvertedPath) {
+  const String nul(u"a\0b", 3);
+  const String names[] = {u"Plain", u"", nul, u"Caf\u00E9", u"\u4E2D", u"x\U0001F600", String(300, u'N')};
+  const Long ticks[][2] = {{0, 0}, {1000, 1250}, {0, 99999999}, {0, 123456789}, {5, 4}, {0, -2147483647 - 1}};
+  for (const String& name : names) {
+    for (const auto& t : ticks) {
+      ErrorLog direct;
+      ConvertedLog converted(fake);
+      const auto expected = PairLines(converted, name, u"note " + name, t[0], t[1]);
+      EXPECT_EQ(PairLines(direct, name, u"note " + name, t[0], t[1]), expected)
+          << "ticks " << t[0] << " to " << t[1];
+    }
+  }
+  // The lines themselves, for the widths that matter.
+  ErrorLog log;
+  EXPECT_EQ(PairLines(log, u"R", u"", 0, 123456789)[2], "RBDEBUG , END<<< , 123456789 , ..R ,  , EOL \n");
+  EXPECT_EQ(PairLines(log, u"R", u"", 5, 4)[2], "RBDEBUG , END<<< ,       -1 , ..R ,  , EOL \n");
+  EXPECT_EQ(PairLines(log, u"R", u"", 0, -2147483647 - 1)[2], "RBDEBUG , END<<< , -2147483648 , ..R ,  , EOL \n");
+}
+
+TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
+  ErrorLog log;
+  log.DebugTrace(String(u"tab\tnul\0end\x7F", 12));
+  log.DebugTrace(u"caf\u00E9");
+  log.DebugTrace(u"");
+  log.DebugTrace(String(1000, u'x') + u"\u0100");
+  EXPECT_EQ(fake.debugLines, (std::vector<std::string>{std::string("tab\tnul\0end\x7F\n", 13), "caf\xE9\n", "\n",
+                                                       std::string(1000, 'x') + "?\n"}));
+}
+
+}  // namespace
+}  // namespace vx380
