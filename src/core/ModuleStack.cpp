@@ -29,16 +29,22 @@ bool Direct(const ErrorLog& self, const String& name, const String& note) {
   return core::AllAscii(name) && core::AllAscii(note) && core::DirectDebugLines(self);
 }
 
+// The rest of an entry or exit line after its head: "<dots><name> , <note> , EOL ".
+void WriteRoutineLine(core::DebugLineBuffer& line, size_t dots, const String& name, const String& note) {
+  std::string& bytes = line.bytes();
+  bytes.append(dots, channel::kDepthDot);
+  line.AppendAscii(name);
+  bytes.append(channel::kSeparator.str());
+  line.AppendAscii(note);
+  bytes.append(channel::kEndOfLine.str());
+  line.Write(CurrentPlatform());
+}
+
 void WriteEntryLine(size_t dots, const String& name, const String& note) {
   core::DebugLineBuffer line;
-  std::string& bytes = line.bytes();
-  bytes.reserve(48 + dots + name.size() + note.size());
-  bytes.append("RBDEBUG , BEG>>> , ........ , ").append(dots, '.');
-  line.AppendAscii(name);
-  bytes.append(" , ");
-  line.AppendAscii(note);
-  bytes.append(" , EOL ");
-  line.Write(CurrentPlatform());
+  line.bytes().reserve(48 + dots + name.size() + note.size());
+  line.bytes().append(channel::kEntryPrefix.str());
+  WriteRoutineLine(line, dots, name, note);
 }
 
 // The decimal of `value` right-aligned in 8 columns, whole when longer (as "%8d").
@@ -61,14 +67,10 @@ void WriteExitLine(Long elapsed, size_t dots, const String& name, const String& 
   core::DebugLineBuffer line;
   std::string& bytes = line.bytes();
   bytes.reserve(56 + dots + name.size() + note.size());
-  bytes.append("RBDEBUG , END<<< , ");
+  bytes.append(channel::kExitPrefix.str());
   AppendRightAligned8(bytes, elapsed);
-  bytes.append(" , ").append(dots, '.');
-  line.AppendAscii(name);
-  bytes.append(" , ");
-  line.AppendAscii(note);
-  bytes.append(" , EOL ");
-  line.Write(CurrentPlatform());
+  bytes.append(channel::kSeparator.str());
+  WriteRoutineLine(line, dots, name, note);
 }
 
 void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const String& note, Boolean suppress,

@@ -32,6 +32,13 @@ inline std::string Slurp(const fs::path& p) {
   return s.str();
 }
 
+// Descriptors a started vxtrace takes as its standard input or output instead of files; open
+// them close-on-exec (pipe2 with O_CLOEXEC) so the child keeps only its own copies.
+struct Streams {
+  int in = -1;
+  int out = -1;
+};
+
 class Capture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,12 +57,12 @@ class Capture : public ::testing::Test {
 
   // Starts vxtrace with its output going to files named after tag.
   pid_t Start(std::vector<std::string> args, const std::string& tag = "run",
-              const std::string& stdinFile = "") {
+              const std::string& stdinFile = "", Streams streams = {}) {
     pid_t pid = fork();
     if (pid == 0) {
-      int out = open((dir_ / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int out = streams.out >= 0 ? streams.out : open((dir_ / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int err = open((dir_ / (tag + ".err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int in = open(stdinFile.empty() ? "/dev/null" : stdinFile.c_str(), O_RDONLY);
+      int in = streams.in >= 0 ? streams.in : open(stdinFile.empty() ? "/dev/null" : stdinFile.c_str(), O_RDONLY);
       dup2(out, 1);
       dup2(err, 2);
       dup2(in, 0);

@@ -2,6 +2,8 @@
 // way the component sends them.
 #include <gtest/gtest.h>
 
+#include "ExampleTrace.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -26,14 +28,6 @@ namespace {
 
 using namespace vxtrace_test;
 
-const char* const kExample[] = {
-    "RBDEBUG , BEG>>> , ........ , Startup , start , EOL ",
-    "RBDEBUG , L(5)   ,       40 ,   Startup ",
-    "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
-    "RBDEBUG , L(120) ,        9 ,     Load x",
-    "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL ",
-    "RBDEBUG , END<<< ,      250 , Startup , done , EOL ",
-};
 
 const char* const kExampleTree =
     "┌ Startup  [start]\n"
@@ -272,17 +266,8 @@ TEST_F(Capture, KeepsEveryLineOfFourBusyProcessesInOrder) {
 
 TEST_F(Capture, StandardInputIsShownAsItArrives) {
   int in[2];
-  ASSERT_EQ(pipe(in), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    close(in[1]);
-    int out = open((dir_ / "run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, 1);
-    execl(VXTRACE_EXE, VXTRACE_EXE, "--read", "-", "--ascii", nullptr);
-    _exit(127);
-  }
-  running_.push_back(pid);
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  pid_t pid = Start({"--read", "-", "--ascii"}, "run", "", {in[0], -1});
   close(in[0]);
   ASSERT_EQ(write(in[1], "RBDEBUG: first\n", 15), 15);
   EXPECT_TRUE(OutputHolds("run", "> first\n")) << "shown before the input ends";

@@ -100,18 +100,12 @@ TEST_F(SharedMachine, APathHeldByAnotherUserIsNamedAndLeftAlone) {
 
 TEST_F(SharedMachine, ABlockedOutputCostsBoundedMemoryAndLossesAreReported) {
   int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], 1);
-    close(pipeFds[0]);
-    int err = open((dir_ / "run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(err, 2);
-    setenv("ASAN_OPTIONS", "quarantine_size_mb=0", 1);  // freed memory is free, as in a normal build
-    execl(VXTRACE_EXE, VXTRACE_EXE, "--socket", socket_.c_str(), "--raw", "--timeout", "20", nullptr);
-    _exit(127);
-  }
-  running_.push_back(pid);
+  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string savedAsan = asan ? asan : "";
+  setenv("ASAN_OPTIONS", "quarantine_size_mb=0", 1);  // freed memory is free, as in a normal build
+  pid_t pid = Start({"--socket", socket_, "--raw", "--timeout", "20"}, "run", "", {-1, pipeFds[1]});
+  if (asan) setenv("ASAN_OPTIONS", savedAsan.c_str(), 1); else unsetenv("ASAN_OPTIONS");
   close(pipeFds[1]);
   ASSERT_TRUE(AppearsSoon(socket_));
   // 200 MB offered while nobody reads the output.

@@ -9,47 +9,33 @@ namespace vxtrace {
 namespace {
 
 TEST(TraceParser, ReadsTheNestedRoutineExample) {
-  TraceRecord r = ParseTraceLine("RBDEBUG , BEG>>> , ........ , Startup , start , EOL \n");
-  EXPECT_EQ(r.kind, RecordKind::Entry);
-  EXPECT_EQ(r.depth, 0);
-  EXPECT_EQ(r.name, "Startup");
-  EXPECT_EQ(r.note, "start");
-  EXPECT_EQ(r.text, "RBDEBUG , BEG>>> , ........ , Startup , start , EOL ");
-
-  r = ParseTraceLine("RBDEBUG , L(5)   ,       40 ,   Startup ");
-  EXPECT_EQ(r.kind, RecordKind::LineMarker);
-  EXPECT_EQ(r.lineNumber, 5);
-  EXPECT_EQ(r.ms, 40);
-  EXPECT_EQ(r.depth, 1);
-  EXPECT_EQ(r.name, "Startup");
-  EXPECT_EQ(r.note, "");
-
-  r = ParseTraceLine("RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ");
-  EXPECT_EQ(r.kind, RecordKind::Entry);
-  EXPECT_EQ(r.depth, 1);
-  EXPECT_EQ(r.name, "Load");
-  EXPECT_EQ(r.note, "");
-
-  r = ParseTraceLine("RBDEBUG , L(120) ,        9 ,     Load x");
-  EXPECT_EQ(r.kind, RecordKind::LineMarker);
-  EXPECT_EQ(r.lineNumber, 120);
-  EXPECT_EQ(r.ms, 9);
-  EXPECT_EQ(r.depth, 2);
-  EXPECT_EQ(r.name, "Load");
-  EXPECT_EQ(r.note, "x");
-
-  r = ParseTraceLine("RBDEBUG , END<<< ,       16 , ..Load ,  , EOL ");
-  EXPECT_EQ(r.kind, RecordKind::Exit);
-  EXPECT_EQ(r.ms, 16);
-  EXPECT_EQ(r.depth, 1);
-  EXPECT_EQ(r.name, "Load");
-
-  r = ParseTraceLine("RBDEBUG , END<<< ,      250 , Startup , done , EOL \r\n");
-  EXPECT_EQ(r.kind, RecordKind::Exit);
-  EXPECT_EQ(r.ms, 250);
-  EXPECT_EQ(r.depth, 0);
-  EXPECT_EQ(r.name, "Startup");
-  EXPECT_EQ(r.note, "done");
+  struct Expected {
+    const char* line;
+    RecordKind kind;
+    int depth;
+    const char* name;
+    const char* note;
+    long long ms;
+    long long lineNumber;
+  };
+  const Expected cases[] = {
+      {"RBDEBUG , BEG>>> , ........ , Startup , start , EOL \n", RecordKind::Entry, 0, "Startup", "start", 0, 0},
+      {"RBDEBUG , L(5)   ,       40 ,   Startup ", RecordKind::LineMarker, 1, "Startup", "", 40, 5},
+      {"RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ", RecordKind::Entry, 1, "Load", "", 0, 0},
+      {"RBDEBUG , L(120) ,        9 ,     Load x", RecordKind::LineMarker, 2, "Load", "x", 9, 120},
+      {"RBDEBUG , END<<< ,       16 , ..Load ,  , EOL ", RecordKind::Exit, 1, "Load", "", 16, 0},
+      {"RBDEBUG , END<<< ,      250 , Startup , done , EOL \r\n", RecordKind::Exit, 0, "Startup", "done", 250, 0},
+  };
+  for (const Expected& e : cases) {
+    const TraceRecord r = ParseTraceLine(e.line);
+    EXPECT_EQ(r.kind, e.kind) << e.line;
+    EXPECT_EQ(r.depth, e.depth) << e.line;
+    EXPECT_EQ(r.name, e.name) << e.line;
+    EXPECT_EQ(r.note, e.note) << e.line;
+    EXPECT_EQ(r.ms, e.ms) << e.line;
+    EXPECT_EQ(r.lineNumber, e.lineNumber) << e.line;
+  }
+  EXPECT_EQ(ParseTraceLine(cases[0].line).text, "RBDEBUG , BEG>>> , ........ , Startup , start , EOL ");
 }
 
 TEST(TraceParser, ReadsFieldsWiderThanTheirColumns) {

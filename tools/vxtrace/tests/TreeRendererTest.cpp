@@ -1,6 +1,8 @@
 // Tree view: what a developer sees for a traced run.
 #include <gtest/gtest.h>
 
+#include "ExampleTrace.h"
+
 #include <sstream>
 
 #include "TraceParser.h"
@@ -9,14 +11,7 @@
 namespace vxtrace {
 namespace {
 
-const char* const kExample[] = {
-    "RBDEBUG , BEG>>> , ........ , Startup , start , EOL ",
-    "RBDEBUG , L(5)   ,       40 ,   Startup ",
-    "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
-    "RBDEBUG , L(120) ,        9 ,     Load x",
-    "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL ",
-    "RBDEBUG , END<<< ,      250 , Startup , done , EOL ",
-};
+using vxtrace_test::kExample;
 
 std::string Render(std::initializer_list<std::string> lines, RenderStyle style = {},
                    unsigned long source = 0) {
