@@ -12,6 +12,7 @@
 #include <chrono>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "PosixTestSupport.h"
 #include "RingTestSupport.h"
@@ -207,6 +208,39 @@ TEST_F(PosixRing, AWriterKilledInABurstLosesNoneOfTheLinesItCommitted) {
   EXPECT_GE(expected, committed);
   EXPECT_LE(listener.Holes(), 1u) << "at most the one record it was writing when killed";
   ::munmap(shared, sizeof(SharedCounter));
+}
+
+// A fresh process whose threads all start writing at once: while one maps the ring, the others
+// wait for it instead of passing it by (their lines would reach the socket out of turn).
+TEST_F(PosixRing, ThreadsThatStartTogetherAllFindTheRingFromTheirFirstLine) {
+  TraceRingListener listener;
+  std::string error;
+  ASSERT_TRUE(listener.Open(error)) << error;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::atomic<int> ready{0};
+    std::atomic<long> passedBy{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+      threads.emplace_back([&, t] {
+        ready.fetch_add(1);
+        while (ready.load() < 4) {
+        }
+        for (int i = 0; i < 2000; ++i)
+          if (!TryWriteRing(std::to_string(t) + " " + std::to_string(i) + "\n")) passedBy.fetch_add(1);
+      });
+    for (std::thread& thread : threads) thread.join();
+    ::_exit(passedBy.load() == 0 ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  Collector sink;
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0)
+    if (listener.Poll(&Collector::Sink, &sink) == 0) listener.Wait(5);
+  Drain(listener, sink, std::chrono::milliseconds(200));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "some lines passed the ring by";
+  EXPECT_EQ(sink.lines.size(), 8000u);
 }
 
 TEST_F(PosixRing, AnotherProcessScribblingOnTheRingNeverCrashesAWriterOrTheReader) {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "platform/posix/TraceRingPosix.h"
 
@@ -126,20 +127,21 @@ bool StillOffered(const MappedRing& ring) {
          st.st_ino == ring.ino && ReaderPresent(ring.fd);
 }
 
+// One thread looks and maps while the others that are due wait for it, so no thread's line
+// passes the ring by while another thread is mapping it.
+std::mutex g_lookup;
+
 MappedRing* LookForRing(std::uint64_t now) {
-  const std::uint64_t lookAt = g_lookAt.load(std::memory_order_relaxed);
-  if (now < lookAt) return nullptr;
-  std::uint64_t expected = lookAt;
-  if (!g_lookAt.compare_exchange_strong(expected, now + kLookAgainNs, std::memory_order_relaxed)) return nullptr;
+  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;
+  std::lock_guard<std::mutex> lock(g_lookup);
+  if (MappedRing* found = g_ring.load(std::memory_order_acquire)) return found;
+  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;  // looked for meanwhile, in vain
   const std::string path = TraceRingPath(false);
   MappedRing* ring = path.empty() ? nullptr : MapRing(path);
-  if (!ring) return nullptr;
-  MappedRing* none = nullptr;
-  if (g_ring.compare_exchange_strong(none, ring, std::memory_order_acq_rel)) return ring;
-  ::munmap(ring->base, ring->bytes);
-  ::close(ring->fd);
-  delete ring;
-  return none;
+  // Only a look in vain holds the others off for a while; until then they wait here for it.
+  if (ring) g_ring.store(ring, std::memory_order_release);  // only a holder of g_lookup sets it
+  else g_lookAt.store(CoarseNowNs() + kLookAgainNs, std::memory_order_relaxed);
+  return ring;
 }
 
 MappedRing* CurrentRing() {
