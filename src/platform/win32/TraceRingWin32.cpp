@@ -84,15 +84,27 @@ void Retire(MappedRing* ring) {
     g_lookAt.store(0, std::memory_order_relaxed);
 }
 
+// One thread looks and maps while the others that are due wait for it, so no thread's line
+// passes the ring by while another thread is mapping it.
+SRWLOCK g_lookup = SRWLOCK_INIT;
+
+struct LookupLock {
+  LookupLock() { ::AcquireSRWLockExclusive(&g_lookup); }
+  ~LookupLock() { ::ReleaseSRWLockExclusive(&g_lookup); }
+  LookupLock(const LookupLock&) = delete;
+  LookupLock& operator=(const LookupLock&) = delete;
+};
+
 MappedRing* LookForRing(std::uint64_t now) {
-  std::uint64_t lookAt = g_lookAt.load(std::memory_order_relaxed);
-  if (now < lookAt || !g_lookAt.compare_exchange_strong(lookAt, now + kLookAgainNs, std::memory_order_relaxed))
-    return nullptr;
+  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;
+  LookupLock lock;
+  if (MappedRing* found = g_ring.load(std::memory_order_acquire)) return found;
+  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;  // looked for meanwhile, in vain
   MappedRing* ring = MapRing();
-  if (!ring) return nullptr;
-  MappedRing* none = nullptr;
-  if (g_ring.compare_exchange_strong(none, ring, std::memory_order_acq_rel)) return ring;
-  return none;  // another thread mapped it first; ours stays mapped, unused
+  // Only a look in vain holds the others off for a while; until then they wait here for it.
+  if (ring) g_ring.store(ring, std::memory_order_release);  // only a holder of g_lookup sets it
+  else g_lookAt.store(RingClockNs() + kLookAgainNs, std::memory_order_relaxed);
+  return ring;
 }
 
 MappedRing* CurrentRing() {
