@@ -91,10 +91,10 @@ int SocketPathHelper() {
 [[maybe_unused]] const bool kHelperRan = [] {
   const char* helper = std::getenv(kHelperVar);
   if (!helper || !*helper) return false;
-  const std::string spec = helper;
-  const std::size_t space = spec.find(' ');
-  const std::string mode = spec.substr(0, space);
-  const std::string argument = space == std::string::npos ? "" : spec.substr(space + 1);
+  const std::string request = helper;
+  const std::size_t space = request.find(' ');
+  const std::string mode = request.substr(0, space);
+  const std::string argument = space == std::string::npos ? "" : request.substr(space + 1);
   int status = 64;
   if (mode == "listen") status = ListenHelper(argument);
   if (mode == "errorlog") status = ErrorLogHelper(argument);
