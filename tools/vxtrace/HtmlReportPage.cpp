@@ -207,10 +207,14 @@ const char kHtmlReportScript[] = R"VX(
     drawRuler(w, k);
   }
 
+  function flush() { if (pending) draw(); }
+
+  // Frames are not always issued (hidden tabs, headless pages): a timer draws when no frame comes.
   function schedule() {
     if (pending) return;
     pending = true;
-    requestAnimationFrame(draw);
+    requestAnimationFrame(flush);
+    setTimeout(flush, 100);
   }
 
   function view(a, b) {
