@@ -10,7 +10,8 @@ namespace vx380::channel {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::size_t kPublishEvery = 64;  // records between two stores of the read position
+constexpr std::size_t kPublishEvery = 64;
+constexpr std::uint64_t kPrefetchBytes = 64;  // a cache line: a typical line's record spans two  // records between two stores of the read position
 
 // A multiplication by an odd constant is a bijection, so two positions less than 2^32 units
 // apart never share a tag: a record of an earlier lap never passes for a committed one.
@@ -81,12 +82,16 @@ bool RingWriter::Attach(void* base, std::size_t mappedBytes, RingSystem& system)
 bool RingWriter::Closed() const { return header_->state.load(std::memory_order_relaxed) == kRingClosed; }
 
 WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uint32_t tid) {
+  return Write(line, pid, tid, system_->NowNs());
+}
+
+WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t timeNs) {
   if (Closed()) return WriteResult::kClosed;
   const std::uint64_t length = std::min<std::uint64_t>(line.size(), MaxText(capacity_));
   const std::uint32_t units = Units(length);
   const std::uint64_t size = std::uint64_t{units} * kRecordUnit;
   const std::uint64_t stalledUntil = stalledUntilNs_.load(std::memory_order_relaxed);
-  const bool mayWait = stalledUntil == 0 || system_->NowNs() >= stalledUntil;
+  const bool mayWait = stalledUntil == 0 || timeNs >= stalledUntil;
   // Look before reserving, so that a full ring costs a dropped line and no reservation.
   if (!WaitForRoom(0, size, mayWait)) return Drop();
   const std::uint64_t pos = header_->reserve.fetch_add(size, std::memory_order_relaxed);
@@ -94,7 +99,7 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   // Racing writers may overshoot; one that still finds no room leaves a hole the reader skips.
   if (!WaitForRoom(pos + size, size, mayWait)) return Drop();
   const std::uint32_t tag = Tag(pos);
-  RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, system_->NowNs(), units, 0};
+  RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, timeNs, units, 0};
   record.check = CheckWord(record);
   CopyIn(pos + kRecordUnit, line.data(), static_cast<std::size_t>(length));
   const std::uint64_t offset = pos & (capacity_ - 1);

@@ -98,6 +98,9 @@ class RingWriter {
   // Writes one line. A full ring is waited on up to waitMs for room; a reader that made a
   // writer wait that long in vain is not waited on again for stallMs.
   WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid);
+  // The same with the record's time stamp read by the caller (the system's NowNs clock), who
+  // may have read it for its own purposes already.
+  WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t timeNs);
   bool Closed() const;
   std::uint32_t ReaderProcess() const { return header_->readerProcess.load(std::memory_order_relaxed); }
 

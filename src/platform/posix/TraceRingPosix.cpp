@@ -144,10 +144,11 @@ MappedRing* LookForRing(std::uint64_t now) {
   return ring;
 }
 
-MappedRing* CurrentRing() {
+// With a ring, `now` is the ring's own clock, read once for the check and the record's stamp.
+MappedRing* CurrentRing(std::uint64_t& now) {
   MappedRing* ring = g_ring.load(std::memory_order_acquire);
-  const std::uint64_t now = CoarseNowNs();
-  if (!ring) return LookForRing(now);
+  if (!ring) return LookForRing(now = CoarseNowNs());
+  now = PosixRingSystem().NowNs();
   const std::uint64_t recheckAt = ring->recheckAt.load(std::memory_order_relaxed);
   if (now < recheckAt) return ring;
   std::uint64_t expected = recheckAt;
@@ -161,11 +162,12 @@ MappedRing* CurrentRing() {
 
 bool TryWriteRing(std::string_view line) {
   const int savedErrno = errno;
-  MappedRing* ring = CurrentRing();
+  std::uint64_t now = 0;
+  MappedRing* ring = CurrentRing(now);
   bool written = false;
   if (ring) {
     const ThreadIds& ids = Ids();
-    const channel::WriteResult result = ring->writer.Write(line, ids.pid, ids.tid);
+    const channel::WriteResult result = ring->writer.Write(line, ids.pid, ids.tid, now);
     written = result != channel::WriteResult::kClosed;
     if (!written) Retire(ring);
     // A full ring makes us ask whether anybody still reads it, on the next line.
