@@ -113,6 +113,7 @@ class RingWriter {
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
   void WakeReaderIfBehind(std::uint64_t end);
+  void PrefetchNext(std::uint64_t end) const;
   WriteResult Drop();
 
   RingHeader* header_ = nullptr;
