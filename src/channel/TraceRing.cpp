@@ -10,8 +10,8 @@ namespace vx380::channel {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::size_t kPublishEvery = 64;
-constexpr std::uint64_t kPrefetchBytes = 64;  // a cache line: a typical line's record spans two  // records between two stores of the read position
+constexpr std::size_t kPublishEvery = 64;  // records between two stores of the read position
+constexpr std::uint64_t kPrefetchBytes = 64;  // a cache line: a typical line's record spans two
 
 // A multiplication by an odd constant is a bijection, so two positions less than 2^32 units
 // apart never share a tag: a record of an earlier lap never passes for a committed one.

@@ -64,5 +64,24 @@ TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
                                                        std::string(1000, 'x') + "?\n"}));
 }
 
+
+// Text is looked at several units at once: a unit outside ASCII in any place of a word, or in
+// the tail, sends the line down the converted path.
+TEST_F(DebugLineBytes, AnOtherUnitAnywhereIsConverted) {
+  ErrorLog log;
+  for (const char16_t other : {u'\u0080', u'\u00E9', u'\u0100', u'\u20AC', u'\uFF41'}) {
+    for (size_t length = 1; length <= 19; ++length) {
+      for (size_t at = 0; at < length; ++at) {
+        String text(length, u'a');
+        text[at] = other;
+        fake.debugLines.clear();
+        log.DebugTrace(text);
+        ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(text) + "\n"})
+            << "unit " << static_cast<int>(other) << " at " << at << " of " << length;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vx380
