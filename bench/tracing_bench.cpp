@@ -87,6 +87,25 @@ vx380::bench::RegisterPair enterExitPair("EnterExitPair", "TwoRawChannelWrites",
                                  },
                                  st};
 });
+// The pair's own bookkeeping (level suppressed: no line) run between the same two bare sends:
+// what the component's work costs when every system call leaves the caches and predictors
+// cold, next to the few tens of nanoseconds it costs warm.
+vx380::bench::RegisterPair pairBetweenSends("SuppressedPairBetweenSends", "TwoRawChannelWrites", 1.10, [] {
+  auto st = std::make_shared<SocketPairState>();
+  st->log.Main();
+  return vx380::bench::PairSides{[st] {
+                                   const vx380::Boolean suppress = vx380::kTrue;
+                                   st->log.RBDEBUGENTER(u"LoadDrawing", u"start", suppress);
+                                   ::send(st->fd, kEntryLine, sizeof kEntryLine - 1, MSG_NOSIGNAL);
+                                   st->log.RBDEBUGEXIT(u"done");
+                                   ::send(st->fd, kExitLine, sizeof kExitLine - 1, MSG_NOSIGNAL);
+                                 },
+                                 [st] {
+                                   ::send(st->fd, kEntryLine, sizeof kEntryLine - 1, MSG_NOSIGNAL);
+                                   ::send(st->fd, kExitLine, sizeof kExitLine - 1, MSG_NOSIGNAL);
+                                 },
+                                 st};
+});
 // The two sides of this one cannot share a thread's stack, so it stays a ratio of medians.
 vx380::bench::RegisterRatio depthRatio("BM_SuppressedPairDepth16000", "BM_SuppressedPairDepth1", 1.05);
 }  // namespace
