@@ -1,6 +1,8 @@
 // The generic Invoke: a pre-pass over DISPPARAMS that maps, defaults and coerces
-// every argument to the exact parameter type, a DispCallFunc into the vtable, and
-// the write-back of ByRef values into the caller's variables.
+// every argument to the exact parameter type, the call into the vtable, and the
+// write-back of ByRef values into the caller's variables. A script host makes every
+// call through here, so the common case (a handful of parameters, arguments of the
+// right type) takes no heap block, copies no string and calls the method directly.
 #include "DispatchInvoke.h"
 
 #include <cstdint>
@@ -235,7 +237,7 @@ struct Slot {
   Var before;                        // value as passed in, to see whether the member wrote it
 };
 
-// Everything DispCallFunc is handed; slots and the result are pointed into, so it never moves.
+// Everything the call is handed; slots and the result are pointed into, so it never moves.
 struct CallFrame {
   explicit CallFrame(const MemberInfo& m)
       : from(m.params.size()), slots(m.params.size()), hasResult(m.resultVt != VT_EMPTY),
