@@ -121,9 +121,11 @@ awk -v target=$target -v runs="$runs" '
 
 cat <<EOF
 
-Targets: $target for every ratio with a target; "-" marks rows shown for context only.
+Targets: as printed beside each ratio ($target unless the row says otherwise); "-" marks rows shown
+  for context only.
 vx380_win_bench: DebugTrace early bound (vtable) and through IDispatch::Invoke (identifier looked
-  up once) against a raw OutputDebugStringA of the same bytes. ByNameDebugTrace calls the way a
+  up once) against a raw OutputDebugStringA of the same bytes, and Invoke against the early-bound
+  call (what the dispatch translation adds, target 1.05). ByNameDebugTrace calls the way a
   script engine does (name lookup and Invoke with a by-reference variable on every call), against
   Scripting.Dictionary.Exists called the same way plus one raw OutputDebugStringA: the fair
   in-process counterpart of the script comparison below.

@@ -76,7 +76,9 @@ class Var {
   Var() { VariantInit(&v_); }
   Var(const Var&) = delete;
   Var& operator=(const Var&) = delete;
-  ~Var() { VariantClear(&v_); }
+  ~Var() {
+    if (v_.vt != VT_EMPTY) VariantClear(&v_);  // most stay empty: spare the runtime call
+  }
   VARIANT* get() { return &v_; }
   const VARIANT* get() const { return &v_; }
   VARIANT* operator->() { return &v_; }

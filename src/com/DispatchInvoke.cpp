@@ -1,10 +1,14 @@
 // The generic Invoke: a pre-pass over DISPPARAMS that maps, defaults and coerces
-// every argument to the exact parameter type, a DispCallFunc into the vtable, and
-// the write-back of ByRef values into the caller's variables.
+// every argument to the exact parameter type, the call into the vtable, and the
+// write-back of ByRef values into the caller's variables. A script host makes every
+// call through here, so the common case (a handful of parameters, arguments of the
+// right type) takes no heap block, copies no string and calls the method directly.
 #include "DispatchInvoke.h"
 
+#include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 #include "ErrorInfo.h"
 
@@ -146,36 +150,61 @@ void StoreInto(VARIANT* target, const VARIANT& value, LCID lcid, int depth = 0) 
 }
 
 const MemberInfo* FindMember(const InterfaceInfo& info, DISPID id, WORD flags) {
-  const MemberInfo *func = nullptr, *get = nullptr, *put = nullptr, *putRef = nullptr;
-  for (const MemberInfo& m : info.members()) {
-    if (m.id != id) continue;
-    switch (m.kind) {
-      case INVOKE_FUNC: func = &m; break;
-      case INVOKE_PROPERTYGET: get = &m; break;
-      case INVOKE_PROPERTYPUT: put = &m; break;
-      case INVOKE_PROPERTYPUTREF: putRef = &m; break;
-    }
-  }
+  const DispatchEntry* members = info.MembersOf(id);
+  if (!members) return nullptr;
   if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-    if ((flags & DISPATCH_PROPERTYPUT) && put) return put;
-    if ((flags & DISPATCH_PROPERTYPUTREF) && putRef) return putRef;
+    if ((flags & DISPATCH_PROPERTYPUT) && members->put) return members->put;
+    if ((flags & DISPATCH_PROPERTYPUTREF) && members->putRef) return members->putRef;
     return nullptr;
   }
-  if ((flags & DISPATCH_METHOD) && func) return func;
+  if ((flags & DISPATCH_METHOD) && members->func) return members->func;
   // Script engines read properties with METHOD|PROPERTYGET, some with METHOD alone.
-  if ((flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) && get) return get;
+  if ((flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) && members->get) return members->get;
   return nullptr;
 }
 
+// Up to this many parameters the bookkeeping of a call stays on the stack; members with
+// more take it from the heap.
+constexpr size_t kInlineParams = 4;
+
+// n value-initialised elements of T, in place when n <= N.
+template <class T, size_t N>
+class SmallArray {
+ public:
+  explicit SmallArray(size_t n)
+      : size_(n), data_(n <= N ? reinterpret_cast<T*>(inline_) : static_cast<T*>(::operator new(n * sizeof(T)))) {
+    std::uninitialized_value_construct_n(data_, n);
+  }
+  SmallArray(const SmallArray&) = delete;
+  SmallArray& operator=(const SmallArray&) = delete;
+  ~SmallArray() {
+    std::destroy_n(data_, size_);
+    if (data_ != reinterpret_cast<T*>(inline_)) ::operator delete(data_);
+  }
+  size_t size() const { return size_; }
+  T* data() { return data_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+
+ private:
+  const size_t size_;
+  alignas(T) unsigned char inline_[N * sizeof(T)];
+  T* const data_;
+};
+
+using ArgumentMap = SmallArray<int, kInlineParams>;
+
 // Which rgvarg element feeds each parameter (-1: omitted). Positional arguments come
 // last in rgvarg, right to left; named ones go where their dispatch id says.
-HRESULT MapArguments(const MemberInfo& m, const DISPPARAMS& params, std::vector<int>& from, UINT* argErr) {
+HRESULT MapArguments(const MemberInfo& m, const DISPPARAMS& params, ArgumentMap& from, UINT* argErr) {
   const size_t n = m.params.size();
   const UINT cArgs = params.cArgs, cNamed = params.cNamedArgs;
   const UINT cPositional = cArgs - cNamed;
   if (cPositional > n) return DISP_E_BADPARAMCOUNT;
   const bool isPut = m.kind == INVOKE_PROPERTYPUT || m.kind == INVOKE_PROPERTYPUTREF;
-  from.assign(n, -1);
+  for (int& f : from) f = -1;
   for (UINT k = 0; k < cPositional; ++k) from[k] = static_cast<int>(cArgs - 1 - k);
   for (UINT i = 0; i < cNamed; ++i) {
     const DISPID named = params.rgdispidNamedArgs[i];
@@ -201,33 +230,45 @@ HRESULT MapArguments(const MemberInfo& m, const DISPPARAMS& params, std::vector<
 
 // One parameter as the method receives it.
 struct Slot {
-  Var value;                     // the argument converted to the parameter's type
-  VARIANT arg{};                 // a VT_BYREF view for ByRef parameters
-  VARIANT* writeBack = nullptr;  // the caller's by-reference argument when value is a copy
-  Var before;                    // value as passed in, to see whether the member wrote it
+  Var value;                         // the argument converted to the parameter's type
+  VARIANT arg{};                     // a VT_BYREF view for ByRef parameters
+  const VARIANT* lent = nullptr;     // the caller's own value, passed as it is instead of value
+  VARIANT* writeBack = nullptr;      // the caller's by-reference argument when value is a copy
+  Var before;                        // value as passed in, to see whether the member wrote it
 };
 
-// Everything DispCallFunc is handed; slots and the result are pointed into, so it never moves.
+// Everything the call is handed; slots and the result are pointed into, so it never moves.
 struct CallFrame {
   explicit CallFrame(const MemberInfo& m)
-      : slots(m.params.size()), hasResult(m.resultVt != VT_EMPTY), types(slots.size() + hasResult),
-        args(slots.size() + hasResult) {
+      : from(m.params.size()), slots(m.params.size()), hasResult(m.resultVt != VT_EMPTY),
+        types(slots.size() + hasResult), args(slots.size() + hasResult) {
     VariantInit(&resultArg);
   }
   CallFrame(const CallFrame&) = delete;
   CallFrame& operator=(const CallFrame&) = delete;
 
-  std::vector<Slot> slots;
+  ArgumentMap from;  // which rgvarg element feeds each parameter
+  SmallArray<Slot, kInlineParams> slots;
   const bool hasResult;
-  std::vector<VARTYPE> types;
-  std::vector<VARIANTARG*> args;
+  SmallArray<VARTYPE, kInlineParams + 1> types;
+  SmallArray<VARIANTARG*, kInlineParams + 1> args;
   Var returned;
   VARIANT resultArg;
 };
 
+// A by-value argument that already has the parameter's type goes to the member as the
+// caller's own value, uncopied: a member never owns or changes its by-value arguments, and
+// ours turn strings into their own at entry. A string held in a script variable is lent only
+// to members that write no argument, which could be that same variable.
+bool CanLend(const ParamInfo& param, const VARIANT& given, const VARIANT& value, bool memberWrites) {
+  if (param.byRef || value.vt != param.vt) return false;
+  if (param.vt != VT_BSTR) return ScalarSize(param.vt) != 0;
+  return &given == &value || !memberWrites;
+}
+
 // The parameter's value from the argument given (null when omitted), with a by-reference
 // slot into the caller's variable where its type already fits.
-HRESULT CoerceArgument(const ParamInfo& param, VARIANT* given, LCID lcid, Slot& slot) {
+HRESULT CoerceArgument(const ParamInfo& param, VARIANT* given, LCID lcid, bool memberWrites, Slot& slot) {
   const VARIANT* v = given ? Deref(given) : nullptr;
   if (given && !v) return DISP_E_TYPEMISMATCH;
   // No parameter takes records or arrays; refuse them before anything copies them.
@@ -250,6 +291,10 @@ HRESULT CoerceArgument(const ParamInfo& param, VARIANT* given, LCID lcid, Slot& 
     slot.arg.byref = &given->pvarVal->llVal;
     return S_OK;
   }
+  if (CanLend(param, *given, *v, memberWrites)) {
+    slot.lent = v;
+    return S_OK;
+  }
   Var plain;
   HRESULT hr = VariantCopyInd(plain.get(), Src(v));
   if (FAILED(hr)) return AsArgumentError(hr);
@@ -266,7 +311,7 @@ HRESULT CoerceArgument(const ParamInfo& param, VARIANT* given, LCID lcid, Slot& 
 void BindArgument(const ParamInfo& param, Slot& slot, VARTYPE& type, VARIANTARG*& arg) {
   if (!param.byRef) {
     type = param.vt;
-    arg = slot.value.get();
+    arg = slot.lent ? Src(slot.lent) : slot.value.get();
     return;
   }
   const VARTYPE byRefType = static_cast<VARTYPE>(VT_BYREF | param.vt);
@@ -282,11 +327,11 @@ void BindArgument(const ParamInfo& param, Slot& slot, VARTYPE& type, VARIANTARG*
   arg = &slot.arg;
 }
 
-HRESULT PrepareArguments(const MemberInfo& m, DISPPARAMS& params, const std::vector<int>& from, LCID lcid,
-                         CallFrame& frame, UINT* argErr) {
+HRESULT PrepareArguments(const MemberInfo& m, DISPPARAMS& params, LCID lcid, CallFrame& frame, UINT* argErr) {
+  const ArgumentMap& from = frame.from;
   for (size_t p = 0; p < m.params.size(); ++p) {
     VARIANT* given = from[p] >= 0 ? &params.rgvarg[from[p]] : nullptr;
-    const HRESULT hr = CoerceArgument(m.params[p], given, lcid, frame.slots[p]);
+    const HRESULT hr = CoerceArgument(m.params[p], given, lcid, m.anyByRef, frame.slots[p]);
     if (FAILED(hr)) {
       if (argErr) *argErr = from[p] >= 0 ? static_cast<UINT>(from[p]) : 0;
       return hr;
@@ -312,8 +357,57 @@ void PrepareResult(const MemberInfo& m, CallFrame& frame) {
   frame.args[n] = &frame.resultArg;
 }
 
+// Whether an argument of type vt travels in one integer register or stack slot on this
+// platform: pointers (by-reference arguments among them), and integers no wider than one.
+bool FitsOneWord(VARTYPE vt) {
+  if (vt & VT_BYREF) return true;
+  switch (vt) {
+    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_BOOL: case VT_I4: case VT_UI4:
+    case VT_INT: case VT_UINT: case VT_ERROR: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+using Word = std::uintptr_t;
+using AnyMethod = void(STDMETHODCALLTYPE*)();
+template <class... Words>
+using Method = HRESULT(STDMETHODCALLTYPE*)(void*, Words...);
+
+HRESULT CallWords(AnyMethod f, void* self, const Word* w, size_t n) {
+  switch (n) {
+    case 0: return reinterpret_cast<Method<>>(f)(self);
+    case 1: return reinterpret_cast<Method<Word>>(f)(self, w[0]);
+    case 2: return reinterpret_cast<Method<Word, Word>>(f)(self, w[0], w[1]);
+    case 3: return reinterpret_cast<Method<Word, Word, Word>>(f)(self, w[0], w[1], w[2]);
+    case 4: return reinterpret_cast<Method<Word, Word, Word, Word>>(f)(self, w[0], w[1], w[2], w[3]);
+    default: return reinterpret_cast<Method<Word, Word, Word, Word, Word>>(f)(self, w[0], w[1], w[2], w[3], w[4]);
+  }
+}
+
+// The vtable call made here when every argument is one word and there are few: the same
+// call DispCallFunc makes, without the heap block it takes for it. False when it does not apply.
+bool CallDirect(void* self, const MemberInfo& m, CallFrame& frame, HRESULT& memberHr) {
+  constexpr size_t kMostWords = kInlineParams + 1;
+  const size_t n = frame.types.size();
+  if (n > kMostWords || m.callConv != CC_STDCALL) return false;
+  Word words[kMostWords] = {};
+  for (size_t i = 0; i < n; ++i) {
+    if (!FitsOneWord(frame.types[i])) return false;
+    // Every one-word kind sits at the start of the value union, little end first.
+    std::memcpy(&words[i], &frame.args[i]->llVal, sizeof(Word));
+  }
+  const auto* vtable = *static_cast<const unsigned char* const*>(self);
+  AnyMethod f;
+  std::memcpy(&f, vtable + (m.vtableOffset & 0xFFFC), sizeof(f));
+  memberHr = CallWords(f, self, words, n);
+  return true;
+}
+
 // The vtable call; memberHr is what the member itself returned.
 HRESULT CallMember(void* self, const MemberInfo& m, CallFrame& frame, HRESULT& memberHr) {
+  if (CallDirect(self, m, frame, memberHr)) return S_OK;
   VARIANT status;
   VariantInit(&status);
   const HRESULT hr = DispCallFunc(self, m.vtableOffset & 0xFFFC, m.callConv, VT_ERROR,
@@ -358,6 +452,25 @@ void HandOverResult(CallFrame& frame, VARIANT* result) {
   frame.returned->vt = VT_EMPTY;
 }
 
+// InvokeMember once the member is known.
+HRESULT InvokeFound(void* self, const MemberInfo& m, LCID lcid, DISPPARAMS& params, VARIANT* result,
+                    EXCEPINFO* excepInfo, UINT* argErr) {
+  CallFrame frame(m);
+  HRESULT hr = MapArguments(m, params, frame.from, argErr);
+  if (FAILED(hr)) return hr;
+  if (FAILED(hr = PrepareArguments(m, params, lcid, frame, argErr))) return hr;
+  PrepareResult(m, frame);
+  HRESULT memberHr = S_OK;
+  if (FAILED(hr = CallMember(self, m, frame, memberHr))) return hr;
+  WriteBack(frame, lcid);
+  if (FAILED(memberHr)) {
+    FillExcepInfo(excepInfo, memberHr);
+    return DISP_E_EXCEPTION;
+  }
+  HandOverResult(frame, result);
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid, WORD flags,
@@ -369,22 +482,11 @@ HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid
     return DISP_E_BADPARAMCOUNT;
   const MemberInfo* m = FindMember(info, id, flags);
   if (!m) return DISP_E_MEMBERNOTFOUND;
-
-  std::vector<int> from;
-  HRESULT hr = MapArguments(*m, *params, from, argErr);
-  if (FAILED(hr)) return hr;
-  CallFrame frame(*m);
-  if (FAILED(hr = PrepareArguments(*m, *params, from, lcid, frame, argErr))) return hr;
-  PrepareResult(*m, frame);
-  HRESULT memberHr = S_OK;
-  if (FAILED(hr = CallMember(self, *m, frame, memberHr))) return hr;
-  WriteBack(frame, lcid);
-  if (FAILED(memberHr)) {
-    FillExcepInfo(excepInfo, memberHr);
-    return DISP_E_EXCEPTION;
+  try {
+    return InvokeFound(self, *m, lcid, *params, result, excepInfo, argErr);
+  } catch (const std::bad_alloc&) {  // a member with many parameters, on a machine out of memory
+    return E_OUTOFMEMORY;
   }
-  HandOverResult(frame, result);
-  return S_OK;
 }
 
 }  // namespace vx380::com

@@ -1,6 +1,9 @@
 // Loads the embedded type library once and derives per-interface member tables.
 #include "TypeInfoCache.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
 #include <cwctype>
 #include <map>
 #include <mutex>
@@ -17,6 +20,32 @@ struct GuidLess {
 std::mutex g_mutex;
 ITypeLib* g_typeLib = nullptr;  // owned; released by ReleaseTypeInfoCache
 std::map<GUID, std::unique_ptr<InterfaceInfo>, GuidLess>* g_interfaces = nullptr;
+
+// The tables built so far, read without the lock (every Invoke asks): an entry is written
+// before the count that shows it, and stays until the DLL is unloaded.
+struct Published {
+  GUID iid;
+  const InterfaceInfo* info;
+};
+constexpr size_t kPublishedMax = 8;
+Published g_published[kPublishedMax];
+std::atomic<size_t> g_publishedCount{0};
+
+const InterfaceInfo* FindPublished(REFIID iid) {
+  const size_t n = g_publishedCount.load(std::memory_order_acquire);
+  for (size_t i = 0; i < n; ++i) {
+    if (IsEqualGUID(g_published[i].iid, iid)) return g_published[i].info;
+  }
+  return nullptr;
+}
+
+// Under g_mutex. Beyond the table's room an interface is still found, under the lock.
+void PublishLocked(REFIID iid, const InterfaceInfo* info) {
+  const size_t n = g_publishedCount.load(std::memory_order_relaxed);
+  if (n == kPublishedMax) return;
+  g_published[n] = {iid, info};
+  g_publishedCount.store(n + 1, std::memory_order_release);
+}
 
 HRESULT TypeLibLocked(ITypeLib** out) {
   if (!g_typeLib) {
@@ -136,6 +165,7 @@ HRESULT BuildInterfaceInfo(ITypeLib* lib, REFIID iid, std::unique_ptr<InterfaceI
         m.resultVt = e.tdesc.vt == VT_PTR ? ValueType(vtableInfo.get(), *e.tdesc.lptdesc) : VARTYPE{VT_EMPTY};
       } else {
         m.params.push_back(DescribeParam(vtableInfo.get(), e));
+        m.anyByRef = m.anyByRef || m.params.back().byRef;
       }
     }
     vtableInfo->ReleaseFuncDesc(fd);
@@ -155,6 +185,7 @@ HRESULT LoadOwnTypeLib(ITypeLib** out) {
 }
 
 const InterfaceInfo* GetInterfaceInfo(REFIID iid, HRESULT* hr) {
+  if (const InterfaceInfo* published = FindPublished(iid)) return published;
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_interfaces) g_interfaces = new std::map<GUID, std::unique_ptr<InterfaceInfo>, GuidLess>();
   auto it = g_interfaces->find(iid);
@@ -167,6 +198,7 @@ const InterfaceInfo* GetInterfaceInfo(REFIID iid, HRESULT* hr) {
   if (FAILED(*hr)) return nullptr;
   auto& slot = (*g_interfaces)[iid];
   slot = std::move(built);
+  PublishLocked(iid, slot.get());
   return slot.get();
 }
 
@@ -180,6 +212,7 @@ HRESULT GetClassTypeInfo(REFCLSID clsid, ITypeInfo** out) {
 
 void ReleaseTypeInfoCache() {
   std::lock_guard<std::mutex> lock(g_mutex);
+  g_publishedCount.store(0, std::memory_order_release);
   delete g_interfaces;
   g_interfaces = nullptr;
   if (g_typeLib) g_typeLib->Release();
@@ -197,12 +230,40 @@ InterfaceInfo::InterfaceInfo(ComPtr<ITypeInfo> dispatchInfo, std::vector<MemberI
     if (!known) lowerCaseNames_.emplace_back(LowerCase(name), m.id);
     SysFreeString(name);
   }
+  IndexMembers();
+}
+
+void InterfaceInfo::IndexMembers() {
+  for (const MemberInfo& m : members_) {
+    auto at = std::lower_bound(byId_.begin(), byId_.end(), m.id,
+                               [](const DispatchEntry& e, MEMBERID id) { return e.id < id; });
+    if (at == byId_.end() || at->id != m.id) {
+      at = byId_.insert(at, DispatchEntry{});
+      at->id = m.id;
+    }
+    switch (m.kind) {  // a later member of the same id and kind wins
+      case INVOKE_FUNC: at->func = &m; break;
+      case INVOKE_PROPERTYGET: at->get = &m; break;
+      case INVOKE_PROPERTYPUT: at->put = &m; break;
+      case INVOKE_PROPERTYPUTREF: at->putRef = &m; break;
+    }
+  }
+}
+
+const DispatchEntry* InterfaceInfo::MembersOf(MEMBERID id) const {
+  auto at = std::lower_bound(byId_.begin(), byId_.end(), id,
+                             [](const DispatchEntry& e, MEMBERID key) { return e.id < key; });
+  return at != byId_.end() && at->id == id ? &*at : nullptr;
 }
 
 bool InterfaceInfo::FindMember(const wchar_t* name, MEMBERID* id) const {
-  const std::wstring lower = LowerCase(name);
+  // Compared as lower case character by character: a script looks a name up at every call.
+  const size_t length = std::wcslen(name);
   for (const auto& [candidate, memberId] : lowerCaseNames_) {
-    if (candidate == lower) {
+    if (candidate.size() != length) continue;
+    size_t i = 0;
+    while (i < length && static_cast<wchar_t>(::towlower(name[i])) == candidate[i]) ++i;
+    if (i == length) {
       *id = memberId;
       return true;
     }

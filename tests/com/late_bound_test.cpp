@@ -11,7 +11,7 @@ namespace {
 constexpr WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;  // what script engines pass
 constexpr DISPID kLogError = 0x60030005, kLookUp = 0x60030011, kAppendSlash = 0x60030012,
                  kReportingLevel = 0x68030002, kApplicationName = 0x68030001, kLogFilename = 0x68030000,
-                 kInitialize = 0x60030004, kHierarchy = 0x60030010;
+                 kInitialize = 0x60030004, kHierarchy = 0x60030010, kDebugTrace = 0x60030017;
 
 class LateBound : public ::testing::Test {
  protected:
@@ -151,6 +151,60 @@ TEST_F(LateBound, ByRefArgumentsTakeAnyCoercibleVariable) {
 
   for (VARIANT* v : {&key, &subKey, &value, &name, &keyText}) VariantClear(v);
   SysFreeString(typed);
+}
+
+TEST_F(LateBound, AStringArgumentArrivesHoweverItIsPassed) {
+  // A value, a script variable, a variable reached through another, a number to convert, an
+  // empty string: the member sees each the same, and the caller's variables stay as they were.
+  VARIANT text = Str(L"from a variable"), number = Long(42), empty = Str(L"");
+  VARIANT inner = RefTo(&text);
+  const BSTR textBefore = text.bstrVal;
+  for (VARIANT arg : {Str(L"as a value"), RefTo(&text), RefTo(&inner), RefTo(&number), RefTo(&empty)}) {
+    CallResult r;
+    Invoke(disp.get(), kDebugTrace, DISPATCH_METHOD, {arg}, r);
+    ASSERT_HRESULT_SUCCEEDED(r.hr);
+  }
+  const std::vector<std::string> expected = {"as a value\n", "from a variable\n", "from a variable\n", "42\n", "\n"};
+  EXPECT_EQ(expected, Lines());
+  EXPECT_EQ(VT_BSTR, text.vt);
+  EXPECT_EQ(textBefore, text.bstrVal);
+  EXPECT_STREQ(L"from a variable", text.bstrVal);
+  EXPECT_EQ(VT_I4, number.vt);
+  for (VARIANT* v : {&text, &number, &empty}) VariantClear(v);
+}
+
+TEST_F(LateBound, ManyArgumentsBehaveAsFew) {
+  // LogError's nine parameters, every one a script variable, one variable given twice (once
+  // by value, once by reference): the same line as the same values passed plainly.
+  VARIANT vars[9] = {Str(L"App1"), Str(L"Disk full"), Str(L"help.chm"), Long(3), Long(61), {}, Long(48),
+                     Long(0),      Bool(false)};
+  std::vector<VARIANT> args;
+  for (VARIANT& v : vars) args.push_back(RefTo(&v));
+  args[5] = RefTo(&vars[0]);  // the procedure name is the source's variable
+  CallResult r;
+  Invoke(disp.get(), kLogError, kCall, args, r);
+  ASSERT_HRESULT_SUCCEEDED(r.hr);
+  const std::vector<std::string> expected = {"ERROR: App1 - App1 described as: Disk full, Error Number is: 61\n"};
+  EXPECT_EQ(expected, Lines());
+  EXPECT_EQ(VT_BSTR, vars[0].vt);
+  EXPECT_STREQ(L"App1", vars[0].bstrVal);
+
+  // A value that does not convert, late in the list: its rgvarg index is reported.
+  VariantClear(&vars[6]);
+  vars[6] = Str(L"no number");
+  CallResult badButtons;
+  Invoke(disp.get(), kLogError, kCall, args, badButtons);
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, badButtons.hr);
+  EXPECT_EQ(2u, badButtons.argErr);
+  VariantClear(&vars[6]);
+  vars[6] = Long(48);
+  VariantClear(&vars[8]);
+  vars[8] = Str(L"no Boolean");
+  CallResult badRaise;
+  Invoke(disp.get(), kLogError, kCall, args, badRaise);
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, badRaise.hr);
+  EXPECT_EQ(0u, badRaise.argErr);
+  for (VARIANT& v : vars) VariantClear(&v);
 }
 
 TEST_F(LateBound, PropertiesGetAndPut) {
