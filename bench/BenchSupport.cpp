@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -109,10 +110,20 @@ std::vector<Pair>& Pairs() {
 }
 
 namespace {
-double BatchNs(const std::function<void()>& call, int calls) {
+// Context switches of the whole process, the listener threads' included.
+long Switches() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
+double BatchNs(const std::function<void()>& call, int calls, long& switches) {
+  const long before = Switches();
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < calls; ++i) call();
-  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  const auto end = std::chrono::steady_clock::now();
+  switches += Switches() - before;
+  return std::chrono::duration<double, std::nano>(end - start).count();
 }
 
 double At(const std::vector<double>& sorted, double q) {
@@ -122,17 +133,19 @@ double At(const std::vector<double>& sorted, double q) {
 
 PairResult RunPair(const Pair& pair, int rounds, int calls) {
   PairSides sides = pair.setUp();
-  BatchNs(sides.candidate, calls);  // first-call costs: lookups, connections, caches
-  BatchNs(sides.baseline, calls);
+  long candidateSwitches = 0, baselineSwitches = 0;
+  BatchNs(sides.candidate, calls, candidateSwitches);  // first-call costs: lookups, connections, caches
+  BatchNs(sides.baseline, calls, baselineSwitches);
+  candidateSwitches = baselineSwitches = 0;
   std::vector<double> quotients, candidate, baseline;
   for (int round = 0; round < rounds; ++round) {
     double c, b;
     if (round % 2) {
-      b = BatchNs(sides.baseline, calls);
-      c = BatchNs(sides.candidate, calls);
+      b = BatchNs(sides.baseline, calls, baselineSwitches);
+      c = BatchNs(sides.candidate, calls, candidateSwitches);
     } else {
-      c = BatchNs(sides.candidate, calls);
-      b = BatchNs(sides.baseline, calls);
+      c = BatchNs(sides.candidate, calls, candidateSwitches);
+      b = BatchNs(sides.baseline, calls, baselineSwitches);
     }
     quotients.push_back(c / b);
     candidate.push_back(c / calls);
@@ -141,8 +154,9 @@ PairResult RunPair(const Pair& pair, int rounds, int calls) {
   std::sort(quotients.begin(), quotients.end());
   std::sort(candidate.begin(), candidate.end());
   std::sort(baseline.begin(), baseline.end());
+  const double allCalls = double(rounds) * calls;
   return {At(quotients, 0.5), At(quotients, 0.25), At(quotients, 0.75), quotients.front(), quotients.back(),
-          At(candidate, 0.5), At(baseline, 0.5)};
+          At(candidate, 0.5), At(baseline, 0.5), candidateSwitches / allCalls, baselineSwitches / allCalls};
 }
 
 std::vector<Ratio>& Ratios() {

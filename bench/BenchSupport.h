@@ -71,6 +71,7 @@ struct RegisterPair {
 struct PairResult {
   double median, p25, p75, min, max;
   double candidateNs, baselineNs;  // medians per call
+  double candidateSwitches, baselineSwitches;  // the process's context switches per call
 };
 PairResult RunPair(const Pair& pair, int rounds, int calls);
 

@@ -68,8 +68,8 @@ Options TakeOptions(int& argc, char** argv) {
 void RunPairs(const Options& o) {
   std::printf("\n%d rounds x %d calls per side, interleaved; ratio = median over rounds of candidate/baseline\n",
               o.rounds, o.calls);
-  std::printf("%-34s %-30s %7s %15s %15s %10s %10s %7s\n", "candidate", "baseline", "ratio", "p25-p75",
-              "min-max", "cand ns", "base ns", "target");
+  std::printf("%-34s %-30s %7s %15s %15s %10s %10s %7s %7s %7s\n", "candidate", "baseline", "ratio", "p25-p75",
+              "min-max", "cand ns", "base ns", "cand cs", "base cs", "target");
   for (const auto& pair : vx380::bench::Pairs()) {
     if (!o.pairs.empty() && pair.candidate.find(o.pairs) == std::string::npos &&
         pair.baseline.find(o.pairs) == std::string::npos)
@@ -78,9 +78,9 @@ void RunPairs(const Options& o) {
     char iqr[32], range[32];
     std::snprintf(iqr, sizeof iqr, "%.3f-%.3f", r.p25, r.p75);
     std::snprintf(range, sizeof range, "%.3f-%.3f", r.min, r.max);
-    std::printf("%-34s %-30s %7.3f %15s %15s %10.1f %10.1f %7.2f%s\n", pair.candidate.c_str(),
-                pair.baseline.c_str(), r.median, iqr, range, r.candidateNs, r.baselineNs, pair.target,
-                r.median <= pair.target ? "" : "  (over)");
+    std::printf("%-34s %-30s %7.3f %15s %15s %10.1f %10.1f %7.2f %7.2f %7.2f%s\n", pair.candidate.c_str(),
+                pair.baseline.c_str(), r.median, iqr, range, r.candidateNs, r.baselineNs, r.candidateSwitches,
+                r.baselineSwitches, pair.target, r.median <= pair.target ? "" : "  (over)");
     std::fflush(stdout);
   }
 }
