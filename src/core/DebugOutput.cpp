@@ -1,7 +1,4 @@
 // DebugTrace and LogMsg: the debugger output channel and the message log.
-#include <bit>
-#include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <set>
 #include <typeinfo>
@@ -54,36 +51,9 @@ struct LineBufferHolder {
 };
 thread_local LineBufferHolder t_lineBuffer;
 
-// Text is checked and narrowed four UTF-16 units to a 64-bit word: a call per line in a
-// host that traces every routine, so a unit at a time is too slow.
-constexpr std::uint64_t kNonAsciiUnits = 0xFF80FF80FF80FF80ull;  // 0xFF80 per unit, in any byte order
-
-std::uint64_t Units4(const char16_t* in) {
-  std::uint64_t word;
-  std::memcpy(&word, in, sizeof word);
-  return word;
-}
-
-// The low bytes of four units, in order, in the low 32 bits (units stored little-endian).
-std::uint64_t LowBytes4(std::uint64_t word) {
-  word &= 0x00FF00FF00FF00FFull;
-  word = (word | word >> 8) & 0x0000FFFF0000FFFFull;
-  return (word | word >> 16) & 0xFFFFFFFFull;
-}
 }  // namespace
 
 namespace core {
-
-bool AllAscii(const String& text) {
-  const char16_t* in = text.data();
-  const size_t count = text.size();
-  std::uint64_t any = 0;
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) any |= Units4(in + i) | Units4(in + i + 4);
-  if (i + 4 <= count) any |= Units4(in + i), i += 4;
-  for (; i < count; ++i) any |= in[i];
-  return (any & kNonAsciiUnits) == 0;
-}
 
 bool AsciiKept(Platform& platform) noexcept {
   struct Answer {
@@ -119,25 +89,14 @@ DebugLineBuffer::~DebugLineBuffer() {
   if (bytes_ != &own_) t_lineBuffer.busy = false;
 }
 
-void DebugLineBuffer::AppendAscii(const String& text) {
+void DebugLineBuffer::AppendAscii(const String& text) { AppendIfAscii(text); }
+
+bool DebugLineBuffer::AppendIfAscii(const String& text) {
   const size_t count = text.size(), at = bytes_->size();
-  const char16_t* const in = text.data();
   bytes_->resize(at + count);
-  char* const out = bytes_->data() + at;
-  size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 8 <= count; i += 8) {
-      const std::uint64_t low = LowBytes4(Units4(in + i)), high = LowBytes4(Units4(in + i + 4));
-      const std::uint64_t eight = low | high << 32;
-      std::memcpy(out + i, &eight, sizeof eight);
-    }
-    if (i + 4 <= count) {  // names are often short: four more before going a unit at a time
-      const auto four = static_cast<std::uint32_t>(LowBytes4(Units4(in + i)));
-      std::memcpy(out + i, &four, sizeof four);
-      i += 4;
-    }
-  }
-  for (; i < count; ++i) out[i] = static_cast<char>(in[i]);
+  if (NarrowWhileAscii(text.data(), count, bytes_->data() + at) == count) return true;
+  bytes_->resize(at);
+  return false;
 }
 
 void DebugLineBuffer::Write(Platform& platform) noexcept {
@@ -154,11 +113,12 @@ void DebugLineBuffer::Write(Platform& platform) noexcept {
 void ErrorLog::DebugTrace(String strMsg) {
   try {
     Platform& p = CurrentPlatform();
-    if (core::AllAscii(strMsg) && core::AsciiKept(p)) {
+    if (core::AsciiKept(p)) {
       core::DebugLineBuffer line;
-      line.AppendAscii(strMsg);
-      line.Write(p);
-      return;
+      if (line.AppendIfAscii(strMsg)) {
+        line.Write(p);
+        return;
+      }
     }
     std::string line = p.ToAnsi(strMsg);
     line += '\n';

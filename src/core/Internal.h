@@ -57,6 +57,8 @@ Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& val
 // without a conversion, when nobody could tell: the platform's code page keeps ASCII as it is
 // (asked once per platform) and DebugTrace is the component's own.
 bool AllAscii(const String& text);
+// Narrows units to bytes while they are ASCII; how many were (count when all were).
+size_t NarrowWhileAscii(const char16_t* in, size_t count, char* out);
 bool AsciiKept(Platform& platform) noexcept;
 bool DirectDebugLines(const ErrorLog& log);
 // The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
@@ -69,6 +71,8 @@ class DebugLineBuffer {
   std::string& bytes() { return *bytes_; }
   // ASCII text (checked by the caller) as its bytes.
   void AppendAscii(const String& text);
+  // The text as its bytes when it is all ASCII; otherwise false, and the line as it was.
+  bool AppendIfAscii(const String& text);
   // Ends the line and hands it to the platform; never fails its caller.
   void Write(Platform& platform) noexcept;
 

@@ -70,7 +70,7 @@ TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
 TEST_F(DebugLineBytes, AnOtherUnitAnywhereIsConverted) {
   ErrorLog log;
   for (const char16_t other : {u'\u0080', u'\u00E9', u'\u0100', u'\u20AC', u'\uFF41'}) {
-    for (size_t length = 1; length <= 19; ++length) {
+    for (size_t length = 1; length <= 40; ++length) {
       for (size_t at = 0; at < length; ++at) {
         String text(length, u'a');
         text[at] = other;
