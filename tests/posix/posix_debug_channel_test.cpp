@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "PosixTestSupport.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/Platform.h"
 #include "vx380/PosixPlatform.h"
 
@@ -69,6 +70,25 @@ TEST_F(DebugChannel, EachCallIsOneDatagram) {
                                           std::string("\x80\xE9\0\n", 4)};
   for (const std::string& line : lines) platform.WriteDebugLine(line);
   EXPECT_EQ(listener.Received(), lines);
+}
+
+// Plain ASCII goes out as it is, many units at a time; a unit outside it anywhere in the line
+// sends the whole line through the code page (U+0080 has no byte in Windows-1252).
+TEST_F(DebugChannel, DebugTraceOfTextOutsideAsciiGoesThroughTheCodePage) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
+  Listener listener(dir.File("debug.sock"));
+  ASSERT_TRUE(listener.bound());
+  ErrorLog log;
+  for (size_t at = 0; at < 40; ++at) {
+    String text(40, u'a');
+    text[at] = u'\u0080';
+    log.DebugTrace(text);
+    const std::string expected = platform.ToAnsi(text) + "\n";
+    ASSERT_EQ(expected.find('\x80'), std::string::npos) << "the code page has no byte for U+0080";
+    ASSERT_EQ(listener.Received(), std::vector<std::string>{expected}) << "at " << at;
+  }
+  log.DebugTrace(String(40, u'a'));
+  EXPECT_EQ(listener.Received(), std::vector<std::string>{std::string(40, 'a') + "\n"});
 }
 
 TEST_F(DebugChannel, SocketPathComesFromTheEnvironment) {
