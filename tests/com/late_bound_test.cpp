@@ -190,20 +190,18 @@ TEST_F(LateBound, ManyArgumentsBehaveAsFew) {
   EXPECT_STREQ(L"App1", vars[0].bstrVal);
 
   // A value that does not convert, late in the list: its rgvarg index is reported.
-  VariantClear(&vars[6]);
-  vars[6] = Str(L"no number");
-  CallResult badButtons;
-  Invoke(disp.get(), kLogError, kCall, args, badButtons);
-  EXPECT_EQ(DISP_E_TYPEMISMATCH, badButtons.hr);
-  EXPECT_EQ(2u, badButtons.argErr);
-  VariantClear(&vars[6]);
-  vars[6] = Long(48);
-  VariantClear(&vars[8]);
-  vars[8] = Str(L"no Boolean");
-  CallResult badRaise;
-  Invoke(disp.get(), kLogError, kCall, args, badRaise);
-  EXPECT_EQ(DISP_E_TYPEMISMATCH, badRaise.hr);
-  EXPECT_EQ(0u, badRaise.argErr);
+  const auto expectRefused = [&](size_t param, const wchar_t* bad, UINT argErr) {
+    const VARIANT kept = vars[param];  // a number or a Boolean: nothing to free
+    vars[param] = Str(bad);
+    CallResult refused;
+    Invoke(disp.get(), kLogError, kCall, args, refused);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, refused.hr) << param;
+    EXPECT_EQ(argErr, refused.argErr) << param;
+    VariantClear(&vars[param]);
+    vars[param] = kept;
+  };
+  expectRefused(6, L"no number", 2u);
+  expectRefused(8, L"no Boolean", 0u);
   for (VARIANT& v : vars) VariantClear(&v);
 }
 
