@@ -1,9 +1,10 @@
 // vx380_win_bench: the cost of one DebugTrace through the COM server, early bound and through
 // IDispatch::Invoke, as a ratio of one raw OutputDebugStringA of the same line and Invoke also
 // against the early-bound call, all measured in one process and one run. A script engine
-// calls by name: it looks the member up and passes its variable by reference on every call. ByNameDebugTrace does the same, against
-// Scripting.Dictionary's Exists called that way plus one raw OutputDebugStringA, so the
-// server's share of a script's DebugTrace is compared with a built-in object's.
+// calls by name: it looks the member up and passes its variable by reference on every call.
+// ByNameDebugTrace does the same, against Scripting.Dictionary's Exists called that way plus
+// one raw OutputDebugStringA, so the server's share of a script's DebugTrace is compared with
+// a built-in object's.
 //
 //   vx380_win_bench.exe [--calls N] [--rounds R] [--target X] [--quiet]
 //
