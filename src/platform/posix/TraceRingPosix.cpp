@@ -11,6 +11,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "channel/RingLookup.h"
 #include "platform/posix/TraceRingPosix.h"
 
 namespace vx380::posix {
@@ -18,7 +19,6 @@ namespace vx380::posix {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::uint64_t kLookAgainNs = 10 * kMsNs;  // no ring: look again no sooner than this
 constexpr std::uint64_t kRecheckNs = 1000 * kMsNs;  // a ring: check now and then it is still offered
 
 // A mapped ring. Never freed: a thread may still be writing into it when another retires it.
@@ -34,9 +34,8 @@ struct MappedRing {
   MappedRing* nextRetired = nullptr;
 };
 
-std::atomic<MappedRing*> g_ring{nullptr};
+channel::RingLookup<MappedRing, std::mutex> g_lookup;
 std::atomic<MappedRing*> g_retired{nullptr};  // kept, so that a late writer finds valid memory
-std::atomic<std::uint64_t> g_lookAt{0};
 
 std::uint64_t CoarseNowNs() {
   timespec now{};
@@ -110,14 +109,12 @@ MappedRing* MapRing(const std::string& path) {
 // Takes a ring out of use. Its pages are replaced by private zeros rather than unmapped, so a
 // thread still writing into it writes harmlessly instead of faulting.
 void Retire(MappedRing* ring) {
-  MappedRing* expected = ring;
-  if (!g_ring.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel)) return;
+  if (!g_lookup.Retire(ring)) return;
   ::mmap(ring->base, ring->bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
   ::close(ring->fd);
   ring->nextRetired = g_retired.load(std::memory_order_relaxed);
   while (!g_retired.compare_exchange_weak(ring->nextRetired, ring, std::memory_order_release)) {
   }
-  g_lookAt.store(0, std::memory_order_relaxed);
 }
 
 // Still the file at the ring's path, and still read.
@@ -127,26 +124,19 @@ bool StillOffered(const MappedRing& ring) {
          st.st_ino == ring.ino && ReaderPresent(ring.fd);
 }
 
-// One thread looks and maps while the others that are due wait for it, so no thread's line
-// passes the ring by while another thread is mapping it.
-std::mutex g_lookup;
-
 MappedRing* LookForRing(std::uint64_t now) {
-  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;
-  std::lock_guard<std::mutex> lock(g_lookup);
-  if (MappedRing* found = g_ring.load(std::memory_order_acquire)) return found;
-  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;  // looked for meanwhile, in vain
-  const std::string path = TraceRingPath(false);
-  MappedRing* ring = path.empty() ? nullptr : MapRing(path);
-  // Only a look in vain holds the others off for a while; until then they wait here for it.
-  if (ring) g_ring.store(ring, std::memory_order_release);  // only a holder of g_lookup sets it
-  else g_lookAt.store(CoarseNowNs() + kLookAgainNs, std::memory_order_relaxed);
-  return ring;
+  return g_lookup.Look(
+      now,
+      [] {
+        const std::string path = TraceRingPath(false);
+        return path.empty() ? nullptr : MapRing(path);
+      },
+      CoarseNowNs);
 }
 
 // With a ring, `now` is the ring's own clock, read once for the check and the record's stamp.
 MappedRing* CurrentRing(std::uint64_t& now) {
-  MappedRing* ring = g_ring.load(std::memory_order_acquire);
+  MappedRing* ring = g_lookup.current();
   if (!ring) return LookForRing(now = CoarseNowNs());
   now = PosixRingSystem().NowNs();
   const std::uint64_t recheckAt = ring->recheckAt.load(std::memory_order_relaxed);

@@ -5,6 +5,7 @@
 
 #include "TraceRingSystemWin32.h"
 #include "Win32Platform.h"
+#include "channel/RingLookup.h"
 
 #include <aclapi.h>
 
@@ -17,7 +18,6 @@ namespace vx380::win32 {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::uint64_t kLookAgainNs = 10 * kMsNs;
 constexpr std::uint64_t kRecheckNs = 1000 * kMsNs;
 
 std::atomic<int> g_forcedDebugger{-1};
@@ -35,8 +35,12 @@ struct MappedRing {
   std::atomic<std::uint64_t> recheckAt{0};
 };
 
-std::atomic<MappedRing*> g_ring{nullptr};
-std::atomic<std::uint64_t> g_lookAt{0};
+struct SrwLock {
+  SRWLOCK srw = SRWLOCK_INIT;
+  void lock() { ::AcquireSRWLockExclusive(&srw); }
+  void unlock() { ::ReleaseSRWLockExclusive(&srw); }
+};
+channel::RingLookup<MappedRing, SrwLock> g_lookup;
 
 // The object's owner is this process's user, or the owner this user's objects get by default.
 bool OwnedByUs(HANDLE object) {
@@ -78,37 +82,12 @@ bool ReaderGone(const MappedRing& ring) {
   return ring.reader && ::WaitForSingleObject(ring.reader, 0) == WAIT_OBJECT_0;
 }
 
-void Retire(MappedRing* ring) {
-  MappedRing* expected = ring;
-  if (g_ring.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel))
-    g_lookAt.store(0, std::memory_order_relaxed);
-}
+void Retire(MappedRing* ring) { g_lookup.Retire(ring); }
 
-// One thread looks and maps while the others that are due wait for it, so no thread's line
-// passes the ring by while another thread is mapping it.
-SRWLOCK g_lookup = SRWLOCK_INIT;
-
-struct LookupLock {
-  LookupLock() { ::AcquireSRWLockExclusive(&g_lookup); }
-  ~LookupLock() { ::ReleaseSRWLockExclusive(&g_lookup); }
-  LookupLock(const LookupLock&) = delete;
-  LookupLock& operator=(const LookupLock&) = delete;
-};
-
-MappedRing* LookForRing(std::uint64_t now) {
-  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;
-  LookupLock lock;
-  if (MappedRing* found = g_ring.load(std::memory_order_acquire)) return found;
-  if (now < g_lookAt.load(std::memory_order_relaxed)) return nullptr;  // looked for meanwhile, in vain
-  MappedRing* ring = MapRing();
-  // Only a look in vain holds the others off for a while; until then they wait here for it.
-  if (ring) g_ring.store(ring, std::memory_order_release);  // only a holder of g_lookup sets it
-  else g_lookAt.store(RingClockNs() + kLookAgainNs, std::memory_order_relaxed);
-  return ring;
-}
+MappedRing* LookForRing(std::uint64_t now) { return g_lookup.Look(now, MapRing, RingClockNs); }
 
 MappedRing* CurrentRing() {
-  MappedRing* ring = g_ring.load(std::memory_order_acquire);
+  MappedRing* ring = g_lookup.current();
   const std::uint64_t now = RingClockNs();
   if (!ring) return LookForRing(now);
   std::uint64_t recheckAt = ring->recheckAt.load(std::memory_order_relaxed);
