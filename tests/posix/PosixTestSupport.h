@@ -1,5 +1,5 @@
-// Helpers for the POSIX platform tests: a scratch folder and environment variables that are
-// put back when a test ends.
+// Helpers for the POSIX platform tests: a scratch folder, environment variables that are put
+// back when a test ends, and a log written through the real platform.
 #pragma once
 
 #include <stdlib.h>
@@ -8,6 +8,8 @@
 #include <fstream>
 #include <optional>
 #include <string>
+
+#include "vx380/Platform.h"
 
 namespace vx380::testing {
 
@@ -61,6 +63,17 @@ class ScopedEnv {
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One open, write and close of a log through the real platform: the first error, or 0.
+inline Long WriteLogThroughPlatform(const std::string& path, const std::string& bytes, bool truncate) {
+  Platform& platform = SystemPlatform();
+  FileHandle file = -1;
+  Long error = platform.OpenTextFile(FromUtf8(path), truncate, file);
+  if (error) return error;
+  error = platform.WriteTextFile(file, bytes);
+  platform.CloseTextFile(file);
+  return error;
 }
 
 }  // namespace vx380::testing

@@ -16,55 +16,13 @@
 #include <thread>
 #include <vector>
 
+#include "DatagramListener.h"
 #include "PosixSecondUser.h"
 #include "vx380/Platform.h"
 #include "vx380/TraceChannel.h"
 
 namespace vx380::testing {
 namespace {
-
-// A datagram socket bound at a path, and who sent each datagram.
-class Receiver {
- public:
-  explicit Receiver(const std::string& path) : path_(path) {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~Receiver() {
-    ::close(fd_);
-    ::unlink(path_.c_str());
-  }
-  bool bound() const { return bound_; }
-
-  struct Datagram {
-    std::string text;
-    std::string sender;  // the abstract name without its leading NUL; "" when unbound
-  };
-  // What has come, after waiting up to waitMs for the first.
-  std::vector<Datagram> Take(int waitMs = 200) {
-    std::vector<Datagram> got;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, waitMs) <= 0) return got;
-    char buffer[70000];
-    while (true) {
-      sockaddr_un from{};
-      socklen_t length = sizeof from;
-      const ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
-      if (n < 0) break;
-      const std::size_t nameLength = length > offsetof(sockaddr_un, sun_path) + 1 ? length - offsetof(sockaddr_un, sun_path) - 1 : 0;
-      got.push_back({std::string(buffer, static_cast<std::size_t>(n)), std::string(from.sun_path + 1, nameLength)});
-    }
-    return got;
-  }
-
- private:
-  std::string path_;
-  int fd_;
-  bool bound_ = false;
-};
 
 void Trace(const std::string& line) { SystemPlatform().WriteDebugLine(line); }
 
@@ -96,7 +54,7 @@ TEST(DebugChannelSafety, AnotherUsersSocketAtThePathReceivesNothing) {
 
 TEST(DebugChannelSafety, AStalledListenerCostsAHealthyOneNoLine) {
   ScratchDir dir;
-  Receiver deaf(dir.File("deaf.sock")), healthy(dir.File("healthy.sock"));
+  DatagramListener deaf(dir.File("deaf.sock")), healthy(dir.File("healthy.sock"));
   ASSERT_TRUE(deaf.bound() && healthy.bound());
   constexpr int kLines = 300;
   std::vector<std::string> got;
@@ -125,7 +83,7 @@ TEST(DebugChannelSafety, AStalledListenerCostsAHealthyOneNoLine) {
 TEST(DebugChannelSafety, EachThreadsLinesComeFromANameThatTellsTheThread) {
   ScratchDir dir;
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("names.sock"));
-  Receiver listener(dir.File("names.sock"));
+  DatagramListener listener(dir.File("names.sock"));
   long tid = 0;
   std::thread([&] {
     tid = ::gettid();
@@ -216,7 +174,7 @@ int ManyThreadsUnderTheLimit() {
 TEST(DebugChannelSafety, ManyThreadsHoldABoundedNumberOfDescriptors) {
   ScratchDir dir;
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("many.sock"));
-  Receiver listener(dir.File("many.sock"));
+  DatagramListener listener(dir.File("many.sock"));
   std::atomic<bool> done{false};
   std::size_t received = 0;
   std::thread reader([&] {

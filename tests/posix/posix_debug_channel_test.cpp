@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "DatagramListener.h"
 #include "PosixTestSupport.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/Platform.h"
@@ -20,41 +21,6 @@
 
 namespace vx380::testing {
 namespace {
-
-class Listener {
- public:
-  explicit Listener(const std::string& path) : path_(path) {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~Listener() {
-    ::close(fd_);
-    ::unlink(path_.c_str());
-  }
-  bool bound() const { return bound_; }
-
-  // Everything received so far, after waiting briefly for the first datagram.
-  std::vector<std::string> Received(int waitMs = 200) {
-    std::vector<std::string> datagrams;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, waitMs) <= 0) return datagrams;
-    std::vector<char> buffer(1 << 17);
-    while (true) {
-      const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
-      if (n < 0) break;
-      datagrams.emplace_back(buffer.data(), static_cast<std::size_t>(n));
-    }
-    return datagrams;
-  }
-
- private:
-  std::string path_;
-  int fd_;
-  bool bound_ = false;
-};
 
 class DebugChannel : public ::testing::Test {
  protected:
@@ -64,7 +30,7 @@ class DebugChannel : public ::testing::Test {
 
 TEST_F(DebugChannel, EachCallIsOneDatagram) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
-  Listener listener(dir.File("debug.sock"));
+  DatagramListener listener(dir.File("debug.sock"));
   ASSERT_TRUE(listener.bound());
   const std::vector<std::string> lines = {"RBDEBUG one\n", "\n", "two\r\nlines\n", std::string(5000, 'x') + "\n",
                                           std::string("\x80\xE9\0\n", 4)};
@@ -76,7 +42,7 @@ TEST_F(DebugChannel, EachCallIsOneDatagram) {
 // sends the whole line through the code page (U+0080 has no byte in Windows-1252).
 TEST_F(DebugChannel, DebugTraceOfTextOutsideAsciiGoesThroughTheCodePage) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
-  Listener listener(dir.File("debug.sock"));
+  DatagramListener listener(dir.File("debug.sock"));
   ASSERT_TRUE(listener.bound());
   ErrorLog log;
   for (size_t at = 0; at < 40; ++at) {
@@ -112,8 +78,8 @@ TEST_F(DebugChannel, SocketPathComesFromTheEnvironment) {
 }
 
 TEST_F(DebugChannel, FollowsTheEnvironmentAsItChanges) {
-  Listener first(dir.File("first.sock"));
-  Listener second(dir.File("second.sock"));
+  DatagramListener first(dir.File("first.sock"));
+  DatagramListener second(dir.File("second.sock"));
   {
     ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("first.sock"));
     platform.WriteDebugLine("to first\n");
@@ -125,7 +91,7 @@ TEST_F(DebugChannel, FollowsTheEnvironmentAsItChanges) {
   {
     ScopedEnv socket("VX380_DEBUG_SOCKET", std::nullopt);
     ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path());
-    Listener runtimeListener(dir.File("vx380-debug.sock"));
+    DatagramListener runtimeListener(dir.File("vx380-debug.sock"));
     platform.WriteDebugLine("to runtime dir\n");
     EXPECT_EQ(runtimeListener.Received(), std::vector<std::string>{"to runtime dir\n"});
   }
@@ -136,12 +102,12 @@ TEST_F(DebugChannel, FollowsTheEnvironmentAsItChanges) {
 TEST_F(DebugChannel, ReachesAListenerThatTookOverThePath) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("restart.sock"));
   {
-    Listener first(dir.File("restart.sock"));
+    DatagramListener first(dir.File("restart.sock"));
     platform.WriteDebugLine("to first\n");
     EXPECT_EQ(first.Received(), std::vector<std::string>{"to first\n"});
   }
   platform.WriteDebugLine("while nobody listens\n");
-  Listener second(dir.File("restart.sock"));
+  DatagramListener second(dir.File("restart.sock"));
   // A missing listener is looked for again after a few milliseconds, not at every line.
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   platform.WriteDebugLine("to second\n");
@@ -154,7 +120,7 @@ int OpenDescriptors() {
 
 TEST_F(DebugChannel, EndingThreadsGiveTheirSocketsBack) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("threads.sock"));
-  Listener listener(dir.File("threads.sock"));
+  DatagramListener listener(dir.File("threads.sock"));
   const int before = OpenDescriptors();
   for (int i = 0; i < 100; ++i) std::thread([&] { platform.WriteDebugLine("from a short thread\n"); }).join();
   EXPECT_LT(OpenDescriptors() - before, 5);
@@ -171,7 +137,7 @@ TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
   }
   // A listener that never reads fills its queue; after one short wait for room, later lines
   // are dropped, not waited for. A new listener is looked for every few milliseconds.
-  Listener deaf(dir.File("nobody.sock"));
+  DatagramListener deaf(dir.File("nobody.sock"));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   for (int i = 0; i < 20000; ++i) platform.WriteDebugLine(std::string(1000, 'q') + "\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -180,14 +146,14 @@ TEST_F(DebugChannel, NeverWaitsAndLeavesErrnoAlone) {
   EXPECT_LT(got.size(), 20000u);
 
   // A socket file left behind by a listener that has gone.
-  { Listener gone(dir.File("gone.sock")); }
+  { DatagramListener gone(dir.File("gone.sock")); }
   ScopedEnv goneSocket("VX380_DEBUG_SOCKET", dir.File("gone.sock"));
   platform.WriteDebugLine("into the void\n");
 }
 
 TEST_F(DebugChannel, ABurstWaitsForASlowListenerInsteadOfLosingLines) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("slow.sock"));
-  Listener listener(dir.File("slow.sock"));
+  DatagramListener listener(dir.File("slow.sock"));
   constexpr int kLines = 500;
   std::thread sender([&] {
     for (int i = 0; i < kLines; ++i) platform.WriteDebugLine("line " + std::to_string(i) + "\n");
@@ -202,7 +168,7 @@ TEST_F(DebugChannel, ABurstWaitsForASlowListenerInsteadOfLosingLines) {
 
 TEST_F(DebugChannel, ThreadsSendWholeLines) {
   ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("threads.sock"));
-  Listener listener(dir.File("threads.sock"));
+  DatagramListener listener(dir.File("threads.sock"));
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&, t] {

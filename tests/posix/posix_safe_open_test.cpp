@@ -20,13 +20,7 @@ namespace {
 constexpr int kWatchdogMs = 3000;  // a hang fails the test rather than stopping the suite
 
 Long OpenAndWrite(const std::string& path, bool truncate, const std::string& bytes = "line\r\n") {
-  Platform& platform = SystemPlatform();
-  FileHandle file = -1;
-  Long error = platform.OpenTextFile(FromUtf8(path), truncate, file);
-  if (error) return error;
-  error = platform.WriteTextFile(file, bytes);
-  platform.CloseTextFile(file);
-  return error;
+  return WriteLogThroughPlatform(path, bytes, truncate);
 }
 
 // The open's result from a child under the watchdog; -1 when it hung.

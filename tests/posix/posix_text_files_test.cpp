@@ -28,12 +28,7 @@ class TextFiles : public ::testing::Test {
   }
 
   Long Write(const std::string& path, const std::string& bytes, bool truncate = false) {
-    FileHandle file = -1;
-    Long error = platform.OpenTextFile(FromUtf8(path), truncate, file);
-    if (error) return error;
-    error = platform.WriteTextFile(file, bytes);
-    platform.CloseTextFile(file);
-    return error;
+    return WriteLogThroughPlatform(path, bytes, truncate);
   }
 };
 
