@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "channel/TextCodec.h"
+
 namespace {
 
 struct Button {
@@ -71,20 +73,8 @@ std::string Json(const std::wstring& text) {
       char esc[8];
       std::snprintf(esc, sizeof esc, "\\u%04x", cp);
       out += esc;
-    } else if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+      vx380::channel::AppendUtf8(out, static_cast<char32_t>(cp));
     }
   }
   return out + "\"";
