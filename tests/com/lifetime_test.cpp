@@ -138,3 +138,45 @@ TEST(Lifetime, DllCanUnloadNowTracksObjectsAndLocks) {
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(IID__ErrorLog, IID_IClassFactory, &unknown));
   EXPECT_EQ(nullptr, unknown);
 }
+
+// A server that watches a setting may be asked to unload once its objects are gone; a later
+// change to the watched key must not call into a DLL that is no longer there.
+TEST(Lifetime, ASettingChangedAfterTheServerMayUnloadIsHarmless) {
+  const wchar_t* key = L"Software\\Meridox\\Applications\\UnloadCheck.Application\\ErrorReporting";
+  {
+    Apartment apartment;
+    ComPtr<_ErrorLog> log = NewErrorLog();
+    ASSERT_TRUE(log);
+    Bstr app(u"UnloadCheck"), none(u"");
+    ASSERT_HRESULT_SUCCEEDED(log->Initialize(app.get(), none.get()));
+    ASSERT_HRESULT_SUCCEEDED(log->RBDEBUGTIMESTAMP(nullptr));  // reads the Timing switch
+    log = nullptr;
+    SetErrorInfo(0, nullptr);
+    CanUnloadFn canUnload = CanUnloadNow();
+    ASSERT_NE(nullptr, canUnload);
+    EXPECT_EQ(S_OK, canUnload());
+    CoFreeUnusedLibrariesEx(0, 0);
+  }
+  // Whatever the runtime decided, unload it as a host's FreeLibrary would.
+  for (int i = 0; i < 64; ++i) {
+    HMODULE dll = GetModuleHandleW(L"VX380ErrorLog.dll");
+    if (!dll) break;
+    FreeLibrary(dll);
+  }
+  EXPECT_NE(nullptr, GetModuleHandleW(L"VX380ErrorLog.dll")) << "a server watching a setting stays loaded";
+  HKEY k = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+  const wchar_t value[] = L"true";
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(k, L"Timing", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value));
+  RegCloseKey(k);
+  EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_CURRENT_USER, key));
+  Sleep(500);  // time for a notification to arrive; a call into unmapped code ends the process here
+
+  // And the server comes back and reads the key afresh.
+  Apartment apartment;
+  ComPtr<_ErrorLog> log = NewErrorLog();
+  ASSERT_TRUE(log);
+  Bstr app(u"UnloadCheck"), none(u"");
+  EXPECT_HRESULT_SUCCEEDED(log->Initialize(app.get(), none.get()));
+  EXPECT_HRESULT_SUCCEEDED(log->RBDEBUGTIMESTAMP(nullptr));
+}

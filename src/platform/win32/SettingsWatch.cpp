@@ -16,6 +16,7 @@ namespace {
 #ifndef REG_NOTIFY_THREAD_AGNOSTIC
 #define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000L
 #endif
+constexpr DWORD kFirstRunWaitMs = 5000;
 constexpr DWORD kWatchFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_THREAD_AGNOSTIC;
 
 // One watched key: the nearest key that exists on the path asked for, watched with its subtree,
@@ -25,6 +26,7 @@ struct Watch {
   HKEY key = nullptr;
   HANDLE event = nullptr;
   HANDLE wait = nullptr;
+  HANDLE firstRun = nullptr;
   std::atomic<std::uint64_t> generation{1};
 };
 
@@ -32,12 +34,27 @@ bool Arm(Watch& watch) {
   return ::RegNotifyChangeKeyValue(watch.key, TRUE, kWatchFilter, watch.event, TRUE) == ERROR_SUCCESS;
 }
 
-// The registration keeps firing: each signal counts as a change and arms the next one. A
-// notification that cannot be armed again leaves the number moving, so reads go on as before.
+// Zero means "cannot tell, read every time" and stays so.
+void Bump(Watch& watch, bool armed) {
+  std::uint64_t now = watch.generation.load(std::memory_order_relaxed);
+  while (now != 0 && !watch.generation.compare_exchange_weak(now, armed ? now + 1 : 0, std::memory_order_release)) {
+  }
+}
+
+// Runs in the pool's wait thread, so a change never makes the pool start a thread. The next
+// notification is armed before the number moves: a change in between still brings a read.
 void CALLBACK Fired(void* context, BOOLEAN) {
   auto* watch = static_cast<Watch*>(context);
-  watch->generation.fetch_add(1, std::memory_order_release);
-  if (!Arm(*watch)) watch->generation.store(0, std::memory_order_release);
+  Bump(*watch, Arm(*watch));
+  ::SetEvent(watch->firstRun);
+}
+
+// The wait outlives every object of a COM server, and the pool would call into a DLL that a host
+// unloaded: the module that registers a wait stays loaded.
+bool PinThisModule() {
+  HMODULE self = nullptr;
+  return ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              reinterpret_cast<LPCWSTR>(&Fired), &self) != FALSE;
 }
 
 HKEY OpenNearest(HKEY root, std::string path) {
@@ -50,13 +67,20 @@ HKEY OpenNearest(HKEY root, std::string path) {
   }
 }
 
+// The first notification is armed by a first run of the callback, which also shows the pool's
+// wait thread is up: a host that exits right after its first read never has a thread starting.
 Watch* StartWatch(Long root, const std::string& subKey) {
+  static const bool pinned = PinThisModule();
   auto* watch = new Watch;
   watch->key = OpenNearest(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root))), subKey);
-  watch->event = watch->key ? ::CreateEventW(nullptr, FALSE, FALSE, nullptr) : nullptr;
-  if (!watch->event || !Arm(*watch) ||
-      !::RegisterWaitForSingleObject(&watch->wait, watch->event, Fired, watch, INFINITE, WT_EXECUTEDEFAULT))
-    watch->generation.store(0);  // cannot tell: every read goes to the registry
+  if (watch->key) {
+    watch->event = ::CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    watch->firstRun = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  if (!pinned || !watch->event || !watch->firstRun ||
+      !::RegisterWaitForSingleObject(&watch->wait, watch->event, Fired, watch, INFINITE, WT_EXECUTEINWAITTHREAD) ||
+      ::WaitForSingleObject(watch->firstRun, kFirstRunWaitMs) != WAIT_OBJECT_0)
+    Bump(*watch, false);  // cannot tell: every read goes to the registry
   return watch;
 }
 
