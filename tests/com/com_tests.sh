@@ -109,14 +109,11 @@ case "$action" in
     rig_start_dbwin "$RIG_WORK/debug.txt"
     rig_start_boxbot "$RIG_WORK/boxes.json" "${answers[@]}"
     native cscript.exe //nologo "$(rig_winpath "$script")" "$(rig_winpath "$RIG_WORK")" \
-      >"$RIG_WORK/out.txt" 2>&1
+      >"$RIG_WORK/out.txt" 2>"$RIG_WORK/err.txt"
     rc=$?
     rig_stop
-    tr -d '\r' <"$RIG_WORK/out.txt"
-    [ $rc -eq 0 ] || rig_fail "cscript exited $rc"
-    tr -d '\r' <"$RIG_WORK/out.txt" | grep -q '^FAIL' && rig_fail "script checks failed"
-    [ "$(tr -d '\r' <"$RIG_WORK/out.txt" | grep -v '^$' | tail -n 1)" = COMPLETE ] ||
-      rig_fail "script did not complete (no COMPLETE marker)"
+    [ $rc -eq 0 ] || { cat "$RIG_WORK/out.txt" "$RIG_WORK/err.txt" | tr -d '\r'; rig_fail "cscript exited $rc"; }
+    rig_script_done "$(basename "$script")" "$RIG_WORK/out.txt" "$RIG_WORK/err.txt"
     if [ -f "$base.debug" ]; then
       while IFS= read -r pattern || [ -n "$pattern" ]; do
         pattern=${pattern%$'\r'}

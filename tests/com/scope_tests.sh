@@ -58,11 +58,12 @@ none_of_ours() {  # NAME WHAT
     grep -qiF -- "$name" "$RIG_WORK/$1.txt" && rig_fail "$2: $name is still there"
   done
 }
-run_script() {  # SCRIPT: its output, without CR, into $RIG_WORK/out.txt
-  native cscript.exe //nologo "$(rig_winpath "$1")" >"$RIG_WORK/out.txt" 2>&1 || rig_fail "cscript exited $?"
-  tr -d '\r' <"$RIG_WORK/out.txt" | tee "$RIG_WORK/out.clean"
-  grep -q '^FAIL' "$RIG_WORK/out.clean" && rig_fail "$(basename "$1") reported failures"
-  [ "$(grep -v '^$' "$RIG_WORK/out.clean" | tail -n 1)" = COMPLETE ] || rig_fail "$(basename "$1") did not complete"
+run_script() {  # SCRIPT: its output, without CR, into $RIG_WORK/out.clean
+  local rc=0
+  native cscript.exe //nologo "$(rig_winpath "$1")" >"$RIG_WORK/out.txt" 2>"$RIG_WORK/err.txt" || rc=$?
+  [ $rc -eq 0 ] || { cat "$RIG_WORK/out.txt" "$RIG_WORK/err.txt" | tr -d '\r'; rig_fail "cscript exited $rc"; }
+  tr -d '\r' <"$RIG_WORK/out.txt" >"$RIG_WORK/out.clean"
+  rig_script_done "$(basename "$1")" "$RIG_WORK/out.txt" "$RIG_WORK/err.txt"
 }
 # Leftovers of an interrupted earlier run would falsify every snapshot, and so would Wine's
 # script host, which registers its own type library the first time it runs in a prefix.

@@ -33,4 +33,14 @@ expect_box 2 "$second"
 expect_box 3 '"title":"Icons","text":"Style 16","buttons":[{"id":1,"text":"OK"}],"default":1,"icon":"critical","pressed":1,'
 expect_box 4 '"text":"Style 64","buttons":[{"id":1,"text":"OK"}],"default":1,"icon":"information","pressed":1,'
 expect_box 5 '"text":"Style 0","buttons":[{"id":1,"text":"OK"}],"default":1,"icon":"none","pressed":1,'
+# A script is done when its own output ends with the marker; Wine's words on its standard error
+# after that do not count, and a FAIL line or a missing marker always does.
+script_verdict() {  # OUT-TEXT ERR-TEXT
+  printf '%b' "$1" >"$RIG_WORK/s.out"; printf '%b' "$2" >"$RIG_WORK/s.err"
+  (rig_script_done probe "$RIG_WORK/s.out" "$RIG_WORK/s.err" >/dev/null 2>&1) && echo done || echo refused
+}
+[ "$(script_verdict 'a\r\nCOMPLETE\r\n\r\n' 'wine client error:3c8: sendmsg\n')" = done ] || rig_fail "noise after COMPLETE refused"
+[ "$(script_verdict 'a\n' 'COMPLETE\n')" = refused ] || rig_fail "COMPLETE on standard error accepted"
+[ "$(script_verdict 'COMPLETE\na\n' '')" = refused ] || rig_fail "output after COMPLETE accepted"
+[ "$(script_verdict 'FAIL: x\nCOMPLETE\n' '')" = refused ] || rig_fail "a FAIL line accepted"
 echo "rig self-test passed"

@@ -8,6 +8,8 @@
 #   rig_start_dbwin FILE                       capture debug output into FILE until rig_stop
 #   rig_start_boxbot FILE [BOXBOT ARGS...]     answer boxes (see boxbot.cpp), records into FILE
 #   rig_stop                                   end both helpers and wait for them
+#   rig_script_done NAME OUT ERR               show a script's output and standard error; fail
+#                                              unless it reached its COMPLETE marker, no FAIL line
 #   rig_fail MESSAGE                           print and exit 1
 #
 # Both helpers signal readiness through a file, so a program started after rig_start_*
@@ -67,4 +69,15 @@ rig_stop() {
   for pid in "${RIG_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
   RIG_PIDS=()
   rm -f "$RIG_WORK/rig.stop"
+}
+
+# The marker is looked for in the script's own output only: Wine may report on a thread of its
+# own after the script's last line.
+rig_script_done() {
+  local name=$1 out=$2 err=$3
+  tr -d '\r' <"$out"
+  if [ -s "$err" ]; then echo "--- standard error:"; tr -d '\r' <"$err"; fi
+  tr -d '\r' <"$out" | grep -q '^FAIL' && rig_fail "$name reported failures"
+  [ "$(tr -d '\r' <"$out" | grep -v '^$' | tail -n 1)" = COMPLETE ] ||
+    rig_fail "$name did not complete (no COMPLETE marker)"
 }
