@@ -36,13 +36,6 @@ StartedMessageLogs& MessageLogs() {
 }
 // The thread's line buffer. Lines may still come while the thread's objects are being destroyed,
 // so once the buffer is gone (or while a line is being written) a line brings its own.
-// MinGW emulates thread_local: a thread's storage can be freed, and made anew, while the thread
-// ends, so there a line always brings its own buffer.
-#if defined(__MINGW32__)
-constexpr bool kReuseLineBuffer = false;
-#else
-constexpr bool kReuseLineBuffer = true;
-#endif
 thread_local bool t_lineBufferGone = false;
 struct LineBufferHolder {
   std::string bytes;
@@ -79,7 +72,7 @@ bool DirectDebugLines(const ErrorLog& log) {
 }
 
 DebugLineBuffer::DebugLineBuffer() : bytes_(&own_) {
-  if (kReuseLineBuffer && !t_lineBufferGone && !t_lineBuffer.busy) {
+  if (!t_lineBufferGone && !t_lineBuffer.busy) {
     t_lineBuffer.busy = true;
     bytes_ = &t_lineBuffer.bytes;
     bytes_->clear();
