@@ -31,6 +31,16 @@ class RingLookup {
     return ring;
   }
 
+  // Around fork: the child gets the lock in a state it can take, and no ring (the ring is
+  // the parent's; the child finds its own with its own process id).
+  void ForkPrepare() { lock_.lock(); }
+  void ForkParent() { lock_.unlock(); }
+  void ForkChild() {
+    ring_.store(nullptr, std::memory_order_relaxed);
+    lookAt_.store(0, std::memory_order_relaxed);
+    lock_.unlock();
+  }
+
   // Takes `ring` out of use; true for the one caller that did. The next line looks again.
   bool Retire(Ring* ring) {
     Ring* expected = ring;

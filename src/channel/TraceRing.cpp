@@ -33,6 +33,24 @@ std::atomic_ref<std::uint32_t> CommitWord(unsigned char* data, std::uint64_t off
   return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(data + offset));
 }
 
+enum class Found { kRecord, kNone, kDamaged };
+
+// What lies at `pos`: a committed record of that very position (a stale one of an earlier lap
+// has another tag), nothing committed yet, or a committed tag over a record that lies.
+Found RecordAt(const unsigned char* data, std::uint64_t capacity, std::uint64_t pos, RecordHeader& record) {
+  const std::uint64_t offset = pos & (capacity - 1);
+  const std::uint32_t commit =
+      std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(const_cast<unsigned char*>(data) + offset))
+          .load(std::memory_order_acquire);
+  if (commit != Tag(pos)) return Found::kNone;
+  std::memcpy(&record, data + offset, sizeof record);
+  record.commit = commit;
+  if (record.textLength > MaxText(capacity) || record.units != Units(record.textLength) ||
+      record.check != CheckWord(record))
+    return Found::kDamaged;
+  return Found::kRecord;
+}
+
 // Checks the header a peer left against what our own mapping can hold.
 RingHeader* CheckedHeader(void* base, std::size_t mappedBytes, std::uint64_t& capacity) {
   capacity = RingCapacityFor(mappedBytes);
@@ -79,7 +97,7 @@ bool RingWriter::Attach(void* base, std::size_t mappedBytes, RingSystem& system)
   return true;
 }
 
-bool RingWriter::Closed() const { return header_->state.load(std::memory_order_relaxed) == kRingClosed; }
+bool RingWriter::Closed() const { return header_->state.load(std::memory_order_relaxed) != kRingOpen; }
 
 WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uint32_t tid) {
   return Write(line, pid, tid, system_->NowNs());
@@ -92,12 +110,19 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   const std::uint64_t size = std::uint64_t{units} * kRecordUnit;
   const std::uint64_t stalledUntil = stalledUntilNs_.load(std::memory_order_relaxed);
   const bool mayWait = stalledUntil == 0 || timeNs >= stalledUntil;
-  // Look before reserving, so that a full ring costs a dropped line and no reservation.
-  if (!WaitForRoom(0, size, mayWait)) return Drop();
-  const std::uint64_t pos = header_->reserve.fetch_add(size, std::memory_order_relaxed);
-  if (pos % kRecordUnit != 0) return Drop();  // a counter someone scribbled on
-  // Racing writers may overshoot; one that still finds no room leaves a hole the reader skips.
-  if (!WaitForRoom(pos + size, size, mayWait)) return Drop();
+  // Reserve only where there is room: the counter never runs more than a capacity past the
+  // reader, so a reader that finds it further knows someone else wrote it.
+  std::uint64_t pos = header_->reserve.load(std::memory_order_relaxed);
+  std::uint64_t deadline = 0;
+  for (;;) {
+    if (pos % kRecordUnit != 0) return WriteResult::kClosed;  // a counter someone scribbled on
+    if (HasRoom(pos + size)) {
+      if (header_->reserve.compare_exchange_weak(pos, pos + size, std::memory_order_relaxed)) break;
+      continue;
+    }
+    if (!WaitForRoom(mayWait, deadline)) return Closed() ? WriteResult::kClosed : Drop();
+    pos = header_->reserve.load(std::memory_order_relaxed);
+  }
   const std::uint32_t tag = Tag(pos);
   RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, timeNs, units, 0};
   record.check = CheckWord(record);
@@ -128,33 +153,49 @@ WriteResult RingWriter::Drop() {
   return WriteResult::kDropped;
 }
 
-// Room for a record ending at `end`, or, with no reservation yet (end 0), for one of `size`
-// bytes at the current end of the reservations.
-// The reader's position is looked up in the shared header (a cache line the reader keeps
-// writing) only when the last one seen leaves no room: the position only grows.
-bool RingWriter::HasRoom(std::uint64_t end, std::uint64_t size) {
-  if (end == 0) end = header_->reserve.load(std::memory_order_relaxed) + size;
-  if (end - knownReadPos_.load(std::memory_order_relaxed) <= capacity_) return true;
+// Room for a record ending at `end`. The reader's position is looked up in the shared header
+// (a cache line the reader keeps writing) only when the last one seen leaves no room: the
+// position only grows. An `end` from a stale look at the counter may lie behind the reader:
+// that counts as room, and the reservation that follows fails and looks again.
+bool RingWriter::HasRoom(std::uint64_t end) {
+  const auto ahead = [&](std::uint64_t readPos) { return static_cast<std::int64_t>(end - readPos); };
+  if (ahead(knownReadPos_.load(std::memory_order_relaxed)) <= static_cast<std::int64_t>(capacity_)) return true;
   const std::uint64_t readPos = header_->readPos.load(std::memory_order_acquire);
   knownReadPos_.store(readPos, std::memory_order_relaxed);
-  return end - readPos <= capacity_;
+  return ahead(readPos) <= static_cast<std::int64_t>(capacity_);
 }
 
-bool RingWriter::WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait) {
-  if (HasRoom(end, size)) return true;
-  if (!mayWait) return false;
-  WakeReader();
-  const std::uint64_t deadline = system_->NowNs() + waitMs * kMsNs;
-  while (!HasRoom(end, size)) {
-    const std::uint64_t now = system_->NowNs();
-    if (Closed()) return false;
-    if (now >= deadline) {
-      stalledUntilNs_.store(now + stallMs * kMsNs, std::memory_order_relaxed);
-      return false;
-    }
-    system_->Pause();
+// One pause of a write waiting for room; false once the wait is over in vain. `deadline` is
+// 0 until the first pause of a write, which sets it: one bound for the whole write.
+bool RingWriter::WaitForRoom(bool mayWait, std::uint64_t& deadline) {
+  if (!mayWait || Closed()) return false;
+  const std::uint64_t now = system_->NowNs();
+  if (deadline == 0) {
+    WakeReader();
+    deadline = now + waitMs * kMsNs;
+  } else if (now >= deadline) {
+    stalledUntilNs_.store(now + stallMs * kMsNs, std::memory_order_relaxed);
+    return false;
   }
+  system_->Pause();
   return true;
+}
+
+std::uint64_t RingWriter::UnreadOf(std::uint32_t pid) const {
+  std::uint64_t pos = header_->readPos.load(std::memory_order_acquire) & ~std::uint64_t{kRecordUnit - 1};
+  std::uint64_t end = header_->reserve.load(std::memory_order_acquire);
+  if (end - pos > capacity_) end = pos + capacity_;  // a counter gone wild: one lap at most
+  std::uint64_t count = 0;
+  while (pos < end) {
+    RecordHeader record;
+    if (RecordAt(data_, capacity_, pos, record) == Found::kRecord) {
+      count += record.pid == pid;
+      pos += std::uint64_t{record.units} * kRecordUnit;
+    } else {
+      pos += kRecordUnit;
+    }
+  }
+  return count;
 }
 
 void RingWriter::CopyIn(std::uint64_t pos, const void* bytes, std::size_t size) {
@@ -197,16 +238,12 @@ bool RingReader::Attach(void* base, std::size_t mappedBytes, RingSystem& system)
 }
 
 RingReader::Look RingReader::Inspect(RecordHeader& record) const {
-  const std::uint64_t offset = pos_ & (capacity_ - 1);
-  const std::uint32_t commit = CommitWord(data_, offset).load(std::memory_order_acquire);
-  if (commit != Tag(pos_))
-    return header_->reserve.load(std::memory_order_relaxed) == pos_ ? Look::kEmpty : Look::kPending;
-  std::memcpy(&record, data_ + offset, sizeof record);
-  record.commit = commit;
-  if (record.textLength > MaxText(capacity_) || record.units != Units(record.textLength) ||
-      record.check != CheckWord(record))
-    return Look::kDamaged;
-  return Look::kRecord;
+  switch (RecordAt(data_, capacity_, pos_, record)) {
+    case Found::kRecord: return Look::kRecord;
+    case Found::kDamaged: return Look::kDamaged;
+    case Found::kNone: break;
+  }
+  return header_->reserve.load(std::memory_order_relaxed) == pos_ ? Look::kEmpty : Look::kPending;
 }
 
 void RingReader::CopyOut(std::uint64_t pos, void* bytes, std::size_t size) const {
@@ -217,7 +254,7 @@ void RingReader::CopyOut(std::uint64_t pos, void* bytes, std::size_t size) const
 }
 
 void RingReader::Publish() {
-  if (published_ == pos_) return;
+  if (published_ == pos_ || damageCause_) return;
   published_ = pos_;
   header_->readPos.store(pos_, std::memory_order_release);
 }
@@ -237,12 +274,8 @@ void RingReader::SkipHole() {
   limit = std::min(limit, pos_ + capacity_);
   std::uint64_t to = pos_ + kRecordUnit;
   for (; to < limit; to += kRecordUnit) {
-    const std::uint64_t saved = pos_;
-    pos_ = to;
     RecordHeader record;
-    const bool found = Inspect(record) == Look::kRecord;
-    pos_ = saved;
-    if (found) break;
+    if (RecordAt(data_, capacity_, to, record) != Found::kNone) break;
   }
   pos_ = std::max(to, pos_ + kRecordUnit);
   ++holes_;
@@ -250,6 +283,8 @@ void RingReader::SkipHole() {
 }
 
 std::size_t RingReader::Poll(Sink sink, void* context, std::size_t limit) {
+  if (damageCause_) return 0;
+  if (const char* cause = CheckSharedWords()) return Retire(cause, sink, context);
   std::size_t delivered = 0;
   for (std::size_t step = 0; step < limit; ++step) {
     RecordHeader record;
@@ -261,20 +296,57 @@ std::size_t RingReader::Poll(Sink sink, void* context, std::size_t limit) {
       if (delivered % kPublishEvery == 0) Publish();
       continue;
     }
-    if (look == Look::kDamaged) {
-      ++damaged_;
-      pos_ += kRecordUnit;
-      continue;
-    }
+    if (look == Look::kDamaged) return delivered + Retire("a record lies about its length", sink, context);
     if (look == Look::kEmpty) {
       pendingSinceNs_ = 0;
       break;
     }
-    if (!HoleTimedOut()) break;
+    // Everything reserved before a hole that timed out is as abandoned as the hole itself.
+    if (pos_ >= abandonedBelow_ && !HoleTimedOut()) break;
     SkipHole();
     pendingSinceNs_ = 0;
   }
   Publish();
+  return delivered;
+}
+
+// The shared words that only the reader writes, or that writers keep within bounds, against
+// what the reader knows they must be.
+const char* RingReader::CheckSharedWords() const {
+  if (header_->magic.load(std::memory_order_relaxed) != kRingMagic ||
+      header_->version.load(std::memory_order_relaxed) != kRingVersion ||
+      header_->capacity.load(std::memory_order_relaxed) != capacity_)
+    return "its header was overwritten";
+  if (header_->state.load(std::memory_order_relaxed) != kRingOpen) return "its state was overwritten";
+  if (header_->readPos.load(std::memory_order_relaxed) != published_) return "its read position was overwritten";
+  const std::uint64_t reserve = header_->reserve.load(std::memory_order_relaxed);
+  if (reserve % kRecordUnit != 0 || reserve - pos_ > capacity_) return "its reservation counter was overwritten";
+  return nullptr;
+}
+
+// Closes a damaged ring so that writers leave it, and delivers what is still intact up to a
+// lap ahead: records are known by their position's tag, whatever the counters say. Each lying
+// record, and each gap before a record found after it (a line begun and never finished), is a
+// line lost; the text of a lying record is no gap of its own.
+std::size_t RingReader::Retire(const char* cause, Sink sink, void* context) {
+  damageCause_ = cause;
+  header_->state.store(kRingRetired, std::memory_order_release);
+  std::size_t delivered = 0;
+  enum { kInRecords, kInGap, kAfterLie } at = kInRecords;
+  for (const std::uint64_t end = pos_ + capacity_; pos_ < end;) {
+    RecordHeader record;
+    const Found found = RecordAt(data_, capacity_, pos_, record);
+    if (found == Found::kRecord && pos_ + std::uint64_t{record.units} * kRecordUnit <= end) {
+      lostToDamage_ += at == kInGap;
+      at = kInRecords;
+      Deliver(record, sink, context);
+      ++delivered;
+      continue;
+    }
+    if (found == Found::kDamaged) ++lostToDamage_, at = kAfterLie;
+    else if (at == kInRecords) at = kInGap;
+    pos_ += kRecordUnit;
+  }
   return delivered;
 }
 
@@ -285,10 +357,13 @@ bool RingReader::HoleTimedOut() {
     pendingReserve_ = header_->reserve.load(std::memory_order_relaxed);
     return false;
   }
-  return now - pendingSinceNs_ >= holeTimeoutMs * kMsNs;
+  if (now - pendingSinceNs_ < holeTimeoutMs * kMsNs) return false;
+  abandonedBelow_ = pendingReserve_;
+  return true;
 }
 
 void RingReader::Wait(std::uint32_t ms) {
+  if (damageCause_) return;
   Publish();
   const std::uint32_t seen = header_->wakeWord.load(std::memory_order_acquire);
   header_->readerSleeping.store(1, std::memory_order_relaxed);
@@ -300,6 +375,7 @@ void RingReader::Wait(std::uint32_t ms) {
 }
 
 void RingReader::Close() {
+  if (damageCause_) return;
   Publish();
   header_->state.store(kRingClosed, std::memory_order_release);
 }

@@ -11,7 +11,9 @@
 //
 // Every shared field may have been written by someone hostile or broken: both sides keep
 // their own copy of the capacity, reduce every position modulo it, check every length, and
-// bound every wait by time.
+// bound every wait by time. The reader checks each shared word against its own copies; a word
+// that disagrees retires the ring (it is closed, its intact records still delivered) so that
+// the listener can offer a fresh one instead of every later line being dropped.
 #pragma once
 
 #include <atomic>
@@ -37,7 +39,7 @@ class RingSystem {
 };
 
 inline constexpr std::uint32_t kRingMagic = 0x47525856;  // "VXRG"
-inline constexpr std::uint32_t kRingVersion = 1;
+inline constexpr std::uint32_t kRingVersion = 2;
 inline constexpr std::size_t kRingHeaderBytes = 256;
 inline constexpr std::size_t kRecordUnit = 32;
 inline constexpr std::size_t kMinRingBytes = kRingHeaderBytes + 64 * 1024;
@@ -45,8 +47,9 @@ inline constexpr std::size_t kMaxRingBytes = std::size_t{1} << 30;
 // A longer line is cut, as the socket channel cuts an oversized datagram.
 inline constexpr std::size_t kMaxRingLine = 64 * 1024;
 
-// The reader's state as writers see it.
-enum RingState : std::uint32_t { kRingOpen = 1, kRingClosed = 2 };
+// The reader's state as writers see it: anything but open sends writers away. A ring the
+// reader found damaged is retired, not closed: what it holds was counted by the reader.
+enum RingState : std::uint32_t { kRingOpen = 1, kRingClosed = 2, kRingRetired = 3 };
 
 struct RingHeader {
   std::atomic<std::uint32_t> magic;
@@ -60,6 +63,7 @@ struct RingHeader {
   std::atomic<std::uint32_t> wakeWord;
   alignas(64) std::atomic<std::uint64_t> dropped;  // lines writers gave up on
   std::atomic<std::uint64_t> holes;                // reservations the reader skipped
+  std::atomic<std::uint64_t> lostEarlier;  // lines writers left unread in the ring of a listener that ended
 };
 static_assert(sizeof(RingHeader) <= kRingHeaderBytes);
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
@@ -102,14 +106,20 @@ class RingWriter {
   // may have read it for its own purposes already.
   WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t timeNs);
   bool Closed() const;
+  bool Retired() const { return header_->state.load(std::memory_order_relaxed) == kRingRetired; }
   std::uint32_t ReaderProcess() const { return header_->readerProcess.load(std::memory_order_relaxed); }
+  // Committed records of `pid` the reader has not taken yet: what a ring whose reader ended
+  // cost that process. Read once the ring is out of use.
+  std::uint64_t UnreadOf(std::uint32_t pid) const;
+  // Lines this process lost in an earlier ring, for the reader of this one to report.
+  void ReportLostEarlier(std::uint64_t lines) { header_->lostEarlier.fetch_add(lines, std::memory_order_relaxed); }
 
   std::uint32_t waitMs = 200;
   std::uint32_t stallMs = 1000;
 
  private:
-  bool HasRoom(std::uint64_t end, std::uint64_t size);
-  bool WaitForRoom(std::uint64_t end, std::uint64_t size, bool mayWait);
+  bool HasRoom(std::uint64_t end);
+  bool WaitForRoom(bool mayWait, std::uint64_t& deadline);
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
   void WakeReaderIfBehind(std::uint64_t end);
@@ -140,7 +150,12 @@ class RingReader {
 
   std::uint64_t Dropped() const;  // as writers report it
   std::uint64_t Holes() const { return holes_; }
-  std::uint64_t Damaged() const { return damaged_; }
+  std::uint64_t LostEarlier() const { return header_->lostEarlier.load(std::memory_order_relaxed); }
+  // Set once a shared word disagreed with the reader's copies: the ring is closed, what could
+  // be read of it was delivered, and `LostToDamage` lines (at least) could not be.
+  bool Damaged() const { return damageCause_ != nullptr; }
+  const char* DamageCause() const { return damageCause_; }
+  std::uint64_t LostToDamage() const { return lostToDamage_; }
 
   // A reservation not committed for this long belongs to a writer that died or gave up.
   std::uint32_t holeTimeoutMs = 1000;
@@ -153,6 +168,8 @@ class RingReader {
   bool HoleTimedOut();
   void Publish();
   void Deliver(const RecordHeader& record, Sink sink, void* context);
+  const char* CheckSharedWords() const;
+  std::size_t Retire(const char* cause, Sink sink, void* context);
 
   RingHeader* header_ = nullptr;
   unsigned char* data_ = nullptr;
@@ -161,8 +178,10 @@ class RingReader {
   std::uint64_t published_ = 0;
   std::uint64_t pendingSinceNs_ = 0;
   std::uint64_t pendingReserve_ = 0;  // the reservation counter when the reader got stuck
+  std::uint64_t abandonedBelow_ = 0;  // reservations older than a timed-out hole: skipped at once
   std::uint64_t holes_ = 0;
-  std::uint64_t damaged_ = 0;
+  std::uint64_t lostToDamage_ = 0;
+  const char* damageCause_ = nullptr;
   RingSystem* system_ = nullptr;
   std::unique_ptr<char[]> text_;  // kMaxRingLine bytes
 };

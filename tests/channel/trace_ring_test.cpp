@@ -60,6 +60,7 @@ TEST(TraceRing, KeepsEachThreadsOrderAndEveryByteAcrossTheWrap) {
     });
   Collector sink;
   DrainUntil(reader, sink, kThreads * kLines, std::chrono::seconds(120));
+  EXPECT_FALSE(reader.Damaged()) << reader.DamageCause();
   for (auto& w : writers) w.join();
   ASSERT_EQ(sink.lines.size(), std::size_t{kThreads * kLines});
   std::map<std::uint32_t, int> next;

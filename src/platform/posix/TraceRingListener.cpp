@@ -1,11 +1,14 @@
-// The listener's side of the trace ring: creates the ring file for the user only, holds the
-// lock that tells writers somebody reads it, and reads records out.
+// The listener's side of the trace ring: makes the ring's memory, commits and seals it, hands
+// it to writers of its own user over a socket, and reads records out.
 #include <fcntl.h>
-#include <sys/file.h>
+#include <poll.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -15,29 +18,130 @@ namespace vx380::posix {
 
 namespace {
 
-std::string Reason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string Reason(const std::string& what, int error = errno) { return what + ": " + std::strerror(error); }
 
-// A fresh file next to `path`, created 0600 whatever the umask, sized and locked.
-int CreateRingFile(const std::string& path, std::size_t bytes, std::string& temp, std::string& error) {
-  temp = path + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+// Memory nobody can shrink or grow, with every page committed: a write into the ring can
+// never fault, whatever anyone does to the file.
+int MakeSealedMemory(std::size_t bytes, std::string& error) {
+  const int fd = ::memfd_create("vx380-trace-ring", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (fd < 0) {
-    error = Reason(("cannot create " + temp).c_str());
+    error = Reason("cannot make the trace ring's memory");
     return -1;
   }
-  if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, static_cast<off_t>(bytes)) != 0 ||
-      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    error = Reason(("cannot prepare " + temp).c_str());
+  int failure = 0;
+  if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0) failure = errno;
+  else failure = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes));
+  if (failure == 0 && ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) failure = errno;
+  if (failure != 0) {
+    error = Reason("cannot commit " + std::to_string(bytes >> 20) + " MiB for the trace ring", failure);
     ::close(fd);
-    ::unlink(temp.c_str());
     return -1;
   }
   return fd;
 }
 
+bool FillAddress(const std::string& path, sockaddr_un& address) {
+  address = {};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  return true;
+}
+
+// A listening socket at `path`: made under a name of its own, for the user only, then moved
+// over `path` (rename replaces a symlink or a stale socket, it does not follow it).
+int OfferSocket(const std::string& path, std::string& error) {
+  const std::string temp = path + "." + std::to_string(::getpid()) + ".new";
+  sockaddr_un address{};
+  if (!FillAddress(temp, address)) {
+    error = "the trace ring's socket path is too long: " + path;
+    return -1;
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = Reason("cannot make the trace ring's socket");
+    return -1;
+  }
+  ::unlink(temp.c_str());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::chmod(temp.c_str(), 0600) != 0 || ::listen(fd, 128) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+    error = Reason("cannot offer the trace ring at " + path);
+    ::unlink(temp.c_str());
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SameUser(int connection) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  return ::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
+}
+
+bool SendFile(int connection, int file) {
+  char byte = 'R';
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = SOL_SOCKET;
+  header->cmsg_type = SCM_RIGHTS;
+  header->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(header), &file, sizeof file);
+  return ::sendmsg(connection, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == 1;
+}
+
 }  // namespace
 
 TraceRingListener::~TraceRingListener() { Close(); }
+
+bool TraceRingListener::MakeRing(std::size_t bytes, std::string& error) {
+  const int file = MakeSealedMemory(bytes, error);
+  if (file < 0) return false;
+  void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+  if (base == MAP_FAILED) {
+    error = Reason("cannot map the trace ring");
+    ::close(file);
+    return false;
+  }
+  channel::InitializeRing(base, bytes);
+  reader_ = channel::RingReader{};
+  if (!reader_.Attach(base, bytes, PosixRingSystem())) {
+    error = "cannot lay out the trace ring";
+    ::munmap(base, bytes);
+    ::close(file);
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(fileLock_);
+  mapped_ = base;
+  bytes_ = bytes;
+  file_ = file;
+  Offer(base);
+  return true;
+}
+
+void TraceRingListener::DropRing() {
+  void* ring = Withdraw();
+  if (!ring) return;
+  earlier_.dropped += reader_.Dropped();
+  earlier_.holes += reader_.Holes();
+  earlier_.lostEarlier += reader_.LostEarlier();
+  if (reader_.Damaged()) {
+    ++earlier_.damages;
+    earlier_.lostToDamage += reader_.LostToDamage();
+    lastDamage_ = reader_.DamageCause();
+  }
+  std::lock_guard<std::mutex> guard(fileLock_);
+  ::munmap(mapped_, bytes_);
+  ::close(file_);
+  mapped_ = nullptr;
+  file_ = -1;
+}
 
 bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::string& error) {
   Close();
@@ -49,43 +153,84 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
     error = "unsuitable ring size";
     return false;
   }
-  std::string temp;
-  const int fd = CreateRingFile(path, bytes, temp, error);
-  if (fd < 0) return false;
-  void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (base == MAP_FAILED) {
-    error = Reason("cannot map the trace ring");
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  channel::InitializeRing(base, bytes);
-  // The name only ever shows a complete ring; rename replaces a symlink, it does not follow it.
-  if (!reader_.Attach(base, bytes, PosixRingSystem()) || ::rename(temp.c_str(), path.c_str()) != 0) {
-    error = Reason(("cannot offer the trace ring at " + path).c_str());
-    ::munmap(base, bytes);
-    ::close(fd);
-    ::unlink(temp.c_str());
+  if (!MakeRing(bytes, error)) return false;
+  socket_ = OfferSocket(path, error);
+  if (socket_ < 0 || ::pipe2(wake_, O_CLOEXEC) != 0) {
+    if (socket_ >= 0) error = Reason("cannot make a pipe"), ::close(socket_), socket_ = -1;
+    DropRing();
     return false;
   }
   path_ = path;
-  fd_ = fd;
-  bytes_ = bytes;
-  Offer(base);
+  struct stat named{};
+  if (::lstat(path.c_str(), &named) == 0) nodeDev_ = named.st_dev, nodeIno_ = named.st_ino;
+  server_ = std::thread([this] { Serve(); });
   return true;
 }
 
+// Replaces a ring the reader retired for damage by a fresh one of the same size.
+bool TraceRingListener::Renew() {
+  const std::size_t bytes = bytes_;
+  DropRing();
+  std::string error;
+  return MakeRing(bytes, error);
+}
+
+std::size_t TraceRingListener::Poll(channel::RingReader::Sink sink, void* context, std::size_t limit) {
+  const std::size_t delivered = channel::RingListener::Poll(sink, context, limit);
+  if (is_open() && reader_.Damaged()) Renew();
+  return delivered;
+}
+
 void TraceRingListener::Close() {
-  void* ring = Withdraw();
-  if (!ring) return;
-  // Remove the name only while it is still ours: a newer listener may have replaced it.
-  struct stat mine{}, named{};
-  if (::fstat(fd_, &mine) == 0 && ::lstat(path_.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
-      mine.st_ino == named.st_ino)
-    ::unlink(path_.c_str());
-  ::munmap(ring, bytes_);
-  ::close(fd_);
-  fd_ = -1;
+  if (server_.joinable()) {
+    (void)!::write(wake_[1], "x", 1);
+    server_.join();
+  }
+  for (int& fd : wake_)
+    if (fd >= 0) ::close(fd), fd = -1;
+  if (socket_ >= 0) {
+    // Remove the name only while it is still ours: a newer listener may have replaced it.
+    struct stat named{};
+    if (::lstat(path_.c_str(), &named) == 0 && named.st_dev == nodeDev_ && named.st_ino == nodeIno_)
+      ::unlink(path_.c_str());
+    ::close(socket_);
+    socket_ = -1;
+  }
+  DropRing();
+}
+
+// Hands the ring to a writer of our own user; keeps the connection, whose end tells the
+// writer when this listener is gone.
+void TraceRingListener::Answer(int connection, std::vector<int>& connections) {
+  bool sent = false;
+  if (SameUser(connection) && connections.size() < kMaxWriters) {
+    std::lock_guard<std::mutex> guard(fileLock_);
+    sent = file_ >= 0 && SendFile(connection, file_);
+  }
+  if (sent) connections.push_back(connection);
+  else ::close(connection);
+}
+
+void TraceRingListener::Serve() {
+  std::vector<int> connections;
+  std::vector<pollfd> watched;
+  for (;;) {
+    watched.assign({{wake_[0], POLLIN, 0}, {socket_, POLLIN, 0}});
+    for (int fd : connections) watched.push_back({fd, POLLIN | POLLRDHUP, 0});
+    if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) break;
+    if (watched[0].revents) break;
+    // A writer's process ended (or closed its end): its connection goes.
+    for (std::size_t i = 2; i < watched.size(); ++i)
+      if (watched[i].revents) {
+        ::close(watched[i].fd);
+        connections.erase(std::find(connections.begin(), connections.end(), watched[i].fd));
+      }
+    if (watched[1].revents & POLLIN) {
+      const int connection = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (connection >= 0) Answer(connection, connections);
+    }
+  }
+  for (int fd : connections) ::close(fd);
 }
 
 }  // namespace vx380::posix

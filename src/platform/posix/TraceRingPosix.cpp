@@ -1,13 +1,21 @@
-// The writing side of the trace ring: finds the listener's ring file (as rarely as the socket
+// The writing side of the trace ring: asks the listener for its ring (as rarely as the socket
 // looks for its listener), maps it, and writes lines into it without a system call.
+//
+// The listener hands its ring over a socket as an anonymous memory file sealed against
+// shrinking and growing, so nobody can pull the pages out from under a mapping. The connection
+// stays open: its hang-up tells that the listener is gone. A retired ring is unmapped once no
+// thread is inside it; threads announce the ring they write in a slot of their own.
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -19,23 +27,36 @@ namespace vx380::posix {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::uint64_t kRecheckNs = 1000 * kMsNs;  // a ring: check now and then it is still offered
+constexpr std::uint64_t kLivenessNs = 10 * kMsNs;   // how soon a dead listener is noticed
+constexpr std::uint64_t kPathCheckNs = 1000 * kMsNs;  // how soon a changed socket rule is
+constexpr int kAnswerMs = 500;                         // a listener's answer to a request
+constexpr std::uint64_t kSilentListenerNs = 1000 * kMsNs;
 
-// A mapped ring. Never freed: a thread may still be writing into it when another retires it.
 struct MappedRing {
   channel::RingWriter writer;
   std::string path;
   void* base = nullptr;
   std::size_t bytes = 0;
-  int fd = -1;  // kept for the reader's lock, which tells whether a reader is there
-  dev_t dev = 0;
-  ino_t ino = 0;
-  std::atomic<std::uint64_t> recheckAt{0};
+  int connection = -1;
+  std::atomic<std::uint64_t> checkAt{0};
+  std::uint64_t pathCheckAt = 0;  // under the check's turn only
   MappedRing* nextRetired = nullptr;
 };
 
+// Where a thread says which ring it is writing in. Slots are reused, never freed.
+struct alignas(64) WriterSlot {
+  std::atomic<MappedRing*> inside{nullptr};
+  std::atomic<bool> taken{false};
+  WriterSlot* next = nullptr;
+};
+
 channel::RingLookup<MappedRing, std::mutex> g_lookup;
-std::atomic<MappedRing*> g_retired{nullptr};  // kept, so that a late writer finds valid memory
+std::atomic<WriterSlot*> g_slots{nullptr};
+std::mutex g_retiredLock;
+MappedRing* g_retired = nullptr;  // under g_retiredLock
+std::atomic<bool> g_anyRetired{false};
+std::atomic<std::uint64_t> g_lostUnreported{0};  // lines left in rings whose reader ended
+std::atomic<std::uint64_t> g_quietUntil{0};      // a listener that did not answer: leave it be
 
 std::uint64_t CoarseNowNs() {
   timespec now{};
@@ -53,11 +74,6 @@ struct ThreadIds {
 thread_local ThreadIds t_ids;
 
 const ThreadIds& Ids() {
-  static const bool registered = [] {
-    ::pthread_atfork(nullptr, nullptr, [] { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); });
-    return true;
-  }();
-  (void)registered;
   const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed);
   if (t_ids.generation != generation) {
     t_ids = {generation, static_cast<std::uint32_t>(::getpid()), static_cast<std::uint32_t>(::gettid())};
@@ -65,68 +81,190 @@ const ThreadIds& Ids() {
   return t_ids;
 }
 
-// A reader holds an exclusive lock on the file while it reads.
-bool ReaderPresent(int fd) {
-  if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
-    ::flock(fd, LOCK_UN);
-    return false;
+// ---- the thread's slot ----
+
+WriterSlot* const kSlotGone = reinterpret_cast<WriterSlot*>(1);
+thread_local WriterSlot* t_slot = nullptr;
+
+struct SlotReleaser {
+  void Arm() {}
+  ~SlotReleaser() {
+    if (t_slot && t_slot != kSlotGone) t_slot->taken.store(false, std::memory_order_release);
+    t_slot = kSlotGone;  // a line written later in this thread's exit goes to the socket
   }
-  return errno == EWOULDBLOCK;
+};
+thread_local SlotReleaser t_releaser;
+
+WriterSlot* ClaimSlot() {
+  for (WriterSlot* slot = g_slots.load(std::memory_order_acquire); slot; slot = slot->next) {
+    bool expected = false;
+    if (!slot->taken.load(std::memory_order_relaxed) &&
+        slot->taken.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
+      return slot;
+  }
+  auto* slot = new WriterSlot;
+  slot->taken.store(true, std::memory_order_relaxed);
+  slot->next = g_slots.load(std::memory_order_relaxed);
+  while (!g_slots.compare_exchange_weak(slot->next, slot, std::memory_order_acq_rel)) {
+  }
+  return slot;
 }
 
-bool Acceptable(int fd, struct stat& st) {
-  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-         (st.st_mode & 0077) == 0 && st.st_size >= static_cast<off_t>(channel::kMinRingBytes) &&
-         st.st_size <= static_cast<off_t>(channel::kMaxRingBytes);
+WriterSlot* OwnSlot() {
+  if (t_slot == nullptr) {
+    t_slot = ClaimSlot();
+    t_releaser.Arm();
+  }
+  return t_slot == kSlotGone ? nullptr : t_slot;
+}
+
+bool Inside(const MappedRing* ring) {
+  for (WriterSlot* slot = g_slots.load(std::memory_order_acquire); slot; slot = slot->next)
+    if (slot->inside.load(std::memory_order_acquire) == ring) return true;
+  return false;
+}
+
+// ---- retiring and unmapping ----
+
+void Unmap(MappedRing* ring) {
+  // What this process wrote and nobody read is lost: told to the next listener. A ring the
+  // reader retired for damage was counted by the reader.
+  if (!ring->writer.Retired())
+    g_lostUnreported.fetch_add(ring->writer.UnreadOf(static_cast<std::uint32_t>(::getpid())),
+                               std::memory_order_relaxed);
+  ::munmap(ring->base, ring->bytes);
+  ::close(ring->connection);
+  delete ring;
+}
+
+// Takes `ring` out of use; the caller is inside it, so it stays mapped until Reclaim.
+void Retire(MappedRing* ring) {
+  if (!g_lookup.Retire(ring)) return;
+  std::lock_guard<std::mutex> guard(g_retiredLock);
+  ring->nextRetired = g_retired;
+  g_retired = ring;
+  g_anyRetired.store(true, std::memory_order_release);
+}
+
+// Unmaps the retired rings no thread is inside any more.
+void Reclaim() {
+  if (!g_anyRetired.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> guard(g_retiredLock);
+  std::atomic_thread_fence(std::memory_order_seq_cst);  // pairs with a writer's announcement
+  for (MappedRing** link = &g_retired; *link;) {
+    MappedRing* ring = *link;
+    if (Inside(ring)) {
+      link = &ring->nextRetired;
+      continue;
+    }
+    *link = ring->nextRetired;
+    Unmap(ring);
+  }
+  g_anyRetired.store(g_retired != nullptr, std::memory_order_release);
+}
+
+// ---- asking the listener ----
+
+int ConnectToListener(const std::string& path) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return -1;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return -1;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  // The kernel vouches for who listens: a socket another user planted is never trusted.
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The ring's memory file from the listener's answer; -1 when none came in time.
+int ReceiveRingFile(int connection) {
+  pollfd wait{connection, POLLIN, 0};
+  if (::poll(&wait, 1, kAnswerMs) != 1) {
+    g_quietUntil.store(CoarseNowNs() + kSilentListenerNs, std::memory_order_relaxed);
+    return -1;
+  }
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  if (::recvmsg(connection, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT) != 1) return -1;
+  const cmsghdr* header = CMSG_FIRSTHDR(&message);
+  if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
+      header->cmsg_len != CMSG_LEN(sizeof(int)))
+    return -1;
+  int fd = -1;
+  std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+  return fd;
+}
+
+// A memory file whose size nobody can change, within the ring's bounds.
+bool Sealed(int fd, std::size_t& bytes) {
+  struct stat st{};
+  const int seals = ::fcntl(fd, F_GET_SEALS);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || seals < 0 ||
+      (seals & (F_SEAL_SHRINK | F_SEAL_GROW)) != (F_SEAL_SHRINK | F_SEAL_GROW) ||
+      st.st_size < static_cast<off_t>(channel::kMinRingBytes) ||
+      st.st_size > static_cast<off_t>(channel::kMaxRingBytes))
+    return false;
+  bytes = static_cast<std::size_t>(st.st_size);
+  return true;
 }
 
 MappedRing* MapRing(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return nullptr;
-  struct stat st{};
+  if (CoarseNowNs() < g_quietUntil.load(std::memory_order_relaxed)) return nullptr;
+  const int connection = ConnectToListener(path);
+  if (connection < 0) return nullptr;
+  const int file = ReceiveRingFile(connection);
+  std::size_t bytes = 0;
   void* base = MAP_FAILED;
-  if (Acceptable(fd, st) && ReaderPresent(fd))
-    base = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (base == MAP_FAILED) {
-    ::close(fd);
-    return nullptr;
+  if (file >= 0 && Sealed(file, bytes)) base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+  if (file >= 0) ::close(file);  // the mapping keeps the memory
+  auto* ring = base == MAP_FAILED ? nullptr : new MappedRing;
+  if (ring && ring->writer.Attach(base, bytes, PosixRingSystem())) {
+    ring->path = path;
+    ring->base = base;
+    ring->bytes = bytes;
+    ring->connection = connection;
+    ring->checkAt.store(CoarseNowNs() + kLivenessNs, std::memory_order_relaxed);
+    ring->pathCheckAt = CoarseNowNs() + kPathCheckNs;
+    if (const std::uint64_t lost = g_lostUnreported.exchange(0, std::memory_order_relaxed))
+      ring->writer.ReportLostEarlier(lost);
+    return ring;
   }
-  auto* ring = new MappedRing;
-  ring->path = path;
-  ring->base = base;
-  ring->bytes = static_cast<std::size_t>(st.st_size);
-  ring->fd = fd;
-  ring->dev = st.st_dev;
-  ring->ino = st.st_ino;
-  ring->recheckAt.store(CoarseNowNs() + kRecheckNs, std::memory_order_relaxed);
-  if (ring->writer.Attach(base, ring->bytes, PosixRingSystem())) return ring;
-  ::munmap(base, ring->bytes);
-  ::close(fd);
   delete ring;
+  if (base != MAP_FAILED) ::munmap(base, bytes);
+  ::close(connection);
   return nullptr;
 }
 
-// Takes a ring out of use. Its pages are replaced by private zeros rather than unmapped, so a
-// thread still writing into it writes harmlessly instead of faulting.
-void Retire(MappedRing* ring) {
-  if (!g_lookup.Retire(ring)) return;
-  ::mmap(ring->base, ring->bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-  ::close(ring->fd);
-  ring->nextRetired = g_retired.load(std::memory_order_relaxed);
-  while (!g_retired.compare_exchange_weak(ring->nextRetired, ring, std::memory_order_release)) {
-  }
+// ---- finding the current ring ----
+
+// The listener still holds its end, and the socket rule still points where it did.
+bool StillOffered(MappedRing& ring, std::uint64_t now) {
+  pollfd hangUp{ring.connection, POLLIN | POLLRDHUP, 0};
+  if (::poll(&hangUp, 1, 0) != 0) return false;  // the listener never speaks after its answer
+  if (now < ring.pathCheckAt) return true;
+  ring.pathCheckAt = now + kPathCheckNs;
+  return TraceRingPath(false) == ring.path;
 }
 
-// Still the file at the ring's path, and still read.
-bool StillOffered(const MappedRing& ring) {
-  struct stat st{};
-  return TraceRingPath(false) == ring.path && ::stat(ring.path.c_str(), &st) == 0 && st.st_dev == ring.dev &&
-         st.st_ino == ring.ino && ReaderPresent(ring.fd);
-}
-
-MappedRing* LookForRing(std::uint64_t now) {
+MappedRing* LookForRing() {
+  Reclaim();
   return g_lookup.Look(
-      now,
+      CoarseNowNs(),
       [] {
         const std::string path = TraceRingPath(false);
         return path.empty() ? nullptr : MapRing(path);
@@ -134,34 +272,83 @@ MappedRing* LookForRing(std::uint64_t now) {
       CoarseNowNs);
 }
 
-// With a ring, `now` is the ring's own clock, read once for the check and the record's stamp.
-MappedRing* CurrentRing(std::uint64_t& now) {
-  MappedRing* ring = g_lookup.current();
-  if (!ring) return LookForRing(now = CoarseNowNs());
-  now = PosixRingSystem().NowNs();
-  const std::uint64_t recheckAt = ring->recheckAt.load(std::memory_order_relaxed);
-  if (now < recheckAt) return ring;
-  std::uint64_t expected = recheckAt;
-  if (!ring->recheckAt.compare_exchange_strong(expected, now + kRecheckNs, std::memory_order_relaxed)) return ring;
-  if (StillOffered(*ring)) return ring;
-  Retire(ring);
-  return LookForRing(now);
+// The current ring with `slot` announced inside it, or null. `now` is the ring's clock, read
+// once for the checks and the record's stamp.
+MappedRing* EnterRing(WriterSlot& slot, std::uint64_t& now) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    MappedRing* ring = g_lookup.current();
+    if (!ring && !(ring = LookForRing())) return nullptr;
+    slot.inside.store(ring, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);  // pairs with Reclaim's
+    if (g_lookup.current() != ring) {
+      slot.inside.store(nullptr, std::memory_order_release);
+      continue;
+    }
+    now = PosixRingSystem().NowNs();
+    std::uint64_t checkAt = ring->checkAt.load(std::memory_order_relaxed);
+    if (now < checkAt || !ring->checkAt.compare_exchange_strong(checkAt, now + kLivenessNs)) return ring;
+    if (StillOffered(*ring, now) && !ring->writer.Closed()) {
+      Reclaim();
+      return ring;
+    }
+    Retire(ring);
+    slot.inside.store(nullptr, std::memory_order_release);
+    Reclaim();
+  }
+  return nullptr;
 }
+
+void ForkPrepare() {
+  g_retiredLock.lock();
+  g_lookup.ForkPrepare();
+}
+void ForkParent() {
+  g_lookup.ForkParent();
+  g_retiredLock.unlock();
+}
+// The child has one thread, inside no ring: the parent's rings are the parent's. Their pages
+// and connections go; the child asks for a ring of its own.
+void ForkChild() {
+  g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
+  MappedRing* current = g_lookup.current();
+  g_lookup.ForkChild();
+  for (MappedRing* ring = g_retired; ring;) {
+    MappedRing* next = ring->nextRetired;
+    if (ring != current) ::munmap(ring->base, ring->bytes), ::close(ring->connection), delete ring;
+    ring = next;
+  }
+  if (current) ::munmap(current->base, current->bytes), ::close(current->connection), delete current;
+  g_retired = nullptr;
+  g_anyRetired.store(false, std::memory_order_relaxed);
+  g_lostUnreported.store(0, std::memory_order_relaxed);
+  for (WriterSlot* slot = g_slots.load(std::memory_order_relaxed); slot; slot = slot->next) {
+    slot->inside.store(nullptr, std::memory_order_relaxed);
+    if (slot != t_slot) slot->taken.store(false, std::memory_order_relaxed);
+  }
+  g_retiredLock.unlock();
+}
+
+[[maybe_unused]] const bool g_forkHandlers = [] {
+  ::pthread_atfork(ForkPrepare, ForkParent, ForkChild);
+  return true;
+}();
 
 }  // namespace
 
 bool TryWriteRing(std::string_view line) {
   const int savedErrno = errno;
-  std::uint64_t now = 0;
-  MappedRing* ring = CurrentRing(now);
   bool written = false;
-  if (ring) {
+  WriterSlot* slot = OwnSlot();
+  std::uint64_t now = 0;
+  if (MappedRing* ring = slot ? EnterRing(*slot, now) : nullptr) {
     const ThreadIds& ids = Ids();
     const channel::WriteResult result = ring->writer.Write(line, ids.pid, ids.tid, now);
     written = result != channel::WriteResult::kClosed;
     if (!written) Retire(ring);
     // A full ring makes us ask whether anybody still reads it, on the next line.
-    if (result == channel::WriteResult::kDropped) ring->recheckAt.store(0, std::memory_order_relaxed);
+    if (result == channel::WriteResult::kDropped) ring->checkAt.store(0, std::memory_order_relaxed);
+    slot->inside.store(nullptr, std::memory_order_release);
+    if (!written) Reclaim();
   }
   errno = savedErrno;
   return written;

@@ -4,6 +4,8 @@
 //   ring_sender SOCKET THREADS endless N    the same, prints "written" once every thread
 //                                           wrote N lines, and goes on until killed
 //   ring_sender SOCKET 1 wide N BYTES       N lines of BYTES bytes, "RBDEBUG: 0 <i> xxx..."
+//   ring_sender SOCKET 1 held N BYTES       as wide, after one line "RBDEBUG: ready" and
+//                                           "ready" printed, once SIGUSR1 came (POSIX)
 //   ring_sender - THREADS debugger N        Windows: as numbered, with a debugger attached
 // Before writing, each thread prints "thread <t> <pid> <tid>". SOCKET is POSIX's; "-" on Windows.
 #ifdef _WIN32
@@ -11,6 +13,7 @@
 
 #include "TraceRingWin32.h"
 #else
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -78,6 +81,18 @@ int main(int argc, char** argv) {
 #endif
   const long lines = std::atol(argv[4]);
   const std::size_t bytes = argc > 5 ? std::strtoul(argv[5], nullptr, 10) : 0;
+#ifndef _WIN32
+  if (mode == "held") {  // the ring is ours before the test holds its listener up
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &usr1, nullptr);
+    vx380::CurrentPlatform().WriteDebugLine("RBDEBUG: ready\n");
+    Say("ready\n");
+    int signal = 0;
+    sigwait(&usr1, &signal);
+  }
+#endif
   std::vector<std::thread> running;
   for (int t = 0; t < threads; ++t) running.emplace_back(Write, t, mode, lines, bytes);
   if (mode == "endless") {
