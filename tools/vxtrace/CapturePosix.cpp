@@ -42,7 +42,7 @@ constexpr std::size_t kBatchMessages = 256;
 // Datagrams read by one call, and room for each: the largest a sender's default
 // buffer lets through fits.
 constexpr unsigned kSlots = 16;
-constexpr std::size_t kSlotBytes = 256 * 1024;
+constexpr std::size_t kSlotBytes = kMaxMessageBytes;
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
 // The ring only passes lines on: it is drained every few milliseconds into the queue, where
 // a held-up display's backlog waits. Every page of it is resident, so it is kept small.

@@ -1,9 +1,15 @@
 // vxtrace: one message of the debug output channel, with who sent it and when.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vxtrace {
+
+// The longest message vxtrace passes on, from any channel: a datagram is read into this
+// much room, the trace ring cuts its lines shorter still. Read lines are cut here too, so
+// a file shows what a live capture would have.
+inline constexpr std::size_t kMaxMessageBytes = 256 * 1024;
 
 struct Message {
   std::string text;           // exactly the bytes sent: one line, usually with its LF

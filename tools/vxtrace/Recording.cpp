@@ -193,4 +193,15 @@ bool FromJsonLine(std::string_view line, Message& m) {
   return true;
 }
 
+bool MessageFromLine(std::string_view line, bool lineCut, Message& m) {
+  if (lineCut || !FromJsonLine(line, m)) {
+    m = Message{};
+    m.text.assign(line.substr(0, kMaxMessageBytes));
+    return lineCut || line.size() > kMaxMessageBytes;
+  }
+  if (m.text.size() <= kMaxMessageBytes) return false;
+  m.text.resize(kMaxMessageBytes);
+  return true;
+}
+
 }  // namespace vxtrace

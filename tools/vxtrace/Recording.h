@@ -13,11 +13,20 @@
 
 namespace vxtrace {
 
+// The longest line of a recording read whole: the longest message's text, every byte
+// escaped (six bytes for one at most), and the other fields.
+inline constexpr std::size_t kMaxRecordingLine = 6 * kMaxMessageBytes + 64 * 1024;
+
 // One line of a recording, with its LF.
 std::string ToJsonLine(const Message& message);
 
 // Reads a line written by ToJsonLine (its line end may be there or not); false for
 // anything else, which the reader then takes as a plain line of text.
 bool FromJsonLine(std::string_view line, Message& message);
+
+// A line read back: a recording's message, or else a plain line of text. lineCut: the
+// reader kept only the line's head, which is then plain text. The text is cut at
+// kMaxMessageBytes, as a live capture cuts it; true when anything was cut.
+bool MessageFromLine(std::string_view line, bool lineCut, Message& message);
 
 }  // namespace vxtrace

@@ -41,14 +41,6 @@ int OpenForReading(const std::string& path) {
 #endif
 }
 
-void CloseInput(int fd) {
-#ifdef _WIN32
-  _close(fd);
-#else
-  ::close(fd);
-#endif
-}
-
 // When --timeout ends the run; also tells how long a wait may be.
 class Deadline {
  public:
@@ -71,6 +63,23 @@ void Record(std::ofstream* record, const Message& m) {
   if (record) *record << ToJsonLine(m);
 }
 
+// Read lines longer than a capture passes, told once at the end.
+struct LineCuts {
+  long long count = 0;
+  long long firstLine = 0;
+  void Add(long long line) {
+    if (count++ == 0) firstLine = line;
+  }
+};
+
+void ReportCuts(const LineCuts& cuts, const std::string& file) {
+  if (cuts.count == 0) return;
+  std::cerr << "vxtrace: " << cuts.count << (cuts.count == 1 ? " line" : " lines") << " of "
+            << (file == "-" ? "standard input" : file) << " cut at " << kMaxMessageBytes
+            << " bytes, the longest a capture passes (the first at line " << cuts.firstLine
+            << "); the rest of each is not shown\n";
+}
+
 int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
   int fd = 0;
   if (*o.readFile != "-") {
@@ -83,10 +92,11 @@ int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
 #ifdef _WIN32
   _setmode(fd, _O_BINARY);
 #endif
-  InputReader in(fd, o.follow);
+  InputReader in(fd, o.follow, *o.readFile == "-" ? "" : *o.readFile, kMaxRecordingLine);
   const Deadline deadline(o.timeoutSeconds);
   long long messages = 0;
   int status = 0;
+  LineCuts cuts;
   std::string line;
   const auto flush = [&] {
     std::cout.flush();
@@ -100,15 +110,16 @@ int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
       status = kExitFailure;
       break;
     }
-    if (r == InputReader::Result::Waiting) continue;
+    if (r == InputReader::Result::Notice) std::cerr << "vxtrace: " << *o.readFile << ' ' << in.Notice() << '\n';
+    if (r != InputReader::Result::Line) continue;
     Message m;
-    if (!FromJsonLine(line, m)) m.text = line;  // a plain line of text
+    if (MessageFromLine(line, in.LineCut(), m)) cuts.Add(in.LineNumber());
     Record(record, m);
     display.Show(m);
     if (o.count > 0 && ++messages >= o.count) break;
   }
-  if (fd != 0) CloseInput(fd);
   display.Finish(Interrupted());
+  ReportCuts(cuts, *o.readFile);
   return status;
 }
 

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "platform/posix/Ansi1252.h"
-#include "vx380/Automation.h"
 
 namespace vx380::posix {
 
@@ -82,20 +81,6 @@ std::u16string DecodeUtf16Le(std::string_view bytes) {
   return out;
 }
 
-// The file as text. Version 5 files written by hand on Linux come in UTF-8, so a file that is
-// not UTF-16 but claims version 5 is read as UTF-8 when it is valid UTF-8.
-std::u16string DecodeFile(std::string_view bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE)
-    return DecodeUtf16Le(bytes.substr(2));
-  bool bom = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
-  if (bom) bytes.remove_prefix(3);
-  if (bom || bytes.starts_with("Windows Registry Editor Version 5.00")) {
-    if (auto text = FromUtf8Strict(bytes)) return std::move(*text);
-  }
-  return FromAnsi1252(bytes);
-}
-
 }  // namespace
 
 std::u16string RegFile::Fold(std::u16string_view name) {
@@ -106,8 +91,7 @@ std::u16string RegFile::Fold(std::u16string_view name) {
 
 class RegFileParser {
  public:
-  RegFileParser(std::u16string_view text, RegRoot root, RegFile& file)
-      : text_(text), root_(root), file_(file) {}
+  RegFileParser(RegLines& lines, RegRoot root, RegFile& file) : lines_(lines), root_(root), file_(file) {}
 
   void Run() {
     std::u16string_view line;
@@ -119,25 +103,25 @@ class RegFileParser {
     if (line == kHeader5) unicode_ = true;
     else if (line != kHeader4) return;
 
+    std::size_t keys = 0, values = 0;
     while (NextLine(line)) {
       line = TrimLeft(line);
       if (line.empty() || line.front() == u';') continue;
-      if (line.front() == u'[') KeyLine(line);
-      else if (line.front() == u'@' || line.front() == u'"') ValueLine(line);
+      const bool key = line.front() == u'[';
+      const bool value = line.front() == u'@' || line.front() == u'"';
+      if ((key && ++keys > RegFile::kMaxKeys) || (value && ++values > RegFile::kMaxValues)) {
+        file_.stoppedBy_ = key ? "keys" : "values";
+        file_.stoppedAt_ = lines_.LineNumber();
+        return;
+      }
+      if (key) KeyLine(line);
+      else if (value) ValueLine(line);
       // Anything else is not part of the format: skipped.
     }
   }
 
  private:
-  bool NextLine(std::u16string_view& line) {
-    if (pos_ >= text_.size()) return false;
-    const std::size_t end = text_.find(u'\n', pos_);
-    const std::size_t stop = end == std::u16string_view::npos ? text_.size() : end;
-    line = text_.substr(pos_, stop - pos_);
-    if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-    pos_ = stop + 1;
-    return true;
-  }
+  bool NextLine(std::u16string_view& line) { return lines_.Next(line); }
 
   void KeyLine(std::u16string_view line) {
     current_ = nullptr;
@@ -264,8 +248,7 @@ class RegFileParser {
     return bytes;
   }
 
-  std::u16string_view text_;
-  std::size_t pos_ = 0;
+  RegLines& lines_;
   RegRoot root_;
   RegFile& file_;
   bool unicode_ = false;
@@ -273,9 +256,22 @@ class RegFileParser {
 };
 
 RegFile RegFile::Parse(std::string_view contents, RegRoot root) {
+  return Read(
+      [contents](std::uint64_t offset, char* to, std::size_t n) {
+        return offset >= contents.size() ? 0 : contents.copy(to, n, static_cast<std::size_t>(offset));
+      },
+      root);
+}
+
+RegFile RegFile::Read(const RegBytes& bytes, RegRoot root) {
   RegFile file;
-  const std::u16string text = DecodeFile(contents);
-  RegFileParser(text, root, file).Run();
+  RegLines lines(bytes, RegLines::Encoding::kGuess);
+  RegFileParser(lines, root, file).Run();
+  if (lines.Misread()) {  // not UTF-8 after all: the whole file is ANSI
+    file = RegFile();
+    RegLines ansi(bytes, RegLines::Encoding::kAnsi);
+    RegFileParser(ansi, root, file).Run();
+  }
   file.keys_[u""];  // the root always exists
   return file;
 }

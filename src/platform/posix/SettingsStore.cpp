@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -27,6 +28,9 @@ constexpr auto kCurrentUser = static_cast<std::uint32_t>(kHKeyCurrentUser);
 constexpr auto kLocalMachine = static_cast<std::uint32_t>(kHKeyLocalMachine);
 // A larger file is read up to here: the settings store is not a database.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
+// A file up to this size is kept, so that one read again unchanged is not parsed again; a
+// larger one is parsed a piece at a time as it is read, and kept only as parsed.
+constexpr std::size_t kKeptFileBytes = 1u << 20;
 
 struct FileIdentity {
   dev_t dev = 0;
@@ -52,8 +56,10 @@ struct Hive {
   // File times are coarse (a clock tick), so two writes in a row can leave the same identity.
   // Only an identity older than that is trusted without reading the file again.
   bool settled = false;
+  bool kept = false;  // contents are the bytes file was parsed from
   std::string contents;
   std::shared_ptr<const RegFile> file;
+  std::string told;  // the last word said about what was left unread, said once
 };
 
 struct OpenKey {
@@ -91,19 +97,63 @@ std::string HivePath(RegRoot root) {
   return path.empty() ? std::string("/etc/vx380/machine.reg") : path;
 }
 
-bool ReadRegular(const std::string& path, std::string& contents, FileIdentity& identity) {
+int OpenRegular(const std::string& path, FileIdentity& identity) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (ok) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     identity = IdentityOf(st);
-    const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kMaxFileBytes);
-    contents.resize(want);
-    contents.resize(ReadFully(fd, contents.data(), want));
+    return fd;
   }
   ::close(fd);
-  return ok;
+  return -1;
+}
+
+// The file's first kMaxFileBytes, fetched as the reader asks; a file cut short meanwhile ends early.
+RegBytes FileBytes(int fd) {
+  return [fd](std::uint64_t offset, char* to, std::size_t n) -> std::size_t {
+    if (offset >= kMaxFileBytes) return 0;
+    n = std::min<std::size_t>(n, kMaxFileBytes - static_cast<std::size_t>(offset));
+    std::size_t done = 0;
+    while (done < n) {
+      const ssize_t got = ::pread(fd, to + done, n - done, static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    return done;
+  };
+}
+
+// What was left unread, on standard error once for each thing left.
+void SayWhatWasSkipped(Hive& hive, const std::string& path, const FileIdentity& identity) {
+  std::string said;
+  if (identity.size > static_cast<off_t>(kMaxFileBytes))
+    said = path + " is larger than " + std::to_string(kMaxFileBytes >> 20) + " MiB: only its start is read";
+  if (const char* bound = hive.file->StoppedBy()) {
+    const std::size_t most = std::string_view(bound) == "keys" ? RegFile::kMaxKeys : RegFile::kMaxValues;
+    said = path + " holds more than " + std::to_string(most) + " " + bound + ": line " +
+           std::to_string(hive.file->StoppedAtLine()) + " and the rest are not read";
+  }
+  if (!said.empty() && said != hive.told) std::fprintf(stderr, "vx380: settings file %s\n", said.c_str());
+  hive.told = std::move(said);
+}
+
+// Parses the file unless it is the one parsed last time, byte for byte.
+void ParseHive(Hive& hive, int fd, RegRoot root, const FileIdentity& identity) {
+  const auto size = static_cast<std::uint64_t>(identity.size);
+  if (fd >= 0 && size > kKeptFileBytes) {
+    hive.file = std::make_shared<const RegFile>(RegFile::Read(FileBytes(fd), root));
+    hive.kept = false;
+    std::string().swap(hive.contents);
+    return;
+  }
+  std::string contents(fd >= 0 ? size : 0, '\0');
+  if (fd >= 0) contents.resize(ReadFully(fd, contents.data(), contents.size()));
+  if (hive.file && hive.kept && hive.contents == contents) return;
+  hive.file = std::make_shared<const RegFile>(RegFile::Parse(contents, root));
+  hive.kept = true;
+  hive.contents = std::move(contents);
 }
 
 bool Settled(const FileIdentity& id) {
@@ -127,14 +177,13 @@ std::shared_ptr<const RegFile> LoadHive(RegRoot root) {
   }
   if (hive.file && hive.path == path && hive.settled && hive.identity == IdentityOf(st)) return hive.file;
 
-  std::string contents;
   FileIdentity identity;
-  if (!ReadRegular(path, contents, identity)) contents.clear();
-  if (!hive.file || hive.path != path || hive.contents != contents) {
-    hive.file = std::make_shared<const RegFile>(RegFile::Parse(contents, root));
-    hive.contents = std::move(contents);
-    hive.path = path;
-  }
+  const int fd = OpenRegular(path, identity);
+  if (hive.path != path) hive = Hive{};
+  hive.path = path;
+  ParseHive(hive, fd, root, identity);
+  if (fd >= 0) ::close(fd);
+  SayWhatWasSkipped(hive, path, identity);
   hive.identity = identity;
   hive.settled = Settled(identity);
   return hive.file;
