@@ -8,7 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 
@@ -163,7 +163,11 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
   path_ = path;
   struct stat named{};
   if (::lstat(path.c_str(), &named) == 0) nodeDev_ = named.st_dev, nodeIno_ = named.st_ino;
+  watched_.reserve(kMaxWriters + 2);
+  watched_.assign({{wake_[0], POLLIN, 0}, {socket_, POLLIN, 0}});
+  started_.store(false, std::memory_order_relaxed);
   server_ = std::thread([this] { Serve(); });
+  while (!started_.load(std::memory_order_acquire)) std::this_thread::yield();  // up before anyone forks
   return true;
 }
 
@@ -201,36 +205,41 @@ void TraceRingListener::Close() {
 
 // Hands the ring to a writer of our own user; keeps the connection, whose end tells the
 // writer when this listener is gone.
-void TraceRingListener::Answer(int connection, std::vector<int>& connections) {
+void TraceRingListener::Answer(int connection) {
   bool sent = false;
-  if (SameUser(connection) && connections.size() < kMaxWriters) {
+  if (SameUser(connection) && watched_.size() < watched_.capacity()) {
     std::lock_guard<std::mutex> guard(fileLock_);
     sent = file_ >= 0 && SendFile(connection, file_);
   }
-  if (sent) connections.push_back(connection);
+  if (sent) watched_.push_back({connection, POLLIN | POLLRDHUP, 0});
   else ::close(connection);
 }
 
+// Allocates nothing (its room is made before it starts): a process that forks while this
+// thread runs gives its child no allocator lock held.
 void TraceRingListener::Serve() {
-  std::vector<int> connections;
-  std::vector<pollfd> watched;
+  started_.store(true, std::memory_order_release);
   for (;;) {
-    watched.assign({{wake_[0], POLLIN, 0}, {socket_, POLLIN, 0}});
-    for (int fd : connections) watched.push_back({fd, POLLIN | POLLRDHUP, 0});
-    if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) break;
-    if (watched[0].revents) break;
+    if (::poll(watched_.data(), watched_.size(), -1) < 0 && errno != EINTR) break;
+    if (watched_[0].revents) break;
     // A writer's process ended (or closed its end): its connection goes.
-    for (std::size_t i = 2; i < watched.size(); ++i)
-      if (watched[i].revents) {
-        ::close(watched[i].fd);
-        connections.erase(std::find(connections.begin(), connections.end(), watched[i].fd));
+    for (std::size_t i = 2; i < watched_.size();) {
+      if (!watched_[i].revents) {
+        ++i;
+        continue;
       }
-    if (watched[1].revents & POLLIN) {
-      const int connection = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (connection >= 0) Answer(connection, connections);
+      ::close(watched_[i].fd);
+      watched_[i] = watched_.back();
+      watched_.pop_back();
     }
+    if (watched_[1].revents & POLLIN) {
+      const int connection = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (connection >= 0) Answer(connection);
+    }
+    for (pollfd& entry : watched_) entry.revents = 0;
   }
-  for (int fd : connections) ::close(fd);
+  for (std::size_t i = 2; i < watched_.size(); ++i) ::close(watched_[i].fd);
+  watched_.resize(2);
 }
 
 }  // namespace vx380::posix

@@ -3,6 +3,7 @@
 // its user that traces. No named file exists that anyone could truncate, fill or leave behind.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -77,7 +78,7 @@ class TraceRingListener : public channel::RingListener {
   void DropRing();
   bool Renew();
   void Serve();
-  void Answer(int connection, std::vector<int>& connections);
+  void Answer(int connection);
 
   std::string path_;
   std::size_t bytes_ = 0;
@@ -89,6 +90,8 @@ class TraceRingListener : public channel::RingListener {
   int wake_[2] = {-1, -1};
   std::mutex fileLock_;  // the file the server hands out changes when a ring is renewed
   std::thread server_;
+  std::atomic<bool> started_{false};
+  std::vector<pollfd> watched_;  // the wake pipe, the socket, then the writers' connections
   Counts earlier_;
   std::string lastDamage_;
 };
