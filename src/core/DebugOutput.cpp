@@ -106,6 +106,7 @@ void DebugLineBuffer::Write(Platform& platform) noexcept {
 void ErrorLog::DebugTrace(String strMsg) {
   try {
     Platform& p = CurrentPlatform();
+    if (!p.DebugOutputHeard()) return;
     if (core::AsciiKept(p)) {
       core::DebugLineBuffer line;
       if (line.AppendIfAscii(strMsg)) {

@@ -24,10 +24,12 @@ struct Progress {
   }
 };
 
-// The line straight as bytes when nothing can tell the difference (see DirectDebugLines).
+// The line straight as bytes when nothing can tell the difference (see DirectDebugLines); and
+// then no line at all while nobody listens.
 bool Direct(const ErrorLog& self, const String& name, const String& note) {
   return core::AllAscii(name) && core::AllAscii(note) && core::DirectDebugLines(self);
 }
+bool Heard() { return CurrentPlatform().DebugOutputHeard(); }
 
 // The rest of an entry or exit line after its head: "<dots><name> , <note> , EOL ".
 void WriteRoutineLine(core::DebugLineBuffer& line, size_t dots, const String& name, const String& note) {
@@ -80,7 +82,7 @@ void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const S
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
   if (!suppress && Direct(self, name, note)) {
-    WriteEntryLine(static_cast<size_t>(dots), name, note);
+    if (Heard()) WriteEntryLine(static_cast<size_t>(dots), name, note);
   } else if (!suppress) {
     String line;
     line.reserve(48 + dots + name.size() + note.size());
@@ -106,7 +108,7 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
     const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
     const String& name = stack.TopName();
     if (Direct(self, name, note)) {
-      WriteExitLine(elapsed, static_cast<size_t>(dots), name, note);
+      if (Heard()) WriteExitLine(elapsed, static_cast<size_t>(dots), name, note);
       stack.Pop();
       return;
     }

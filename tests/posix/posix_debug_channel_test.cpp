@@ -114,6 +114,26 @@ TEST_F(DebugChannel, ReachesAListenerThatTookOverThePath) {
   EXPECT_EQ(second.Received(), std::vector<std::string>{"to second\n"});
 }
 
+// With nobody listening a line is not even built; a listener that starts is heard again
+// within a tick of the coarse clock, and what it hears is whole.
+TEST_F(DebugChannel, NobodyListeningIsKnownWithoutALookAndAListenerThatStartsIsHeardSoon) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("later.sock"));
+  EXPECT_TRUE(platform.DebugOutputHeard()) << "not known before a line looked";
+  platform.WriteDebugLine("to nobody\n");
+  EXPECT_FALSE(platform.DebugOutputHeard());
+  {
+    ScopedEnv elsewhere("VX380_DEBUG_SOCKET", dir.File("other.sock"));
+    EXPECT_TRUE(platform.DebugOutputHeard()) << "another socket is another question";
+  }
+  DatagramListener listener(dir.File("later.sock"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!platform.DebugOutputHeard() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  ErrorLog log;
+  log.DebugTrace(u"heard");
+  EXPECT_EQ(listener.Received(), std::vector<std::string>{"heard\n"});
+}
+
 int OpenDescriptors() {
   return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }

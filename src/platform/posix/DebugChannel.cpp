@@ -41,7 +41,7 @@ constexpr std::size_t kFallbackDatagram = 64 * 1024;
 constexpr int kThreadSockets = 64;
 constexpr int kSendFlags = MSG_NOSIGNAL;
 // A path lookup costs microseconds, so a missing listener is looked for again only this often.
-constexpr long long kNoListenerRetryMs = 10;
+constexpr long long kNoListenerRetryMs = 1;
 // The kernel queues only a few datagrams per listener: a burst waits this long for room.
 constexpr int kWaitForRoomMs = 200;
 constexpr long long kStalledListenerMs = 1000;
@@ -337,6 +337,13 @@ void Send(const std::string& text) {
 }
 
 }  // namespace
+
+// The thread's last line found nobody at the socket its environment names, and the time to
+// look again has not come: the next line would not be sent either.
+bool DebugChannelQuiet() {
+  const ThreadChannel& channel = t_channel;
+  return channel.retryAt && NowMs() < channel.retryAt && channel.target.Current();
+}
 
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
 

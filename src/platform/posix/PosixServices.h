@@ -9,6 +9,9 @@
 
 namespace vx380::posix {
 
+// True while the thread's last line found nobody listening, for a moment (one coarse clock tick).
+bool DebugChannelQuiet();
+
 class PosixPlatform final : public Platform {
  public:
   bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
@@ -18,6 +21,7 @@ class PosixPlatform final : public Platform {
 
   void WriteDebugLine(const std::string& ansi) override;
   void WriteDiagnosticLine(const std::string& ansi) override { WriteDebugLine(ansi); }
+  bool DebugOutputHeard() override { return !DebugChannelQuiet(); }
 
   Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
                       Long helpContext) override;
