@@ -126,6 +126,38 @@ double BatchNs(const std::function<void()>& call, int calls, long& switches) {
   return std::chrono::duration<double, std::nano>(end - start).count();
 }
 
+double ThreadCpuNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec * 1e9 + now.tv_nsec;
+}
+
+// `calls` calls on each of `threads` threads started together: their processor time per
+// thread, so that a batch compares with one thread's batch of the same calls.
+double ThreadedBatchNs(const std::function<void()>& call, int calls, int threads, long& switches) {
+  const long before = Switches();
+  std::atomic<int> ready{0};
+  std::vector<double> spent(threads);
+  std::vector<std::thread> running;
+  for (int t = 0; t < threads; ++t)
+    running.emplace_back([&, t] {
+      ready.fetch_add(1);
+      while (ready.load() < threads) std::this_thread::yield();
+      const double start = ThreadCpuNs();
+      for (int i = 0; i < calls; ++i) call();
+      spent[t] = ThreadCpuNs() - start;
+    });
+  for (std::thread& thread : running) thread.join();
+  switches += Switches() - before;
+  double total = 0;
+  for (double ns : spent) total += ns;
+  return total / threads;
+}
+
+double SideNs(const std::function<void()>& call, int calls, int threads, long& switches) {
+  return threads == 0 ? BatchNs(call, calls, switches) : ThreadedBatchNs(call, calls, threads, switches);
+}
+
 double At(const std::vector<double>& sorted, double q) {
   return sorted.empty() ? 0 : sorted[static_cast<std::size_t>(q * (sorted.size() - 1) + 0.5)];
 }
@@ -133,19 +165,20 @@ double At(const std::vector<double>& sorted, double q) {
 
 PairResult RunPair(const Pair& pair, int rounds, int calls) {
   PairSides sides = pair.setUp();
+  if (!sides.skipped.empty()) return PairResult{0, 0, 0, 0, 0, 0, 0, 0, 0, sides.skipped};
   long candidateSwitches = 0, baselineSwitches = 0;
-  BatchNs(sides.candidate, calls, candidateSwitches);  // first-call costs: lookups, connections, caches
-  BatchNs(sides.baseline, calls, baselineSwitches);
+  SideNs(sides.candidate, calls, pair.candidateThreads, candidateSwitches);  // first-call costs: lookups, connections, caches
+  SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
   candidateSwitches = baselineSwitches = 0;
   std::vector<double> quotients, candidate, baseline;
   for (int round = 0; round < rounds; ++round) {
     double c, b;
     if (round % 2) {
-      b = BatchNs(sides.baseline, calls, baselineSwitches);
-      c = BatchNs(sides.candidate, calls, candidateSwitches);
+      b = SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
+      c = SideNs(sides.candidate, calls, pair.candidateThreads, candidateSwitches);
     } else {
-      c = BatchNs(sides.candidate, calls, candidateSwitches);
-      b = BatchNs(sides.baseline, calls, baselineSwitches);
+      c = SideNs(sides.candidate, calls, pair.candidateThreads, candidateSwitches);
+      b = SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
     }
     quotients.push_back(c / b);
     candidate.push_back(c / calls);

@@ -55,23 +55,32 @@ struct PairSides {
   std::function<void()> candidate;  // one call each
   std::function<void()> baseline;
   std::shared_ptr<void> state;      // what both sides use, released when the pair is done
+  std::string skipped{};  // why the pair cannot run here; then nothing else is set
 };
 struct Pair {
   std::string candidate;
   std::string baseline;
   double target;
   std::function<PairSides()> setUp;
+  // 0: a side's batch runs on the measuring thread and is timed by the clock. N: it runs on
+  // N threads at once and its time is their processor time per call, so that sides with
+  // more threads than cores still compare by the work each event costs.
+  int candidateThreads = 0;
+  int baselineThreads = 0;
 };
 std::vector<Pair>& Pairs();
 struct RegisterPair {
-  RegisterPair(std::string candidate, std::string baseline, double target, std::function<PairSides()> setUp) {
-    Pairs().push_back({std::move(candidate), std::move(baseline), target, std::move(setUp)});
+  RegisterPair(std::string candidate, std::string baseline, double target, std::function<PairSides()> setUp,
+               int candidateThreads = 0, int baselineThreads = 0) {
+    Pairs().push_back(
+        {std::move(candidate), std::move(baseline), target, std::move(setUp), candidateThreads, baselineThreads});
   }
 };
 struct PairResult {
   double median, p25, p75, min, max;
   double candidateNs, baselineNs;  // medians per call
   double candidateSwitches, baselineSwitches;  // the process's context switches per call
+  std::string skipped{};
 };
 PairResult RunPair(const Pair& pair, int rounds, int calls);
 

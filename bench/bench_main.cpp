@@ -75,6 +75,10 @@ void RunPairs(const Options& o) {
         pair.baseline.find(o.pairs) == std::string::npos)
       continue;
     const auto r = vx380::bench::RunPair(pair, o.rounds, o.calls);
+    if (!r.skipped.empty()) {
+      std::printf("%-34s %-30s skipped: %s\n", pair.candidate.c_str(), pair.baseline.c_str(), r.skipped.c_str());
+      continue;
+    }
     char iqr[32], range[32];
     std::snprintf(iqr, sizeof iqr, "%.3f-%.3f", r.p25, r.p75);
     std::snprintf(range, sizeof range, "%.3f-%.3f", r.min, r.max);
