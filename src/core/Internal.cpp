@@ -1,5 +1,6 @@
 #include "core/Internal.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -32,8 +33,8 @@ String Repeat(long long count, char16_t c) {
 
 String Decimal(long long value) {
   char buf[32];
-  int n = std::snprintf(buf, sizeof buf, "%lld", value);
-  return String(buf, buf + n);
+  const char* end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  return String(static_cast<const char*>(buf), end);
 }
 
 String RightAlign(const String& text, size_t width) {

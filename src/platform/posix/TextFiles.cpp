@@ -1,6 +1,11 @@
 // Text files for the logs: opened for appending (O_APPEND, so concurrent writers never tear
 // each other's lines), written one whole buffer at a time, failures as runtime error numbers.
 //
+// A thread keeps the descriptor of the last log it closed, and takes it again for the same
+// path while a no-follow look at the path still finds that very file: a log line then costs a
+// look and a write instead of an open, a check, a write and a close. A file renamed, replaced
+// or made a link meanwhile is opened afresh, with every check; so is a log to be emptied.
+//
 // A log may sit in a folder other users can write (such as /tmp): there it is never reached
 // through a symbolic link and never another user's file, and what is made there is for the
 // user only. No open waits: a FIFO, a socket or anything but a regular file or a character
@@ -9,9 +14,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/posix/PosixServices.h"
@@ -143,6 +151,13 @@ Long OpenLog(const std::string& path, bool truncate, int& fd) {
 struct OpenFiles {
   std::mutex mutex;
   std::vector<bool> fds;
+  std::vector<bool> kept;  // a thread keeps it open for its next line: only that thread closes it
+
+  bool Kept(int fd) const { return static_cast<std::size_t>(fd) < kept.size() && kept[static_cast<std::size_t>(fd)]; }
+  void SetKept(int fd, bool on) {
+    if (static_cast<std::size_t>(fd) >= kept.size()) kept.resize(static_cast<std::size_t>(fd) * 2 + 64);
+    kept[static_cast<std::size_t>(fd)] = on;
+  }
 
   bool Contains(FileHandle file) {
     std::lock_guard lock(mutex);
@@ -164,18 +179,117 @@ OpenFiles& Files() {
   return *files;
 }
 
+// ---- the thread's kept log ----
+
+std::atomic<unsigned> g_forkGeneration{0};
+
+// Trivially destructible, so that it stays usable until the thread's very end; the closer
+// below closes the descriptor when the thread ends, after which nothing is kept.
+struct KeptLog {
+  std::string* path = nullptr;  // owned; null while nothing is kept
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  unsigned generation = 0;
+  bool lent = false;  // handed out by OpenTextFile and not closed yet
+  bool gone = false;  // the thread is ending
+};
+thread_local KeptLog t_kept;
+
+// Closes what the thread keeps, unless another thread closed its handle meanwhile.
+void Forget(KeptLog& kept) {
+  if (kept.fd >= 0) {
+    OpenFiles& files = Files();
+    std::lock_guard lock(files.mutex);
+    if (files.Kept(kept.fd)) files.SetKept(kept.fd, false), ::close(kept.fd);
+  }
+  delete kept.path;
+  kept = KeptLog{nullptr, -1, 0, 0, 0, false, kept.gone};
+}
+
+struct KeptLogCloser {
+  void Arm() {}
+  ~KeptLogCloser() {
+    Forget(t_kept);
+    t_kept.gone = true;
+  }
+};
+thread_local KeptLogCloser t_keptCloser;
+
+// The kept descriptor when it is for `path` and the path still names its file; else none,
+// and what was kept for another path, another process or another file is closed.
+int TakeKept(const std::string& path) {
+  static const bool registered =
+      ::pthread_atfork(nullptr, nullptr, [] { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }) == 0;
+  (void)registered;
+  KeptLog& kept = t_kept;
+  if (kept.fd < 0 || kept.lent) return -1;
+  {
+    OpenFiles& files = Files();
+    std::lock_guard lock(files.mutex);
+    if (!files.Kept(kept.fd)) kept.fd = -1;  // closed through its handle by another thread
+  }
+  if (kept.fd < 0) {
+    Forget(kept);
+    return -1;
+  }
+  struct stat st{};
+  if (kept.generation == g_forkGeneration.load(std::memory_order_relaxed) && *kept.path == path &&
+      ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == kept.dev && st.st_ino == kept.ino) {
+    kept.lent = true;
+    return kept.fd;
+  }
+  Forget(kept);
+  return -1;
+}
+
+// Keeps a log just opened and checked for the thread, in place of what it kept before.
+void Keep(const std::string& path, int fd) {
+  KeptLog& kept = t_kept;
+  struct stat st{};
+  if (kept.gone || (kept.fd >= 0 && kept.lent) || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  Forget(kept);
+  {
+    OpenFiles& files = Files();
+    std::lock_guard lock(files.mutex);
+    files.SetKept(fd, true);
+  }
+  kept = {new std::string(path), fd, st.st_dev, st.st_ino, g_forkGeneration.load(std::memory_order_relaxed), true,
+          false};
+  t_keptCloser.Arm();
+}
+
+// True when `fd` is the calling thread's kept log: it stays open for the next line. Called
+// with the table locked; a kept log another thread closes is closed and kept no more.
+bool GiveBack(OpenFiles& files, int fd, bool failed) {
+  KeptLog& kept = t_kept;
+  const bool mine = kept.fd == fd && kept.lent && !failed;
+  if (kept.fd == fd) kept.lent = false;
+  if (!mine && files.Kept(fd)) files.SetKept(fd, false);
+  return mine;
+}
+
 }  // namespace
 
 Long PosixPlatform::OpenTextFile(const String& path, bool truncate, FileHandle& file) {
   if (path.empty() || path.find(u'\0') != String::npos) return rt::kBadFileName;
-  int fd = -1;
-  if (const Long error = OpenLog(NativePath(path), truncate, fd)) return error;
+  const std::string native = NativePath(path);
+  int fd = truncate ? -1 : TakeKept(native);
+  if (fd < 0) {
+    if (truncate && t_kept.fd >= 0 && !t_kept.lent) Forget(t_kept);
+    if (const Long error = OpenLog(native, truncate, fd)) return error;
+    Keep(native, fd);
+  }
   OpenFiles& files = Files();
   std::lock_guard lock(files.mutex);
   files.Insert(fd);
   file = fd;
   return 0;
 }
+
+namespace {
+thread_local int t_failedFd = -1;  // a write to it failed: it is not kept
+}  // namespace
 
 std::size_t ReadFully(int fd, void* into, std::size_t want) {
   std::size_t got = 0;
@@ -196,9 +310,13 @@ Long PosixPlatform::WriteTextFile(FileHandle file, const std::string& ansiBytes)
     const ssize_t n = ::write(fd, ansiBytes.data() + done, ansiBytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      t_failedFd = fd;
       return WriteError(errno);
     }
-    if (n == 0) return rt::kDiskFull;
+    if (n == 0) {
+      t_failedFd = fd;
+      return rt::kDiskFull;
+    }
     done += static_cast<std::size_t>(n);
   }
   return 0;
@@ -206,11 +324,15 @@ Long PosixPlatform::WriteTextFile(FileHandle file, const std::string& ansiBytes)
 
 void PosixPlatform::CloseTextFile(FileHandle file) {
   OpenFiles& files = Files();
+  const int fd = static_cast<int>(file);
+  const bool failed = t_failedFd == fd;
+  t_failedFd = -1;
   {
     std::lock_guard lock(files.mutex);
     if (!files.Erase(file)) return;
+    if (GiveBack(files, fd, failed)) return;
   }
-  ::close(static_cast<int>(file));
+  ::close(fd);
 }
 
 }  // namespace vx380::posix
