@@ -62,13 +62,13 @@ TEST_F(SettingsSwitch, AnUnchangedMessageLogSwitchIsNotReadAgainAndAChangeCounts
 
 TEST_F(SettingsSwitch, TheTimeStampSwitchFollowsChangesAndCostsNoReadOtherwise) {
   log.Initialize(u"Watch", u"");
-  fake.SetRegistryString(kHKCU, kTimingSwitch, "", "True");
+  fake.SetRegistryString(kHKeyCurrentUser, kTimingSwitch, "", "True");
   log.RBDEBUGTIMESTAMP(u"a");
   log.RBDEBUGTIMESTAMP(u"b");
   EXPECT_EQ(fake.Reads(kTimingSwitch), 1);
   EXPECT_EQ(fake.debugLines.size(), 2u);
 
-  fake.SetRegistryString(kHKCU, kTimingSwitch, "", "False");
+  fake.SetRegistryString(kHKeyCurrentUser, kTimingSwitch, "", "False");
   fake.Changed();
   log.RBDEBUGTIMESTAMP(u"c");
   EXPECT_EQ(fake.debugLines.size(), 2u) << "switched off at the next call";

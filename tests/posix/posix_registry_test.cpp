@@ -12,8 +12,7 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr Long kHkcu = static_cast<Long>(0x80000001u);
-constexpr Long kHklm = static_cast<Long>(0x80000002u);
+constexpr Long kHklm = kHKeyLocalMachine;
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;
@@ -60,16 +59,16 @@ class RegistryFiles : public ::testing::Test {
     buffer.resize(size);
     return buffer;
   }
-  std::optional<std::string> ReadUser(const std::string& key, const std::string& name) { return Read(kHkcu, key, name); }
+  std::optional<std::string> ReadUser(const std::string& key, const std::string& name) { return Read(kHKeyCurrentUser, key, name); }
 };
 
 TEST_F(RegistryFiles, PublishesTheFilesItReads) {
-  EXPECT_EQ(posix::SettingsFilePath(kHkcu), dir.File("user.reg"));
+  EXPECT_EQ(posix::SettingsFilePath(kHKeyCurrentUser), dir.File("user.reg"));
   EXPECT_EQ(posix::SettingsFilePath(kHklm), dir.File("machine.reg"));
   EXPECT_EQ(posix::SettingsFilePath(0x80000003), "");
   ScopedEnv noOverride("VX380_HKCU", std::nullopt);
   ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
-  EXPECT_EQ(posix::SettingsFilePath(kHkcu), "/cfg/vx380/user.reg");
+  EXPECT_EQ(posix::SettingsFilePath(kHKeyCurrentUser), "/cfg/vx380/user.reg");
 }
 
 TEST_F(RegistryFiles, Regedit4StringsAreTheirAnsiBytesAndANul) {
@@ -146,7 +145,7 @@ TEST_F(RegistryFiles, QueriesReportTheStoredSizeAndFailWhenItDoesNotFit) {
   EXPECT_EQ(ReadUser("Software\\Test", "255"), std::nullopt);
 
   RegKeyHandle h = 0;
-  ASSERT_TRUE(platform.OpenSettingsKey(kHkcu, "Software\\Test", h));
+  ASSERT_TRUE(platform.OpenSettingsKey(kHKeyCurrentUser, "Software\\Test", h));
   unsigned char buffer[255];
   std::uint32_t size = sizeof buffer;
   EXPECT_FALSE(platform.QuerySettingsValue(h, "255", buffer, &size));
@@ -170,14 +169,14 @@ TEST_F(RegistryFiles, KeysExistWhenNamedOrWhenASubkeyIsNamed) {
       "[HKEY_CURRENT_USER]\n\"AtRoot\"=\"r\"\n");
   dir.Write("machine.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel]\n@=\"1\"\n");
 
-  EXPECT_TRUE(KeyExists(kHkcu, ""));
-  EXPECT_TRUE(KeyExists(kHkcu, "Software"));
-  EXPECT_TRUE(KeyExists(kHkcu, "software\\a\\b"));
-  EXPECT_TRUE(KeyExists(kHkcu, "Software\\A\\B\\C\\"));
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\A\\X"));
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\A\\B\\C\\D"));
-  EXPECT_FALSE(KeyExists(kHkcu, "\\Software\\A"));
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\Elsewhere"));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, ""));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, "Software"));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, "software\\a\\b"));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, "Software\\A\\B\\C\\"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\A\\X"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\A\\B\\C\\D"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "\\Software\\A"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\Elsewhere"));
   EXPECT_FALSE(KeyExists(kHklm, "Software\\Elsewhere"));
   EXPECT_FALSE(KeyExists(static_cast<Long>(0x80000003u), "Software"));
   EXPECT_FALSE(KeyExists(0, ""));
@@ -185,16 +184,16 @@ TEST_F(RegistryFiles, KeysExistWhenNamedOrWhenASubkeyIsNamed) {
   EXPECT_EQ(ReadUser("", "AtRoot"), std::string("r\0", 2));
   unsigned char root[4];
   std::uint32_t rootSize = sizeof root;
-  EXPECT_TRUE(platform.QuerySettingsValue(kHkcu, "atroot", root, &rootSize)) << "a root is always open";
+  EXPECT_TRUE(platform.QuerySettingsValue(kHKeyCurrentUser, "atroot", root, &rootSize)) << "a root is always open";
   EXPECT_EQ(rootSize, 2u);
 
-  EXPECT_TRUE(KeyExists(kHkcu, "Software\\NoDefault"));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, "Software\\NoDefault"));
   EXPECT_EQ(ReadUser("Software\\NoDefault", ""), std::nullopt);
   EXPECT_EQ(Read(kHklm, "SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel", ""), std::string("1\0", 2));
 
   // An open key serves as the parent of another open.
   RegKeyHandle parent = 0, child = 0;
-  ASSERT_TRUE(platform.OpenSettingsKey(kHkcu, "Software\\A", parent));
+  ASSERT_TRUE(platform.OpenSettingsKey(kHKeyCurrentUser, "Software\\A", parent));
   ASSERT_TRUE(platform.OpenSettingsKey(static_cast<Long>(parent), "B\\C", child));
   unsigned char buffer[8];
   std::uint32_t size = sizeof buffer;
@@ -230,14 +229,14 @@ TEST_F(RegistryFiles, DeletionsUnknownTypesAndBrokenLinesAreSkipped) {
   for (const char* name : {"Orphan", "Deleted", "Quad", "BadHex", "TooLong", "Unclosed", "Trailing", "NoEquals",
                            "AfterBrokenKey", "AfterDeletion"})
     EXPECT_EQ(ReadUser("Software\\Test", name), std::nullopt) << name;
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\Gone"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\Gone"));
 }
 
 TEST_F(RegistryFiles, FilesWithoutAHeaderOrWithoutAFileHoldOnlyTheRoot) {
-  EXPECT_TRUE(KeyExists(kHkcu, ""));
-  EXPECT_FALSE(KeyExists(kHkcu, "Software"));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, ""));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software"));
   WriteUser("[HKEY_CURRENT_USER\\Software\\Test]\n@=\"x\"\n");
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\Test"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\Test"));
 }
 
 TEST_F(RegistryFiles, EveryOpenSeesTheFileAsItIsNow) {
@@ -247,7 +246,7 @@ TEST_F(RegistryFiles, EveryOpenSeesTheFileAsItIsNow) {
   WriteUser(key + "\"Off\"\n");  // same size, same second
   EXPECT_EQ(ReadUser("Software\\Level", ""), std::string("Off\0", 4));
   std::filesystem::remove(dir.File("user.reg"));
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\Level"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\Level"));
 }
 
 TEST_F(RegistryFiles, MalformedFilesAreReadAsFarAsTheyAreValid) {
@@ -273,14 +272,14 @@ TEST_F(RegistryFiles, MalformedFilesAreReadAsFarAsTheyAreValid) {
             "\"\n\"HugeHex\"=hex:" + std::string(1 << 20, ',') + "\n\"Small\"=\"s\"\n");
   EXPECT_EQ(ReadUser("Software\\Test", "Small"), std::string("s\0", 2));
   EXPECT_EQ(ReadUser("Software\\Test", "Huge"), std::nullopt);
-  EXPECT_EQ(Read(kHkcu, "Software\\Test", "Huge", (1 << 20) + 1)->size(), (1u << 20) + 1);
+  EXPECT_EQ(Read(kHKeyCurrentUser, "Software\\Test", "Huge", (1 << 20) + 1)->size(), (1u << 20) + 1);
 
   // A key 250 000 levels deep (the registry stops at 512) is read in linear time.
   std::string deep = "REGEDIT4\n[HKEY_CURRENT_USER\\Software";
   for (int i = 0; i < 250000; ++i) deep += "\\k";
   WriteUser(deep + "]\n@=\"deep\"\n");
-  EXPECT_TRUE(KeyExists(kHkcu, "Software\\k\\k\\k"));
-  EXPECT_FALSE(KeyExists(kHkcu, "Software\\k\\x"));
+  EXPECT_TRUE(KeyExists(kHKeyCurrentUser, "Software\\k\\k\\k"));
+  EXPECT_FALSE(KeyExists(kHKeyCurrentUser, "Software\\k\\x"));
 
   // Random damage to a valid file never crashes the reader.
   const std::string valid =

@@ -18,14 +18,13 @@
 namespace vx380::testing {
 namespace {
 
-constexpr Long kHkcu = static_cast<Long>(0x80000001u);
 constexpr std::size_t kMiB = 1u << 20;
 const std::string kSeven("\x07\0\0\0", 4);
 
 std::optional<std::string> ReadValue(const std::string& key, const std::string& name) {
   Platform& platform = SystemPlatform();
   RegKeyHandle h = 0;
-  if (!platform.OpenSettingsKey(kHkcu, key, h)) return std::nullopt;
+  if (!platform.OpenSettingsKey(kHKeyCurrentUser, key, h)) return std::nullopt;
   std::string buffer(64, '\0');
   std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
   const bool ok = platform.QuerySettingsValue(h, name, reinterpret_cast<unsigned char*>(buffer.data()), &size);

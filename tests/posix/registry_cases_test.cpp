@@ -93,7 +93,7 @@ class RegistryFiles : public ::testing::TestWithParam<std::tuple<Format, Registr
     char pattern[] = "/tmp/vx380-registry-cases-XXXXXX";
     folder_ = mkdtemp(pattern);
     for (Format f : {Format::kUnicode, Format::kAnsi}) {
-      WriteRegFile(File(f, "user"), f, vx380::testcases::kCurrentUser);
+      WriteRegFile(File(f, "user"), f, vx380::kHKeyCurrentUser);
       WriteRegFile(File(f, "machine"), f, vx380::testcases::kLocalMachine);
     }
   }

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "vx380/Automation.h"
+#include "vx380/Platform.h"
 
 namespace vx380::testcases {
 
-constexpr Long kCurrentUser = static_cast<Long>(0x80000001u);
-constexpr Long kLocalMachine = static_cast<Long>(0x80000002u);
+constexpr Long kLocalMachine = kHKeyLocalMachine;
 
 // Every test key lives below this key, in both roots.
 inline const std::string kTestRoot = "Software\\VX380Test";
@@ -66,41 +66,41 @@ inline const std::vector<RegistryCase>& RegistryCases() {
     std::string full255;
     for (int i = 0; i < 255; ++i) full255 += static_cast<char>('a' + i % 26);
     std::vector<RegistryCase> c = {
-        {"StringValue", kCurrentUser, k + "Log", true, {{"", Kind::kString, "Log"}}, false, "", kTrue,
+        {"StringValue", kHKeyCurrentUser, k + "Log", true, {{"", Kind::kString, "Log"}}, false, "", kTrue,
          Outcome::kValue, u"Log"},
-        {"EmptyString", kCurrentUser, k + "Empty", true, {{"", Kind::kString, ""}}, false, "", kTrue,
+        {"EmptyString", kHKeyCurrentUser, k + "Empty", true, {{"", Kind::kString, ""}}, false, "", kTrue,
          Outcome::kValue, u""},
-        {"String254Fits", kCurrentUser, k + "Long254", true, {{"", Kind::kString, Digits(254)}}, false, "",
+        {"String254Fits", kHKeyCurrentUser, k + "Long254", true, {{"", Kind::kString, Digits(254)}}, false, "",
          kTrue, Outcome::kValue, Widen(Digits(254))},
-        {"String255TooLong", kCurrentUser, k + "Long255", true, {{"", Kind::kString, Digits(255)}}, false, "",
+        {"String255TooLong", kHKeyCurrentUser, k + "Long255", true, {{"", Kind::kString, Digits(255)}}, false, "",
          kFalse, Outcome::kUnspecified, u""},
-        {"BinaryWithoutNul", kCurrentUser, k + "NoNul", true, {{"", Kind::kBinary, "ABC"}}, false, "", kTrue,
+        {"BinaryWithoutNul", kHKeyCurrentUser, k + "NoNul", true, {{"", Kind::kBinary, "ABC"}}, false, "", kTrue,
          Outcome::kValue, u"AB"},
-        {"BinaryEmbeddedNul", kCurrentUser, k + "InnerNul", true,
+        {"BinaryEmbeddedNul", kHKeyCurrentUser, k + "InnerNul", true,
          {{"", Kind::kBinary, std::string("A\0B\0", 4)}}, false, "", kTrue, Outcome::kValue,
          String(u"A\0B", 3)},
-        {"BinaryFills255", kCurrentUser, k + "Binary255", true, {{"", Kind::kBinary, full255}}, false, "", kTrue,
+        {"BinaryFills255", kHKeyCurrentUser, k + "Binary255", true, {{"", Kind::kBinary, full255}}, false, "", kTrue,
          Outcome::kValue, Widen(full255.substr(0, 254))},
-        {"BinaryNoBytes", kCurrentUser, k + "NoBytes", true, {{"", Kind::kBinary, ""}}, false, "", kFalse,
+        {"BinaryNoBytes", kHKeyCurrentUser, k + "NoBytes", true, {{"", Kind::kBinary, ""}}, false, "", kFalse,
          Outcome::kValue, spaces},
-        {"DwordOne", kCurrentUser, k + "Dword", true, {{"", Kind::kDword, "", 1}}, false, "", kTrue,
+        {"DwordOne", kHKeyCurrentUser, k + "Dword", true, {{"", Kind::kDword, "", 1}}, false, "", kTrue,
          Outcome::kValue, String(u"\x01\0\0", 3)},
-        {"NoDefaultValue", kCurrentUser, k + "NoDefault", true, {{"Other", Kind::kString, "named"}}, false, "",
+        {"NoDefaultValue", kHKeyCurrentUser, k + "NoDefault", true, {{"Other", Kind::kString, "named"}}, false, "",
          kFalse, Outcome::kValue, spaces},
-        {"NamedValue", kCurrentUser, k + "NoDefault", true, {{"Other", Kind::kString, "named"}}, false, "Other",
+        {"NamedValue", kHKeyCurrentUser, k + "NoDefault", true, {{"Other", Kind::kString, "named"}}, false, "Other",
          kTrue, Outcome::kValue, u"named"},
-        {"KeyWithoutValues", kCurrentUser, k + "Bare", true, {}, false, "", kFalse, Outcome::kValue, spaces},
-        {"NameOmitted", kCurrentUser, k + "Log", true, {{"", Kind::kString, "Log"}}, true, "", kFalse,
+        {"KeyWithoutValues", kHKeyCurrentUser, k + "Bare", true, {}, false, "", kFalse, Outcome::kValue, spaces},
+        {"NameOmitted", kHKeyCurrentUser, k + "Log", true, {{"", Kind::kString, "Log"}}, true, "", kFalse,
          Outcome::kValue, spaces},
-        {"MissingKey", kCurrentUser, k + "Missing", false, {}, false, "", kFalse, Outcome::kUntouched, u""},
-        {"MissingParentKey", kCurrentUser, k + "Nowhere\\Deeper", false, {}, false, "", kFalse,
+        {"MissingKey", kHKeyCurrentUser, k + "Missing", false, {}, false, "", kFalse, Outcome::kUntouched, u""},
+        {"MissingParentKey", kHKeyCurrentUser, k + "Nowhere\\Deeper", false, {}, false, "", kFalse,
          Outcome::kUntouched, u""},
         {"InvalidRoot", 0, k + "Log", false, {}, false, "", kFalse, Outcome::kUntouched, u""},
         {"LocalMachine", kLocalMachine, k + "Machine", true, {{"", Kind::kString, "LogAndDisplay"}}, false, "",
          kTrue, Outcome::kValue, u"LogAndDisplay"},
-        {"AnsiText", kCurrentUser, k + "Ansi", true, {{"", Kind::kString, "Caf\xC3\xA9 \xE2\x82\xAC"}}, false, "",
+        {"AnsiText", kHKeyCurrentUser, k + "Ansi", true, {{"", Kind::kString, "Caf\xC3\xA9 \xE2\x82\xAC"}}, false, "",
          kTrue, Outcome::kValue, u"Caf\u00e9 \u20ac"},
-        {"KeyNameCaseInsensitive", kCurrentUser, k + "LOG", false, {}, false, "", kTrue, Outcome::kValue, u"Log"},
+        {"KeyNameCaseInsensitive", kHKeyCurrentUser, k + "LOG", false, {}, false, "", kTrue, Outcome::kValue, u"Log"},
     };
     return c;
   }();

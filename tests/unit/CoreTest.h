@@ -12,8 +12,7 @@
 
 namespace vx380::testing {
 
-constexpr Long kHKCU = static_cast<Long>(0x80000001u);
-constexpr Long kHKLM = static_cast<Long>(0x80000002u);
+constexpr Long kHKLM = kHKeyLocalMachine;
 
 // This thread's record and error object as a new thread has them.
 inline void FreshThread() {

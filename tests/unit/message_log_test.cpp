@@ -9,7 +9,6 @@
 namespace vx380 {
 namespace {
 
-using testing::kHKCU;
 using testing::kHKLM;
 
 const std::string kSwitch = "SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel";
@@ -53,7 +52,7 @@ TEST_F(MessageLog, OnlyTheExactTextOneSwitchesOn) {
   }
   fake.SetRegistryBytes(kHKLM, kSwitch, "", {1, 0, 0, 0});  // a double word of 1
   log.LogMsg(u"x");
-  fake.SetRegistryString(kHKCU, kSwitch, "", "1");  // the user hive does not count
+  fake.SetRegistryString(kHKeyCurrentUser, kSwitch, "", "1");  // the user hive does not count
   fake.SetRegistryString(kHKLM, kSwitch, "", "2");
   log.LogMsg(u"x");
   EXPECT_EQ(fake.openCount, 0);

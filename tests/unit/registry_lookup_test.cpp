@@ -7,7 +7,6 @@
 namespace vx380 {
 namespace {
 
-using testing::kHKCU;
 using testing::kHKLM;
 
 const std::string kKey = "SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\ReportingLevel";
@@ -22,7 +21,7 @@ class RegistryLookup : public testing::CoreTest {
   }
 
   // The lookup as the component's callers make it: the default value, named "".
-  Boolean LookUpDefault(String& value, Long root = kHKCU) {
+  Boolean LookUpDefault(String& value, Long root = kHKeyCurrentUser) {
     return log.LookUpValueForKey(root, kKeyW, value, Variant(String{}));
   }
 
@@ -30,60 +29,60 @@ class RegistryLookup : public testing::CoreTest {
 };
 
 TEST_F(RegistryLookup, StringValueIsReadWithoutItsNul) {
-  fake.SetRegistryString(kHKCU, kKey, "", "Log");
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "", "Log");
   String value = u"before";
   EXPECT_EQ(LookUpDefault(value), kTrue);
   EXPECT_EQ(value, u"Log");
 }
 
 TEST_F(RegistryLookup, EmptyStringIsTrueAndEmpty) {
-  fake.SetRegistryString(kHKCU, kKey, "", "");
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "", "");
   String value = u"before";
   EXPECT_EQ(LookUpDefault(value), kTrue);
   EXPECT_EQ(value, u"");
 }
 
 TEST_F(RegistryLookup, BufferHolds255Bytes) {
-  fake.SetRegistryString(kHKCU, kKey, "", std::string(254, 'x'));
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "", std::string(254, 'x'));
   String value;
   EXPECT_EQ(LookUpDefault(value), kTrue);
   EXPECT_EQ(value, String(254, u'x'));
 
   // 255 characters and the NUL do not fit: the work buffer of blanks is left behind.
-  fake.SetRegistryString(kHKCU, kKey, "", std::string(255, 'y'));
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "", std::string(255, 'y'));
   value = u"before";
   EXPECT_EQ(LookUpDefault(value), kFalse);
   EXPECT_EQ(value.size(), 255u);
 }
 
 TEST_F(RegistryLookup, ValueIsTheDataLessItsLastByte) {
-  fake.SetRegistryBytes(kHKCU, kKey, "", {'A', 'B', 'C'});  // stored without a NUL
+  fake.SetRegistryBytes(kHKeyCurrentUser, kKey, "", {'A', 'B', 'C'});  // stored without a NUL
   String value;
   EXPECT_EQ(LookUpDefault(value), kTrue);
   EXPECT_EQ(value, u"AB");
 
   // A double word of 1: four bytes give three characters, U+0001 and two NULs.
-  fake.SetRegistryBytes(kHKCU, kKey, "", {1, 0, 0, 0});
+  fake.SetRegistryBytes(kHKeyCurrentUser, kKey, "", {1, 0, 0, 0});
   EXPECT_EQ(LookUpDefault(value), kTrue);
   EXPECT_EQ(value, String(u"\x01\0\0", 3));
 }
 
 TEST_F(RegistryLookup, AnsiBytesAreConvertedToText) {
-  fake.SetRegistryBytes(kHKCU, kKey, "", {'C', 'a', 'f', 0xE9, 0});
+  fake.SetRegistryBytes(kHKeyCurrentUser, kKey, "", {'C', 'a', 'f', 0xE9, 0});
   String value;
   EXPECT_EQ(LookUpDefault(value), kTrue);
   EXPECT_EQ(value, u"Caf\u00e9");
 }
 
 TEST_F(RegistryLookup, ValueWithoutDataIsFalse) {
-  fake.SetRegistryBytes(kHKCU, kKey, "", {});
+  fake.SetRegistryBytes(kHKeyCurrentUser, kKey, "", {});
   String value = u"before";
   EXPECT_EQ(LookUpDefault(value), kFalse);
   EXPECT_EQ(value, k255Spaces);
 }
 
 TEST_F(RegistryLookup, KeyWithoutDefaultValueIsFalseWithBlanks) {
-  fake.SetRegistryString(kHKCU, kKey, "Other", "Log");
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "Other", "Log");
   String value = u"before";
   EXPECT_EQ(LookUpDefault(value), kFalse);
   EXPECT_EQ(value, k255Spaces);
@@ -95,24 +94,24 @@ TEST_F(RegistryLookup, MissingKeyLeavesValueUntouched) {
   EXPECT_EQ(value, u"before");
   // The other hive is another key.
   fake.SetRegistryString(kHKLM, kKey, "", "Log");
-  EXPECT_EQ(LookUpDefault(value, kHKCU), kFalse);
+  EXPECT_EQ(LookUpDefault(value, kHKeyCurrentUser), kFalse);
   EXPECT_EQ(value, u"before");
   EXPECT_EQ(LookUpDefault(value, kHKLM), kTrue);
   EXPECT_EQ(value, u"Log");
 }
 
 TEST_F(RegistryLookup, OmittedValueNameReadsNothing) {
-  fake.SetRegistryString(kHKCU, kKey, "", "Log");
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "", "Log");
   String value = u"before";
-  EXPECT_EQ(log.LookUpValueForKey(kHKCU, kKeyW, value), kFalse);
+  EXPECT_EQ(log.LookUpValueForKey(kHKeyCurrentUser, kKeyW, value), kFalse);
   EXPECT_EQ(value, k255Spaces);
   EXPECT_EQ(fake.registryReads.size(), 1u);  // the key was opened, and closed again (TearDown)
 }
 
 TEST_F(RegistryLookup, NamedValueIsRead) {
-  fake.SetRegistryString(kHKCU, kKey, "Extra", "42");
+  fake.SetRegistryString(kHKeyCurrentUser, kKey, "Extra", "42");
   String value;
-  EXPECT_EQ(log.LookUpValueForKey(kHKCU, kKeyW, value, Variant(u"Extra")), kTrue);
+  EXPECT_EQ(log.LookUpValueForKey(kHKeyCurrentUser, kKeyW, value, Variant(u"Extra")), kTrue);
   EXPECT_EQ(value, u"42");
 }
 

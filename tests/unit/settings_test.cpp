@@ -10,7 +10,6 @@
 namespace vx380 {
 namespace {
 
-using testing::kHKCU;
 using testing::kHKLM;
 
 const std::string kSampleKey = "SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\";
@@ -41,7 +40,7 @@ TEST_F(Settings, FreshThreadWithoutRegistryKeys) {
 }
 
 TEST_F(Settings, EmptyApplicationNameOnlySetsTheSource) {
-  SetSetting(kHKCU, "ReportingLevel", "Log");
+  SetSetting(kHKeyCurrentUser, "ReportingLevel", "Log");
   Err().source = u"previous";
   log.Initialize(u"", u"C:\\res.dll");
   EXPECT_EQ(Err().source, u"");
@@ -67,7 +66,7 @@ class LevelMapping : public Settings, public ::testing::WithParamInterface<Level
 
 TEST_P(LevelMapping, RegistryTextSetsOrKeepsTheFlags) {
   const LevelCase& c = GetParam();
-  if (c.registryText) SetSetting(kHKCU, "ReportingLevel", *c.registryText);
+  if (c.registryText) SetSetting(kHKeyCurrentUser, "ReportingLevel", *c.registryText);
   log.ReportingLevel(c.before);
   log.Initialize(u"Sample", u"");
   EXPECT_EQ(log.ReportingLevel(), c.after);
@@ -88,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LevelCase{std::nullopt, mxReportingLevelLogAndDisplay, mxReportingLevelOff}));
 
 TEST_F(Settings, CurrentUserTextWinsEvenWhenMeaningless) {
-  SetSetting(kHKCU, "ReportingLevel", "log");
+  SetSetting(kHKeyCurrentUser, "ReportingLevel", "log");
   SetSetting(kHKLM, "ReportingLevel", "LogAndDisplay");
   log.Initialize(u"Sample", u"");
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelDisplay);
@@ -102,23 +101,23 @@ TEST_F(Settings, LocalMachineIsAskedWhenTheUserHasNoText) {
 
   // A user key without a default value counts as no text.
   testing::FreshThread();
-  fake.AddRegistryKey(kHKCU, kSampleKey + "ReportingLevel");
+  fake.AddRegistryKey(kHKeyCurrentUser, kSampleKey + "ReportingLevel");
   SetSetting(kHKLM, "ReportingLevel", "Log");
   log.Initialize(u"Sample", u"");
-  EXPECT_TRUE(WasRead(kHKCU, "ReportingLevel"));
+  EXPECT_TRUE(WasRead(kHKeyCurrentUser, "ReportingLevel"));
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLog);
 }
 
 TEST_F(Settings, LogFilenameComesFromTheRegistryAsIs) {
   SetSetting(kHKLM, "LogFilename", "D:\\logs\\machine.log");
-  SetSetting(kHKCU, "ReportingLevel", "Log");  // looked up independently of the name
+  SetSetting(kHKeyCurrentUser, "ReportingLevel", "Log");  // looked up independently of the name
   log.LogFilename(u"C:\\set\\before.log");
   log.Initialize(u"Sample", u"");
   EXPECT_EQ(log.LogFilename(), u"D:\\logs\\machine.log");
   EXPECT_EQ(log.ReportingLevel(), mxReportingLevelLog);
 
   testing::FreshThread();
-  SetSetting(kHKCU, "LogFilename", "");
+  SetSetting(kHKeyCurrentUser, "LogFilename", "");
   log.Initialize(u"Sample", u"");
   EXPECT_EQ(log.LogFilename(), u"");
 }

@@ -10,13 +10,12 @@
 namespace vx380 {
 namespace {
 
-using testing::kHKCU;
 using testing::kHKLM;
 
 const std::string kAppKey = "SOFTWARE\\Meridox\\Applications\\";
 
 void SetLevel(testing::FakePlatform& fake, const std::string& app, const std::string& level) {
-  fake.SetRegistryString(kHKCU, kAppKey + app + ".Application\\ErrorReporting\\ReportingLevel", "", level);
+  fake.SetRegistryString(kHKeyCurrentUser, kAppKey + app + ".Application\\ErrorReporting\\ReportingLevel", "", level);
 }
 
 class SharedState : public testing::CoreTest {};

@@ -7,7 +7,6 @@
 namespace vx380 {
 namespace {
 
-using testing::kHKCU;
 using testing::kHKLM;
 
 
@@ -289,7 +288,7 @@ class TimeStamp : public Trace {
 };
 
 TEST_F(TimeStamp, WrittenWhileTheSwitchSaysTrue) {
-  SetTiming(kHKCU, "App", " True ");
+  SetTiming(kHKeyCurrentUser, "App", " True ");
   log.RBDEBUGTIMESTAMP(u"note");
   log.RBDEBUGTIMESTAMP();
   EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUGTIMING , timestamp , note , 2:07:09 PM , 123456",
@@ -306,7 +305,7 @@ TEST_F(TimeStamp, NothingWhileTheSwitchIsOff) {
   SetTiming(kHKLM, "App", "true");  // the machine hive is not asked
   log.RBDEBUGTIMESTAMP(u"machine only");
   for (const char* text : {"yes", "false", "1", "truee"}) {
-    SetTiming(kHKCU, "App", text);
+    SetTiming(kHKeyCurrentUser, "App", text);
     log.RBDEBUGTIMESTAMP(u"other text");
   }
   EXPECT_TRUE(fake.debugLines.empty());
@@ -314,7 +313,7 @@ TEST_F(TimeStamp, NothingWhileTheSwitchIsOff) {
 
 TEST_F(TimeStamp, NoApplicationNameLooksUnderTheBareKey) {
   testing::FreshThread();
-  SetTiming(kHKCU, "", "TRUE");
+  SetTiming(kHKeyCurrentUser, "", "TRUE");
   log.RBDEBUGTIMESTAMP(u"bare");
   EXPECT_EQ(Lines(), (std::vector<String>{u"RBDEBUGTIMING , timestamp , bare , 2:07:09 PM , 123456"}));
 }

@@ -41,23 +41,23 @@ class Win32Registry : public ::testing::Test {
 
 TEST_F(Win32Registry, StringComesWithItsNul) {
   bool ok = false;
-  auto data = Query(vx380::testcases::kCurrentUser, root + "Log", "", 255, &ok);
+  auto data = Query(vx380::kHKeyCurrentUser, root + "Log", "", 255, &ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(data, (std::vector<unsigned char>{'L', 'o', 'g', 0}));
 }
 
 TEST_F(Win32Registry, DwordIsFourLittleEndianBytes) {
   bool ok = false;
-  auto data = Query(vx380::testcases::kCurrentUser, root + "Dword", "", 255, &ok);
+  auto data = Query(vx380::kHKeyCurrentUser, root + "Dword", "", 255, &ok);
   ASSERT_TRUE(ok);
   EXPECT_EQ(data, (std::vector<unsigned char>{1, 0, 0, 0}));
 }
 
 TEST_F(Win32Registry, DataLargerThanTheBufferFail) {
   bool ok = true;
-  Query(vx380::testcases::kCurrentUser, root + "Log", "", 3, &ok);
+  Query(vx380::kHKeyCurrentUser, root + "Log", "", 3, &ok);
   EXPECT_FALSE(ok);
-  Query(vx380::testcases::kCurrentUser, root + "Log", "", 4, &ok);
+  Query(vx380::kHKeyCurrentUser, root + "Log", "", 4, &ok);
   EXPECT_TRUE(ok);
 }
 
@@ -70,14 +70,14 @@ TEST_F(Win32Registry, LocalMachineRootSignExtends) {
 
 TEST_F(Win32Registry, MissingKeyDoesNotOpen) {
   vx380::RegKeyHandle handle = 12345;
-  EXPECT_FALSE(platform.OpenSettingsKey(vx380::testcases::kCurrentUser, root + "Missing", handle));
+  EXPECT_FALSE(platform.OpenSettingsKey(vx380::kHKeyCurrentUser, root + "Missing", handle));
   EXPECT_EQ(handle, 12345);
 }
 
 // A null size is refused as on POSIX; a null buffer asks for the size.
 TEST_F(Win32Registry, NullPointersFollowTheSeam) {
   vx380::RegKeyHandle handle = 0;
-  ASSERT_TRUE(platform.OpenSettingsKey(vx380::testcases::kCurrentUser, root + "Log", handle));
+  ASSERT_TRUE(platform.OpenSettingsKey(vx380::kHKeyCurrentUser, root + "Log", handle));
   unsigned char data[16] = {};
   EXPECT_FALSE(platform.QuerySettingsValue(handle, "", data, nullptr));
   std::uint32_t size = 0;

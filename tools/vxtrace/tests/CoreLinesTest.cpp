@@ -56,7 +56,7 @@ class CoreLines : public testing::CoreTest {
 
 TEST_F(CoreLines, EveryKindTheCoreWritesIsRecognised) {
   log.Initialize(u"App", u"");
-  fake.SetRegistryString(testing::kHKCU,
+  fake.SetRegistryString(kHKeyCurrentUser,
                          "SOFTWARE\\Meridox\\Applications\\App.Application\\ErrorReporting\\Timing", "", "true");
   fake.tick = 1000;
   fake.tickStep = 5;
