@@ -41,7 +41,7 @@ install(FILES ${PROJECT_BINARY_DIR}/vx380errorlog.pc DESTINATION ${vx380_pc_dir}
 # The settings files that turn reporting on, as samples.
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample_host/user.reg ${PROJECT_SOURCE_DIR}/examples/sample_host/machine.reg
-          DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT samples)
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvx380errorlog-dev/examples COMPONENT samples)
   # vxtrace's manual page, unless its own folder installs it (packages get it compressed).
   set(vx380_man ${PROJECT_SOURCE_DIR}/tools/vxtrace/vxtrace.1)
   if(EXISTS ${vx380_man} AND TARGET vxtrace)

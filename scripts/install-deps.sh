@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
 # Installs the Debian packages one purpose needs, only those missing.
-#   install-deps.sh demo   the native build and the demo (MinGW's C compiler and windres build
-#                          the sample host's resource DLL)
-#   install-deps.sh build  the native tree with its suites and benchmarks
-#   install-deps.sh test   everything the suites use: the above, the Windows cross builds and
-#                          Wine, the box and browser drivers, the package checks, clang's libFuzzer
+#   install-deps.sh demo     the demo: CMake, make and g++ (its resource DLL is made natively)
+#   install-deps.sh install  `make install`: the same
+#   install-deps.sh build    the native tree with its suites and benchmarks
+#   install-deps.sh package  the Debian packages and the Windows kit: MinGW-w64 for both
+#                            architectures, widl with the IDL files and type libraries of Wine's
+#                            development packages (not Wine itself), dpkg-dev and file
+#   install-deps.sh test     everything the suites use: the above, Wine, the box and browser
+#                            drivers, lintian, pkg-config, clang's libFuzzer
 set -euo pipefail
 purpose=${1:-test}
 
-demo=(cmake make g++ gcc-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
-build=("${demo[@]}" googletest libgtest-dev libbenchmark-dev)
-test=("${build[@]}" mingw-w64 mingw-w64-tools binutils-mingw-w64 libwine-dev wine64-tools wine wine64 wine32:i386
+native=(cmake make g++)
+build=("${native[@]}" googletest libgtest-dev libbenchmark-dev)
+package=("${native[@]}" gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+         gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+         wine64-tools libwine-dev libwine:i386 dpkg-dev file)
+test=("${build[@]}" "${package[@]}" mingw-w64 mingw-w64-tools binutils-mingw-w64 wine wine64 wine32:i386
       xvfb xdotool x11-utils chromium
-      lintian dpkg-dev pkg-config file python3
+      lintian pkg-config python3
       clang libclang-rt-14-dev)
 
 case $purpose in
-demo) wanted=("${demo[@]}") ;;
+demo | install) wanted=("${native[@]}") ;;
 build) wanted=("${build[@]}") ;;
+package) wanted=("${package[@]}") ;;
 test) wanted=("${test[@]}") ;;
-*) echo "usage: $0 demo|build|test" >&2; exit 2 ;;
+*) echo "usage: $0 demo|install|build|package|test" >&2; exit 2 ;;
 esac
 
 missing=()

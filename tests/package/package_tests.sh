@@ -6,6 +6,7 @@
 #   package_tests.sh subdirectory <consumer sources> <project sources> <work>
 #   package_tests.sh deb          <build tree> <work>           (makes <work>/*.deb)
 #   package_tests.sh deb_contents <work> <has man page: 0|1>
+#   package_tests.sh deb_install  <work>                        (installs into <work>/root)
 #   package_tests.sh deb_consumer <consumer sources> <work>
 #   package_tests.sh lintian      <work>
 #   package_tests.sh exports      <shared library>
@@ -43,6 +44,55 @@ cmake_consumer() {
 # The consumer's executable must load the library's shared object, not carry a static copy.
 expect_shared() {
   readelf -d "$1" | grep -q 'NEEDED.*libvx380errorlog\.so\.1' || fail "$1 does not link libvx380errorlog.so.1"
+}
+
+packages=(libvx380errorlog1 libvx380errorlog-dev vxtrace)
+SELF=$(readlink -f "$0")
+
+# The one .deb of a package in a folder.
+deb_of() {
+  local found
+  found=$(find "$1" -maxdepth 1 -name "${2}_*.deb")
+  [ -n "$found" ] && [ "$(wc -l <<<"$found")" -eq 1 ] || fail "not one package $2 in $1: ${found:-none}"
+  echo "$found"
+}
+
+listing() { for deb; do dpkg-deb -c "$deb" | awk '{print $6}'; done; }
+
+# Fails unless every pattern names a file of the package.
+expect_files() {
+  local deb=$1 files f line found
+  shift
+  files=$(listing "$deb")
+  for f; do
+    found=0
+    # shellcheck disable=SC2053
+    while read -r line; do [[ $line == $f ]] && { found=1; break; }; done <<<"$files"
+    [ $found = 1 ] || fail "$deb lacks $f"
+  done
+  echo "$(basename "$deb"): $# expected files present"
+}
+
+# The library package refreshes the library cache by trigger, not from maintainer scripts, and
+# its symbols file names every symbol the library exports.
+check_lib_control() {
+  local deb=$1 work=$2 control=$2/lib-control files=$2/lib-files
+  rm -rf "$control" "$files"
+  dpkg-deb -e "$deb" "$control"
+  dpkg-deb -x "$deb" "$files"
+  grep -qx 'activate-noawait ldconfig' "$control/triggers" 2>/dev/null || fail "$deb has no ldconfig trigger"
+  for script in preinst postinst prerm postrm; do
+    [ ! -e "$control/$script" ] || fail "$deb has a $script: $(cat "$control/$script")"
+  done
+  [ -f "$control/symbols" ] || fail "$deb has no symbols file"
+  head -n 1 "$control/symbols" | grep -qx 'libvx380errorlog.so.1 libvx380errorlog1 #MINVER#' ||
+    fail "the symbols file does not start with its library: $(head -n 1 "$control/symbols")"
+  local exported listed
+  exported=$(nm -D --defined-only "$(find "$files" -name 'libvx380errorlog.so.1.*')" | awk '{print $3}' | sort -u)
+  listed=$(sed -n 's/^ \([^@ ]*\)@Base .*/\1/p' "$control/symbols" | sort -u)
+  [ -n "$exported" ] && [ "$exported" = "$listed" ] ||
+    fail "the symbols file and the library differ: $(diff <(echo "$listed") <(echo "$exported") | head -n 20)"
+  echo "symbols file: $(wc -l <<<"$listed") symbols"
 }
 
 cmd=$1
@@ -96,56 +146,89 @@ deb)
   mkdir -p "$work"
   cpack --config "$tree/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack failed"; }
+  for p in "${packages[@]}"; do deb_of "$work" "$p" >/dev/null; done
+  n=$(find "$work" -maxdepth 1 -name '*.deb' | wc -l)
+  [ "$n" -eq ${#packages[@]} ] || fail "$n packages made, expected ${packages[*]}"
   ls "$work"/*.deb
   ;;
 deb_contents)
   work=$1 man=$2
-  deb=$(ls "$work"/*.deb)
-  listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
-  expected=(
-    ./usr/include/vx380/ErrorLog.h ./usr/include/vx380/Automation.h ./usr/include/vx380/Export.h
-    ./usr/include/vx380/CErrorStatus.h ./usr/include/vx380/LateBound.h ./usr/include/vx380/Platform.h
-    ./usr/include/vx380/PosixPlatform.h ./usr/include/vx380/TraceChannel.h
-    "./usr/lib/*/libvx380errorlog.a" "./usr/lib/*/libvx380errorlog.so" "./usr/lib/*/libvx380errorlog.so.1"
-    "./usr/lib/*/libvx380errorlog.so.1.0"
-    "./usr/lib/*/cmake/VX380ErrorLog/VX380ErrorLogConfig.cmake"
-    "./usr/lib/*/cmake/VX380ErrorLog/VX380ErrorLogConfigVersion.cmake"
-    "./usr/lib/*/cmake/VX380ErrorLog/VX380ErrorLogTargets.cmake"
-    "./usr/lib/*/pkgconfig/vx380errorlog.pc"
-    ./usr/bin/vxtrace
-    ./usr/share/doc/vx380errorlog/copyright ./usr/share/doc/vx380errorlog/changelog.gz
-    ./usr/share/doc/vx380errorlog/examples/user.reg ./usr/share/doc/vx380errorlog/examples/machine.reg)
-  [ "$man" = 1 ] && expected+=(./usr/share/man/man1/vxtrace.1.gz)
-  for f in "${expected[@]}"; do
-    # shellcheck disable=SC2053
-    found=0
-    while read -r line; do [[ $line == $f ]] && { found=1; break; }; done <<<"$listing"
-    [ $found = 1 ] || fail "$deb lacks $f"
+  lib=$(deb_of "$work" libvx380errorlog1) dev=$(deb_of "$work" libvx380errorlog-dev) tool=$(deb_of "$work" vxtrace)
+  expect_files "$lib" "./usr/lib/*/libvx380errorlog.so.1" "./usr/lib/*/libvx380errorlog.so.1.0" \
+    ./usr/share/doc/libvx380errorlog1/copyright ./usr/share/doc/libvx380errorlog1/changelog.gz
+  expect_files "$dev" ./usr/include/vx380/ErrorLog.h ./usr/include/vx380/Automation.h ./usr/include/vx380/Export.h \
+    ./usr/include/vx380/CErrorStatus.h ./usr/include/vx380/LateBound.h ./usr/include/vx380/Platform.h \
+    ./usr/include/vx380/PosixPlatform.h ./usr/include/vx380/TraceChannel.h \
+    "./usr/lib/*/libvx380errorlog.a" "./usr/lib/*/libvx380errorlog.so" \
+    "./usr/lib/*/cmake/VX380ErrorLog/VX380ErrorLogConfig.cmake" \
+    "./usr/lib/*/cmake/VX380ErrorLog/VX380ErrorLogConfigVersion.cmake" \
+    "./usr/lib/*/cmake/VX380ErrorLog/VX380ErrorLogTargets.cmake" "./usr/lib/*/pkgconfig/vx380errorlog.pc" \
+    ./usr/share/doc/libvx380errorlog-dev/copyright ./usr/share/doc/libvx380errorlog-dev/changelog.gz \
+    ./usr/share/doc/libvx380errorlog-dev/examples/user.reg ./usr/share/doc/libvx380errorlog-dev/examples/machine.reg
+  tool_files=(./usr/bin/vxtrace ./usr/share/doc/vxtrace/copyright ./usr/share/doc/vxtrace/changelog.gz)
+  [ "$man" = 1 ] && tool_files+=(./usr/share/man/man1/vxtrace.1.gz)
+  expect_files "$tool" "${tool_files[@]}"
+  # Each file in one package only: the library package holds no link or header, the others no library.
+  ! listing "$lib" | grep -qE '\.so$|\.a$|include/|bin/' || fail "$lib holds development files or tools"
+  ! listing "$dev" "$tool" | grep -qE '\.so\.1' || fail "the shared library is outside $lib"
+  ! listing "$dev" | grep -q 'ModuleState.h' || fail "$dev ships the core's private ModuleState.h"
+  ! listing "$lib" "$dev" "$tool" | grep -qE 'gtest|gmock|benchmark|unit_tests' || fail "test files are packaged"
+  version=$(dpkg-deb -f "$lib" Version)
+  grep -qx "libvx380errorlog1 (= $version)" <<<"$(dpkg-deb -f "$dev" Depends | tr ',' '\n' | sed 's/^ //')" ||
+    fail "$dev does not depend on libvx380errorlog1 (= $version): $(dpkg-deb -f "$dev" Depends)"
+  check_lib_control "$lib" "$work"
+  ;;
+deb_install)
+  work=$1
+  root=$work/root
+  rm -rf "$root"
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
+  touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+  debs=()
+  for p in "${packages[@]}"; do debs+=("$(deb_of "$work" "$p")"); done
+  # The system's packages that ours depend on are recorded in the root as installed (their
+  # files stay outside it), so dpkg checks every dependency between our packages for real.
+  system=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends | tr ',' '\n' | awk '{print $1}'; done |
+           grep -vxE "$(IFS='|'; echo "${packages[*]}")" | sort -u)
+  for p in $system; do
+    dpkg-query -W -f='Package: ${Package}\nStatus: install ok installed\nArchitecture: ${Architecture}\nMulti-Arch: ${Multi-Arch}\nVersion: ${Version}\n\n' "$p" \
+      >>"$root/var/lib/dpkg/status" || fail "$p is not installed on this machine"
   done
-  ! grep -q 'ModuleState.h' <<<"$listing" || fail "$deb ships the core's private ModuleState.h"
-  ! grep -qE 'gtest|gmock|benchmark|unit_tests' <<<"$listing" || fail "$deb ships test files"
-  echo "${#expected[@]} expected files present"
+  dpkg --root="$root" --force-not-root --log=/dev/null -i "${debs[@]}" >"$work/dpkg.log" 2>&1 ||
+    { cat "$work/dpkg.log"; fail "dpkg could not install the packages into $root"; }
+  for p in "${packages[@]}"; do
+    dpkg --root="$root" --force-not-root -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' ||
+      fail "$p is not installed in $root"
+  done
   ;;
 deb_consumer)
   src=$1 work=$2
-  deb=$(ls "$work"/*.deb)
   root=$work/root
-  rm -rf "$root"
-  dpkg -x "$deb" "$root"
+  [ -e "$root/usr/include/vx380/ErrorLog.h" ] || fail "nothing installed in $root"
+  # The .so link of the development package reaches the library package's file.
+  so=$(find "$root/usr/lib" -name libvx380errorlog.so)
+  [ -e "$so" ] && [ -n "$(readlink -e "$so")" ] || fail "the development link $so leads nowhere"
   cmake_consumer "$src" "$work/consumer" -DCMAKE_PREFIX_PATH="$root/usr" -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
   grep -q "$root/usr/include" "$work/consumer/build/CMakeFiles/consumer.dir/flags.make" ||
-    fail "the consumer does not use the unpacked headers"
+    fail "the consumer does not use the installed headers"
+  expect_shared "$work/consumer/build/consumer"
   run_consumer "$work/consumer/build/consumer" "$work/consumer"
   run_consumer "$work/consumer/build/consumer_static" "$work/consumer"
+  bash "$SELF" pkg_config "$src" "$root/usr" "$work/pkg_config"
+  "$root/usr/bin/vxtrace" --version >/dev/null || fail "the installed vxtrace does not run"
   ;;
 lintian)
   work=$1
-  deb=$(ls "$work"/*.deb)
   command -v lintian >/dev/null || fail "lintian is not installed"
-  # Exit 1: tags at error severity; above 1: lintian itself failed.
+  debs=()
+  for p in "${packages[@]}"; do debs+=("$(deb_of "$work" "$p")"); done
+  # Together, so that checks across the packages of one source run too. Exit 2: tags at
+  # error or warning severity (printed above); 1: lintian itself failed.
   rc=0
-  lintian --allow-root --fail-on error "$deb" || rc=$?
-  [ $rc -eq 0 ] || fail "lintian exit status $rc"
+  lintian --allow-root --fail-on error,warning "${debs[@]}" || rc=$?
+  [ $rc -ne 2 ] || fail "lintian found errors or warnings"
+  [ $rc -eq 0 ] || fail "lintian failed (exit status $rc)"
+  echo "lintian: no error or warning in ${packages[*]}"
   ;;
 exports)
   lib=$1
