@@ -2,7 +2,8 @@
 # Installs the Debian packages one purpose needs, only those missing.
 #   install-deps.sh demo     the demo: CMake, make and g++ (its resource DLL is made natively)
 #   install-deps.sh install  `make install`: the same
-#   install-deps.sh build    the native tree with its suites and benchmarks
+#   install-deps.sh build    the native tree with its suites and benchmarks (and the peers the
+#                            benchmarks compare with: spdlog, LTTng-UST with its session tools)
 #   install-deps.sh package  the Debian packages and the Windows kit: MinGW-w64 for both
 #                            architectures, widl with the IDL files and type libraries of Wine's
 #                            development packages (not Wine itself), dpkg-dev and file
@@ -12,7 +13,7 @@ set -euo pipefail
 purpose=${1:-test}
 
 native=(cmake make g++)
-build=("${native[@]}" googletest libgtest-dev libbenchmark-dev)
+build=("${native[@]}" googletest libgtest-dev libbenchmark-dev libspdlog-dev liblttng-ust-dev lttng-tools pkg-config)
 package=("${native[@]}" gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
          gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
          wine64-tools libwine-dev libwine:i386 dpkg-dev file)
