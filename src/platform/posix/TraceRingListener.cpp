@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/Owned.h"
 #include "platform/posix/TraceRingPosix.h"
 
 namespace vx380::posix {
@@ -22,20 +23,19 @@ std::string Reason(const std::string& what, int error = errno) { return what + "
 
 // Memory nobody can shrink or grow, with every page committed: a write into the ring can
 // never fault, whatever anyone does to the file.
-int MakeSealedMemory(std::size_t bytes, std::string& error) {
-  const int fd = ::memfd_create("vx380-trace-ring", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (fd < 0) {
+UniqueFd MakeSealedMemory(std::size_t bytes, std::string& error) {
+  UniqueFd fd(::memfd_create("vx380-trace-ring", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (!fd) {
     error = Reason("cannot make the trace ring's memory");
-    return -1;
+    return {};
   }
   int failure = 0;
-  if (::ftruncate(fd, static_cast<off_t>(bytes)) != 0) failure = errno;
-  else failure = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes));
-  if (failure == 0 && ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) failure = errno;
+  if (::ftruncate(fd.get(), static_cast<off_t>(bytes)) != 0) failure = errno;
+  else failure = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes));
+  if (failure == 0 && ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) failure = errno;
   if (failure != 0) {
     error = Reason("cannot commit " + std::to_string(bytes >> 20) + " MiB for the trace ring", failure);
-    ::close(fd);
-    return -1;
+    return {};
   }
   return fd;
 }
@@ -50,25 +50,24 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
 
 // A listening socket at `path`: made under a name of its own, for the user only, then moved
 // over `path` (rename replaces a symlink or a stale socket, it does not follow it).
-int OfferSocket(const std::string& path, std::string& error) {
+UniqueFd OfferSocket(const std::string& path, std::string& error) {
   const std::string temp = path + "." + std::to_string(::getpid()) + ".new";
   sockaddr_un address{};
   if (!FillAddress(temp, address)) {
     error = "the trace ring's socket path is too long: " + path;
-    return -1;
+    return {};
   }
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
+  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  if (!fd) {
     error = Reason("cannot make the trace ring's socket");
-    return -1;
+    return {};
   }
   ::unlink(temp.c_str());
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::chmod(temp.c_str(), 0600) != 0 || ::listen(fd, 128) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::chmod(temp.c_str(), 0600) != 0 || ::listen(fd.get(), 128) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
     error = Reason("cannot offer the trace ring at " + path);
     ::unlink(temp.c_str());
-    ::close(fd);
-    return -1;
+    return {};
   }
   return fd;
 }
@@ -101,33 +100,28 @@ bool SendFile(int connection, int file) {
 TraceRingListener::~TraceRingListener() { Close(); }
 
 bool TraceRingListener::MakeRing(std::size_t bytes, std::string& error) {
-  const int file = MakeSealedMemory(bytes, error);
-  if (file < 0) return false;
-  void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
-  if (base == MAP_FAILED) {
+  UniqueFd file = MakeSealedMemory(bytes, error);
+  if (!file) return false;
+  MappedView view(file.get(), bytes);
+  if (!view) {
     error = Reason("cannot map the trace ring");
-    ::close(file);
     return false;
   }
-  channel::InitializeRing(base, bytes);
+  channel::InitializeRing(view.get(), bytes);
   reader_ = channel::RingReader{};
-  if (!reader_.Attach(base, bytes, PosixRingSystem())) {
+  if (!reader_.Attach(view.get(), bytes, PosixRingSystem())) {
     error = "cannot lay out the trace ring";
-    ::munmap(base, bytes);
-    ::close(file);
     return false;
   }
   std::lock_guard<std::mutex> guard(fileLock_);
-  mapped_ = base;
-  bytes_ = bytes;
-  file_ = file;
-  Offer(base);
+  mapped_ = std::move(view);
+  file_ = std::move(file);
+  Offer(mapped_.get());
   return true;
 }
 
 void TraceRingListener::DropRing() {
-  void* ring = Withdraw();
-  if (!ring) return;
+  if (!Withdraw()) return;
   earlier_.dropped += reader_.Dropped();
   earlier_.holes += reader_.Holes();
   earlier_.lostEarlier += reader_.LostEarlier();
@@ -137,10 +131,8 @@ void TraceRingListener::DropRing() {
     lastDamage_ = reader_.DamageCause();
   }
   std::lock_guard<std::mutex> guard(fileLock_);
-  ::munmap(mapped_, bytes_);
-  ::close(file_);
-  mapped_ = nullptr;
-  file_ = -1;
+  mapped_.reset();
+  file_.reset();
 }
 
 bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::string& error) {
@@ -155,8 +147,12 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
   }
   if (!MakeRing(bytes, error)) return false;
   socket_ = OfferSocket(path, error);
-  if (socket_ < 0 || ::pipe2(wake_, O_CLOEXEC) != 0) {
-    if (socket_ >= 0) error = Reason("cannot make a pipe"), ::close(socket_), socket_ = -1;
+  int wake[2];
+  if (socket_ && ::pipe2(wake, O_CLOEXEC) == 0) {
+    wakeRead_.reset(wake[0]);
+    wakeWrite_.reset(wake[1]);
+  } else {
+    if (socket_) error = Reason("cannot make a pipe"), socket_.reset();
     DropRing();
     return false;
   }
@@ -164,7 +160,7 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
   struct stat named{};
   if (::lstat(path.c_str(), &named) == 0) nodeDev_ = named.st_dev, nodeIno_ = named.st_ino;
   watched_.reserve(kMaxWriters + 2);
-  watched_.assign({{wake_[0], POLLIN, 0}, {socket_, POLLIN, 0}});
+  watched_.assign({{wakeRead_.get(), POLLIN, 0}, {socket_.get(), POLLIN, 0}});
   started_.store(false, std::memory_order_relaxed);
   server_ = std::thread([this] { Serve(); });
   while (!started_.load(std::memory_order_acquire)) std::this_thread::yield();  // up before anyone forks
@@ -173,7 +169,7 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
 
 // Replaces a ring the reader retired for damage by a fresh one of the same size.
 bool TraceRingListener::Renew() {
-  const std::size_t bytes = bytes_;
+  const std::size_t bytes = mapped_.size();
   DropRing();
   std::string error;
   return MakeRing(bytes, error);
@@ -187,18 +183,17 @@ std::size_t TraceRingListener::Poll(channel::RingReader::Sink sink, void* contex
 
 void TraceRingListener::Close() {
   if (server_.joinable()) {
-    (void)!::write(wake_[1], "x", 1);
+    (void)!::write(wakeWrite_.get(), "x", 1);
     server_.join();
   }
-  for (int& fd : wake_)
-    if (fd >= 0) ::close(fd), fd = -1;
-  if (socket_ >= 0) {
+  wakeRead_.reset();
+  wakeWrite_.reset();
+  if (socket_) {
     // Remove the name only while it is still ours: a newer listener may have replaced it.
     struct stat named{};
     if (::lstat(path_.c_str(), &named) == 0 && named.st_dev == nodeDev_ && named.st_ino == nodeIno_)
       ::unlink(path_.c_str());
-    ::close(socket_);
-    socket_ = -1;
+    socket_.reset();
   }
   DropRing();
 }
@@ -209,7 +204,7 @@ void TraceRingListener::Answer(int connection) {
   bool sent = false;
   if (SameUser(connection) && watched_.size() < watched_.capacity()) {
     std::lock_guard<std::mutex> guard(fileLock_);
-    sent = file_ >= 0 && SendFile(connection, file_);
+    sent = file_ && SendFile(connection, file_.get());
   }
   if (sent) watched_.push_back({connection, POLLIN | POLLRDHUP, 0});
   else ::close(connection);
@@ -233,7 +228,7 @@ void TraceRingListener::Serve() {
       watched_.pop_back();
     }
     if (watched_[1].revents & POLLIN) {
-      const int connection = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      const int connection = ::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       if (connection >= 0) Answer(connection);
     }
     for (pollfd& entry : watched_) entry.revents = 0;

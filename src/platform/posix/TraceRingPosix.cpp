@@ -17,9 +17,11 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 
 #include "channel/RingLookup.h"
+#include "platform/posix/Owned.h"
 #include "platform/posix/TraceRingPosix.h"
 
 namespace vx380::posix {
@@ -35,9 +37,8 @@ constexpr std::uint64_t kSilentListenerNs = 1000 * kMsNs;
 struct MappedRing {
   channel::RingWriter writer;
   std::string path;
-  void* base = nullptr;
-  std::size_t bytes = 0;
-  int connection = -1;
+  MappedView view;
+  UniqueFd connection;
   std::atomic<std::uint64_t> checkAt{0};
   std::uint64_t pathCheckAt = 0;  // under the check's turn only
   MappedRing* nextRetired = nullptr;
@@ -132,8 +133,6 @@ void Unmap(MappedRing* ring) {
   if (!ring->writer.Retired())
     g_lostUnreported.fetch_add(ring->writer.UnreadOf(static_cast<std::uint32_t>(::getpid())),
                                std::memory_order_relaxed);
-  ::munmap(ring->base, ring->bytes);
-  ::close(ring->connection);
   delete ring;
 }
 
@@ -165,32 +164,29 @@ void Reclaim() {
 
 // ---- asking the listener ----
 
-int ConnectToListener(const std::string& path) {
+UniqueFd ConnectToListener(const std::string& path) {
   struct stat st{};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return -1;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return {};
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return -1;
+  if (path.size() >= sizeof address.sun_path) return {};
   std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
+  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   ucred peer{};
   socklen_t length = sizeof peer;
   // The kernel vouches for who listens: a socket another user planted is never trusted.
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid()) {
-    ::close(fd);
-    return -1;
-  }
+  if (!fd || ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::geteuid())
+    return {};
   return fd;
 }
 
-// The ring's memory file from the listener's answer; -1 when none came in time.
-int ReceiveRingFile(int connection) {
+// The ring's memory file from the listener's answer; none when none came in time.
+UniqueFd ReceiveRingFile(int connection) {
   pollfd wait{connection, POLLIN, 0};
   if (::poll(&wait, 1, kAnswerMs) != 1) {
     g_quietUntil.store(CoarseNowNs() + kSilentListenerNs, std::memory_order_relaxed);
-    return -1;
+    return {};
   }
   char byte = 0;
   iovec data{&byte, 1};
@@ -200,14 +196,14 @@ int ReceiveRingFile(int connection) {
   message.msg_iovlen = 1;
   message.msg_control = control;
   message.msg_controllen = sizeof control;
-  if (::recvmsg(connection, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT) != 1) return -1;
+  if (::recvmsg(connection, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT) != 1) return {};
   const cmsghdr* header = CMSG_FIRSTHDR(&message);
   if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
       header->cmsg_len != CMSG_LEN(sizeof(int)))
-    return -1;
+    return {};
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-  return fd;
+  return UniqueFd(fd);
 }
 
 // A memory file whose size nobody can change, within the ring's bounds.
@@ -225,36 +221,28 @@ bool Sealed(int fd, std::size_t& bytes) {
 
 MappedRing* MapRing(const std::string& path) {
   if (CoarseNowNs() < g_quietUntil.load(std::memory_order_relaxed)) return nullptr;
-  const int connection = ConnectToListener(path);
-  if (connection < 0) return nullptr;
-  const int file = ReceiveRingFile(connection);
+  UniqueFd connection = ConnectToListener(path);
+  if (!connection) return nullptr;
+  const UniqueFd file = ReceiveRingFile(connection.get());
   std::size_t bytes = 0;
-  void* base = MAP_FAILED;
-  if (file >= 0 && Sealed(file, bytes)) base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
-  if (file >= 0) ::close(file);  // the mapping keeps the memory
-  auto* ring = base == MAP_FAILED ? nullptr : new MappedRing;
-  if (ring && ring->writer.Attach(base, bytes, PosixRingSystem())) {
-    ring->path = path;
-    ring->base = base;
-    ring->bytes = bytes;
-    ring->connection = connection;
-    ring->checkAt.store(CoarseNowNs() + kLivenessNs, std::memory_order_relaxed);
-    ring->pathCheckAt = CoarseNowNs() + kPathCheckNs;
-    if (const std::uint64_t lost = g_lostUnreported.exchange(0, std::memory_order_relaxed))
-      ring->writer.ReportLostEarlier(lost);
-    return ring;
-  }
-  delete ring;
-  if (base != MAP_FAILED) ::munmap(base, bytes);
-  ::close(connection);
-  return nullptr;
+  if (!file || !Sealed(file.get(), bytes)) return nullptr;
+  auto ring = std::make_unique<MappedRing>();
+  ring->view = MappedView(file.get(), bytes);  // the mapping keeps the memory once the file is closed
+  if (!ring->view || !ring->writer.Attach(ring->view.get(), bytes, PosixRingSystem())) return nullptr;
+  ring->path = path;
+  ring->connection = std::move(connection);
+  ring->checkAt.store(CoarseNowNs() + kLivenessNs, std::memory_order_relaxed);
+  ring->pathCheckAt = CoarseNowNs() + kPathCheckNs;
+  if (const std::uint64_t lost = g_lostUnreported.exchange(0, std::memory_order_relaxed))
+    ring->writer.ReportLostEarlier(lost);
+  return ring.release();
 }
 
 // ---- finding the current ring ----
 
 // The listener still holds its end, and the socket rule still points where it did.
 bool StillOffered(MappedRing& ring, std::uint64_t now) {
-  pollfd hangUp{ring.connection, POLLIN | POLLRDHUP, 0};
+  pollfd hangUp{ring.connection.get(), POLLIN | POLLRDHUP, 0};
   if (::poll(&hangUp, 1, 0) != 0) return false;  // the listener never speaks after its answer
   if (now < ring.pathCheckAt) return true;
   ring.pathCheckAt = now + kPathCheckNs;
@@ -314,10 +302,10 @@ void ForkChild() {
   g_lookup.ForkChild();
   for (MappedRing* ring = g_retired; ring;) {
     MappedRing* next = ring->nextRetired;
-    if (ring != current) ::munmap(ring->base, ring->bytes), ::close(ring->connection), delete ring;
+    if (ring != current) delete ring;
     ring = next;
   }
-  if (current) ::munmap(current->base, current->bytes), ::close(current->connection), delete current;
+  delete current;
   g_retired = nullptr;
   g_anyRetired.store(false, std::memory_order_relaxed);
   g_lostUnreported.store(0, std::memory_order_relaxed);

@@ -17,6 +17,7 @@
 
 #include "channel/RingListener.h"
 #include "channel/TraceRing.h"
+#include "platform/posix/Owned.h"
 
 namespace vx380::posix {
 
@@ -81,13 +82,12 @@ class TraceRingListener : public channel::RingListener {
   void Answer(int connection);
 
   std::string path_;
-  std::size_t bytes_ = 0;
-  void* mapped_ = nullptr;
-  int file_ = -1;  // the sealed memory file, handed to writers
-  int socket_ = -1;
+  MappedView mapped_;
+  UniqueFd file_;  // the sealed memory file, handed to writers
+  UniqueFd socket_;
   dev_t nodeDev_ = 0;  // the socket's name, removed on close only while it is still ours
   ino_t nodeIno_ = 0;
-  int wake_[2] = {-1, -1};
+  UniqueFd wakeRead_, wakeWrite_;  // a byte tells the server thread to end
   std::mutex fileLock_;  // the file the server hands out changes when a ring is renewed
   std::thread server_;
   std::atomic<bool> started_{false};
