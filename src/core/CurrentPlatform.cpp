@@ -1,5 +1,6 @@
 // Which platform the core talks to: the system's, unless a host or a test installs another.
 #include <atomic>
+#include <cstdint>
 
 #include "vx380/Platform.h"
 
@@ -7,6 +8,9 @@ namespace vx380 {
 
 namespace {
 std::atomic<Platform*> installed{nullptr};
+// Counts installations, so that what a thread learned of a platform is never taken for a
+// later platform that happens to live at the same address.
+std::atomic<std::uint64_t> installation{1};
 }
 
 Platform& CurrentPlatform() {
@@ -15,7 +19,13 @@ Platform& CurrentPlatform() {
 }
 
 Platform* SetPlatform(Platform* platform) {
-  return installed.exchange(platform, std::memory_order_acq_rel);
+  Platform* previous = installed.exchange(platform, std::memory_order_acq_rel);
+  installation.fetch_add(1, std::memory_order_acq_rel);
+  return previous;
 }
+
+namespace core {
+std::uint64_t PlatformInstallation() { return installation.load(std::memory_order_acquire); }
+}  // namespace core
 
 }  // namespace vx380

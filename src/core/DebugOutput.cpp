@@ -50,17 +50,18 @@ namespace core {
 
 bool AsciiKept(Platform& platform) noexcept {
   struct Answer {
+    std::uint64_t installation = 0;
     const Platform* platform = nullptr;
-    const std::type_info* type = nullptr;
     bool kept = false;
   };
   thread_local Answer answer;
-  if (answer.platform == &platform && answer.type == &typeid(platform)) return answer.kept;
+  const std::uint64_t installation = PlatformInstallation();  // before the look: a change meanwhile looks again
+  if (answer.installation == installation && answer.platform == &platform) return answer.kept;
   try {
     String ascii(0x80, u'\0');
     std::string bytes(0x80, '\0');
     for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
-    answer = {&platform, &typeid(platform), platform.ToAnsi(ascii) == bytes};
+    answer = {installation, &platform, platform.ToAnsi(ascii) == bytes};
     return answer.kept;
   } catch (...) {
     return false;  // a conversion that fails is left to the converted path, which expects it

@@ -60,6 +60,8 @@ bool AllAscii(const String& text);
 // Narrows units to bytes while they are ASCII; how many were (count when all were).
 size_t NarrowWhileAscii(const char16_t* in, size_t count, char* out);
 bool AsciiKept(Platform& platform) noexcept;
+// Changes whenever a platform is installed: what is cached of one is keyed on it.
+std::uint64_t PlatformInstallation();
 bool DirectDebugLines(const ErrorLog& log);
 // The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
 class DebugLineBuffer {

@@ -9,7 +9,6 @@ namespace {
 
 using testing::kHKLM;
 
-
 class Trace : public testing::CoreTest {
  protected:
   std::vector<String> Lines() const { return fake.Lines(); }
@@ -20,6 +19,40 @@ class Trace : public testing::CoreTest {
 };
 
 // ---- Free text --------------------------------------------------------------------------
+
+// A platform whose code page may or may not keep ASCII as it is.
+class CodePagePlatform : public testing::FakePlatform {
+ public:
+  explicit CodePagePlatform(bool upper) : upper_(upper) {}
+  std::string ToAnsi(const String& text) override {
+    std::string bytes = FakePlatform::ToAnsi(text);
+    if (upper_)
+      for (char& c : bytes) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    return bytes;
+  }
+
+ private:
+  bool upper_;
+};
+
+// What a thread learned of one platform is not taken for another installed at the same address.
+TEST(DebugTraceCodePage, APlatformMadeAgainAtTheSameAddressIsAskedAfresh) {
+  alignas(CodePagePlatform) unsigned char storage[sizeof(CodePagePlatform)];
+  ErrorLog log;
+  auto* first = new (storage) CodePagePlatform(false);
+  Platform* previous = SetPlatform(first);
+  log.DebugTrace(u"abc");
+  EXPECT_EQ(first->debugLines, std::vector<std::string>{"abc\n"});
+  SetPlatform(previous);
+  first->~CodePagePlatform();
+  auto* second = new (storage) CodePagePlatform(true);
+  SetPlatform(second);
+  log.DebugTrace(u"abc");
+  EXPECT_EQ(second->debugLines, std::vector<std::string>{"ABC\n"});
+  SetPlatform(previous);
+  second->~CodePagePlatform();
+}
+
 
 TEST_F(Trace, LogAndWriteLines) {
   log.RBDEBUGLOG(u"hello");
