@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Message.h"
 
@@ -15,15 +16,16 @@ enum class WaitResult { Received, TimedOut, Failed };
 
 // What a capture could not show, for the closing report.
 struct CaptureLosses {
-  long long dropped = 0;       // messages not kept while the output was blocked
+  long long dropped = 0;       // not kept while the output was blocked (where nothing holds back)
   long long otherUsers = 0;    // datagrams from another user, not shown
   long long ringLines = 0;     // messages that came through it
   long long ringDropped = 0;   // lines writers dropped while it was full
   long long ringHoles = 0;     // lines writers began and never finished (they died)
+  long long viewSkipped = 0;   // lines the live view skipped while the terminal was behind
 };
 
 // Messages waiting for the display are held up to this many bytes (text plus
-// kQueuedMessageOverhead each); beyond it new ones are counted as dropped.
+// kQueuedMessageOverhead each); beyond it the channel holds new ones back.
 constexpr std::size_t kQueueLimitBytes = 32u << 20;
 constexpr std::size_t kQueuedMessageOverhead = 128;
 
@@ -32,6 +34,14 @@ class Listener {
   virtual ~Listener() = default;
   // Waits at most timeoutMs for the next message.
   virtual WaitResult Wait(Message& message, int timeoutMs) = 0;
+  // Replaces batch with the messages that are there (at least one), waiting at most
+  // timeoutMs for the first; what batch held may be reused for later messages.
+  virtual WaitResult WaitBatch(std::vector<Message>& batch, int timeoutMs) {
+    batch.resize(1);
+    const WaitResult result = Wait(batch.front(), timeoutMs);
+    if (result != WaitResult::Received) batch.clear();
+    return result;
+  }
   // Where it listens, for the start-up notice.
   virtual std::string Describe() const = 0;
   // Why the last Wait failed.

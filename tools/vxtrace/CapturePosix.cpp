@@ -1,7 +1,7 @@
 // vxtrace on POSIX: binds the component's debug socket. The component sends one
 // datagram per line and, when the listener's queue is full, waits up to 200 ms for room
-// before it gives the line up, so the listener only has to hold the path and read fast. Who sent a datagram comes from the kernel
-// (SO_PASSCRED); which thread, from the abstract name the sender bound its socket to.
+// before it gives the line up. Who sent a datagram comes from the kernel (SO_PASSCRED);
+// which thread, from the abstract name the sender bound its socket to.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,6 +25,7 @@
 
 #include "Capture.h"
 #include "MessageQueue.h"
+#include "ThreadSignals.h"
 #include "vx380/TraceChannel.h"
 
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
@@ -97,7 +98,8 @@ unsigned long long SenderThread(const sockaddr_un& from, socklen_t length, unsig
 
 // The kernel queues only a handful of datagrams per socket (net.unix.max_dgram_qlen,
 // often 10), so a reader thread does nothing but drain the socket into a bounded
-// queue; parsing and printing happen elsewhere and may block on the output.
+// queue; parsing and printing happen elsewhere and may block on the output. When the
+// queue is full the reader stops reading: senders then wait for room by their own rule.
 class SocketListener : public Listener {
  public:
   SocketListener(int fd, std::string path, dev_t dev, ino_t ino, bool anyUser, bool replacedStale)
@@ -107,6 +109,7 @@ class SocketListener : public Listener {
   }
 
   ~SocketListener() override {
+    queue_.Close();  // nobody shows what comes now: the threads stop waiting for room
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
     feed_.reset();  // before the ring it reads
     ring_.reset();
@@ -126,6 +129,9 @@ class SocketListener : public Listener {
 
   WaitResult Wait(Message& message, int timeoutMs) override {
     return queue_.Pop(message, timeoutMs);
+  }
+  WaitResult WaitBatch(std::vector<Message>& batch, int timeoutMs) override {
+    return queue_.Take(batch, timeoutMs);
   }
   std::string Describe() const override {
     return "listening on " + path_ + (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "") +
@@ -158,9 +164,7 @@ class SocketListener : public Listener {
 
  private:
   void Drain() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);  // Ctrl-C is the main thread's business
+    LeaveSignalsToTheMainThread();
     Slots slots;
     std::vector<Message> batch;
     batch.reserve(kBatchMessages + kSlots);
@@ -244,8 +248,11 @@ class SocketListener : public Listener {
   }
 
   const std::string& NameOf(unsigned long pid) {
+    if (lastName_ && pid == lastPid_) return *lastName_;
     auto found = names_.find(pid);
     if (found == names_.end()) found = names_.emplace(pid, pid ? ProcessName(pid) : "").first;
+    lastPid_ = pid;
+    lastName_ = &found->second;
     return found->second;
   }
 
@@ -260,7 +267,9 @@ class SocketListener : public Listener {
   std::atomic<bool> stop_{false};
   std::atomic<long long> otherUsers_{0};
   std::unordered_map<unsigned long, std::string> names_;  // the reader thread's alone
-  MessageQueue queue_{kQueueLimitBytes};
+  unsigned long lastPid_ = 0;
+  const std::string* lastName_ = nullptr;
+  MessageQueue queue_{kQueueLimitBytes, true};
   std::thread reader_;
   std::string ringNote_;
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
@@ -316,6 +325,14 @@ int BindPrivately(const std::string& path, const sockaddr_un& addr, OpenFailure&
     failure = {kExitFailure, ErrnoText("socket")};
     return -1;
   }
+  // Credentials are attached when a datagram is sent, and only if the receiver asks for them
+  // then: asked for after bind(), what came in between would pass for a stranger's.
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+    failure = {kExitFailure, ErrnoText("credentials for " + path)};
+    close(fd);
+    return -1;
+  }
   const mode_t previous = umask(0177);
   const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   const int bindErrno = errno;
@@ -356,9 +373,8 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
   // Bursts of trace lines queue here while the reader thread catches up.
   int size = 4 * 1024 * 1024;
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  int on = 1;
   struct stat st;
-  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 || lstat(path.c_str(), &st) != 0) {
+  if (lstat(path.c_str(), &st) != 0) {
     failure = {kExitFailure, ErrnoText("set up " + path)};
     unlink(path.c_str());
     close(fd);

@@ -88,11 +88,15 @@ void Display::Show(const vxtrace::Message& m) {
     atMs = std::max(0.0, (m.time - firstTime_) * 1000.0);
   }
   const ThreadKey key{m.pid, m.tid};
-  const std::vector<std::string_view> lines = SplitLines(m.text);
-  const TraceRecord record = ParseTraceLine(lines.front());
+  // Most messages are one line: those need no list of lines.
+  const bool oneLine = StripLineEnd(m.text).find('\n') == std::string_view::npos;
+  const std::vector<std::string_view> lines = oneLine ? std::vector<std::string_view>{} : SplitLines(m.text);
+  const std::string_view first = oneLine ? StripLineEnd(StripLineEnd(m.text)) : lines.front();
+  ParseTraceLine(first, record_);
+  const TraceRecord& record = record_;
   summary_.Add(record, key, atMs, m.process);
-  LineDecor decor = Decor(m, lines.front());
-  bool shown = TextPasses(lines.front());
+  LineDecor decor = Decor(m, first);
+  bool shown = TextPasses(first);
   if (options_.errorsOnly) shown = ErrorContext(record, key, decor) && shown;
   if (!shown) return;
   Draw(record, key, decor);
@@ -127,8 +131,18 @@ void Display::Draw(const TraceRecord& r, const ThreadKey& key, const LineDecor& 
   } else if (options_.view == LineView::Raw) {
     out_ << decor.prefix;
     if (options_.tagSources) out_ << '[' << key.Label() << "] ";
-    out_ << ToDisplay(r.text) << '\n';
+    WriteShown(r.text);
   }
+}
+
+// Printable ASCII is shown as it is; anything else goes through the display's escaping.
+void Display::WriteShown(std::string_view line) {
+  const bool plain = std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+  if (plain)
+    out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+  else
+    out_ << ToDisplay(line);
+  out_.put('\n');
 }
 
 void Display::DrawContinuation(std::string_view line, const ThreadKey& key, const LineDecor& decor) {
@@ -137,7 +151,7 @@ void Display::DrawContinuation(std::string_view line, const ThreadKey& key, cons
   } else if (options_.view == LineView::Raw) {
     out_ << decor.prefix;
     if (options_.tagSources) out_ << '[' << key.Label() << "] ";
-    out_ << ToDisplay(line) << '\n';
+    WriteShown(line);
   }
 }
 

@@ -42,6 +42,7 @@ class Display {
   bool ErrorContext(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
   void Draw(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
   void DrawContinuation(std::string_view line, const ThreadKey& key, const LineDecor& decor);
+  void WriteShown(std::string_view line);
   LineDecor Decor(const vxtrace::Message& m, std::string_view line) const;
 
   std::ostream& out_;
@@ -51,6 +52,7 @@ class Display {
   std::vector<std::regex> include_, exclude_, highlight_;
   std::map<ThreadKey, std::vector<Pending>> context_;  // open routines, for --errors
   double firstTime_ = 0;
+  TraceRecord record_;  // the line being shown, its memory reused
 };
 
 }  // namespace vxtrace

@@ -1,6 +1,8 @@
 // vxtrace: Windows-1252 / UTF-8 to displayable UTF-8.
 #include "DisplayText.h"
 
+#include <algorithm>
+
 #include "channel/TextCodec.h"
 
 namespace vxtrace {
@@ -62,6 +64,8 @@ bool EncodeWindows1252(std::u32string_view text, std::string& bytes) {
 }
 
 std::string ToDisplay(std::string_view bytes) {
+  // Printable ASCII, most of any trace, is shown as it is.
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) return std::string(bytes);
   std::string out;
   out.reserve(bytes.size());
   const bool utf8 = IsValidUtf8(bytes);

@@ -12,11 +12,8 @@
 
 #include "Capture.h"
 #include "MessageQueue.h"
+#include "ThreadSignals.h"
 #include "channel/TraceRing.h"
-
-#ifndef _WIN32
-#include <signal.h>
-#endif
 
 namespace vxtrace {
 
@@ -29,6 +26,8 @@ template <class Ring>
 class RingFeed {
  public:
   static constexpr std::size_t kBatch = 128;
+  // Into a queue that holds back, larger batches: fewer hand-overs between the threads.
+  static constexpr std::size_t kHeldBatch = 512;
   // The most a record can cost in the queue: the longest line and a process name.
   static constexpr std::size_t kWorstCost = vx380::channel::kMaxRingLine + kQueuedMessageOverhead + 64;
   using NameFn = std::string (*)(unsigned long pid);
@@ -44,6 +43,7 @@ class RingFeed {
 
   void Stop() {
     stop_ = true;
+    queue_.Close();  // a feed waiting for room would otherwise wait for ever
     if (thread_.joinable()) thread_.join();
   }
   void AddTo(CaptureLosses& losses) const {
@@ -54,19 +54,19 @@ class RingFeed {
 
  private:
   void Run() {
-#ifndef _WIN32
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);  // Ctrl-C is the main thread's business
-#endif
-    batch_.reserve(4096);
+    LeaveSignalsToTheMainThread();
     while (!stop_) {
       // Handed on per poll: a batch is at most one poll's records.
-      // Records wait in the ring while the display is behind: writers see it fill, wait a
-      // little and count what they drop, rather than vxtrace dropping what it took.
-      if (!queue_.WaitForRoom(kBatch * kWorstCost, static_cast<int>(kRingWaitMs))) continue;
-      if (ring_.Poll(&RingFeed::Take, this, kBatch) > 0) {
-        lines_ += static_cast<long long>(batch_.size());
+      // Records wait in the ring while the display is behind: writers see it fill and wait
+      // by the ring's rule, rather than vxtrace dropping what it took.
+      // A queue that holds back makes the feed wait in PushAll; another one is not polled
+      // for more than it has room for.
+      if (!queue_.HoldsBack() && !queue_.WaitForRoom(kBatch * kWorstCost, static_cast<int>(kRingWaitMs))) continue;
+      if (batch_.empty()) queue_.Reuse(batch_);
+      filled_ = 0;
+      if (ring_.Poll(&RingFeed::Take, this, queue_.HoldsBack() ? kHeldBatch : kBatch) > 0) {
+        batch_.resize(filled_);
+        lines_ += static_cast<long long>(filled_);
         queue_.PushAll(batch_);
       } else {
         ring_.Wait(kRingWaitMs);
@@ -77,7 +77,9 @@ class RingFeed {
 
   static void Take(void* context, const vx380::channel::RingRecord& record) {
     auto* self = static_cast<RingFeed*>(context);
-    Message m;
+    // Messages the display is done with are filled again in place: no allocation per line.
+    if (self->filled_ == self->batch_.size()) self->batch_.emplace_back();
+    Message& m = self->batch_[self->filled_++];
     m.text.assign(record.text.data(), record.text.size());
     // Whole microseconds, as the other channel's arrival times: a replay computes the same.
     const std::int64_t us = (static_cast<std::int64_t>(record.timeNs) + self->offsetNs_) / 1000;
@@ -85,12 +87,15 @@ class RingFeed {
     m.pid = record.pid;
     m.tid = record.tid;
     m.process = self->NameOf(record.pid);
-    self->batch_.push_back(std::move(m));
   }
 
+  // Lines come in runs from one process: the last one is looked up first.
   const std::string& NameOf(unsigned long pid) {
+    if (lastName_ && pid == lastPid_) return *lastName_;
     auto found = names_.find(pid);
     if (found == names_.end()) found = names_.emplace(pid, pid ? name_(pid) : "").first;
+    lastPid_ = pid;
+    lastName_ = &found->second;  // node-based: stays valid while others are added
     return found->second;
   }
 
@@ -101,8 +106,11 @@ class RingFeed {
   std::atomic<bool> stop_{false};
   std::atomic<long long> lines_{0};
   std::atomic<long long> holes_{0};
-  std::vector<Message> batch_;
+  std::vector<Message> batch_;  // its first filled_ are this poll's records
+  std::size_t filled_ = 0;
   std::unordered_map<unsigned long, std::string> names_;  // the feed thread's alone
+  unsigned long lastPid_ = 0;
+  const std::string* lastName_ = nullptr;
   std::thread thread_;
 };
 

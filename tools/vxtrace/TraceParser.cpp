@@ -153,8 +153,23 @@ std::string_view StripLineEnd(std::string_view line) {
 }
 
 TraceRecord ParseTraceLine(std::string_view line) {
-  line = StripLineEnd(line);
   TraceRecord r;
+  ParseTraceLine(line, r);
+  return r;
+}
+
+// Every field is set afresh; the strings keep their memory for the next line.
+void ParseTraceLine(std::string_view line, TraceRecord& r) {
+  line = StripLineEnd(line);
+  const auto reset = [&r] {
+    r.kind = RecordKind::Other;
+    r.depth = 0;
+    r.ms = r.lineNumber = 0;
+    r.name.clear();
+    r.note.clear();
+    r.timeOfDay.clear();
+  };
+  reset();
   r.text = line;
   std::string_view rest = line;
   bool ok = false;
@@ -184,13 +199,7 @@ TraceRecord ParseTraceLine(std::string_view line) {
     r.kind = RecordKind::Error;
     ok = true;
   }
-  if (!ok) {
-    // A half-recognised line must not leak fields into the verbatim record.
-    std::string text = std::move(r.text);
-    r = TraceRecord{};
-    r.text = std::move(text);
-  }
-  return r;
+  if (!ok) reset();  // a half-recognised line must not leak fields into the verbatim record
 }
 
 }  // namespace vxtrace

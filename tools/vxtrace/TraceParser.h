@@ -40,6 +40,8 @@ struct TraceRecord {
 
 // Never throws; a line that only starts like a known shape is Other.
 TraceRecord ParseTraceLine(std::string_view line);
+// The same into a record that is reused line after line.
+void ParseTraceLine(std::string_view line, TraceRecord& record);
 
 // Drops a trailing LF, CR LF or CR.
 std::string_view StripLineEnd(std::string_view line);

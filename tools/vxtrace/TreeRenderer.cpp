@@ -50,21 +50,21 @@ std::string HierarchyIndent(int depth) {
 void TreeRenderer::Guides(int depth) {
   const Glyphs& g = style_.ascii ? kAscii : kBox;
   if (depth <= 0) return;
-  if (style_.color) out_ << kDim;
-  for (int i = 0; i < std::min(depth, kMaxDrawnDepth); ++i) out_ << g.guide;
-  if (depth > kMaxDrawnDepth) out_ << "[" << depth << "] ";
-  if (style_.color) out_ << kReset;
+  if (style_.color) line_ << kDim;
+  for (int i = 0; i < std::min(depth, kMaxDrawnDepth); ++i) line_ << g.guide;
+  if (depth > kMaxDrawnDepth) line_ << "[" << depth << "] ";
+  if (style_.color) line_ << kReset;
 }
 
 void TreeRenderer::Paint(const char* color, const std::string& text) {
   if (style_.color && color)
-    out_ << color << text << kReset;
+    line_ << color << text << kReset;
   else
-    out_ << text;
+    line_ << text;
 }
 
 void TreeRenderer::Note(const std::string& note) {
-  if (!note.empty()) out_ << "  [" << ToDisplay(note) << "]";
+  if (!note.empty()) line_ << "  [" << ToDisplay(note) << "]";
 }
 
 TreeRenderer::SourceState& TreeRenderer::StartLine(const ThreadKey& source, const LineDecor& decor) {
@@ -72,17 +72,24 @@ TreeRenderer::SourceState& TreeRenderer::StartLine(const ThreadKey& source, cons
   if (found == sources_.end()) {
     if (!sources_.empty()) style_.tagSources = true;
     found = sources_.emplace(source, SourceState{}).first;
+    found->second.tag = Concat({"[", source.Label(), "] "});
   }
   if (decor.highlight) Paint(kHighlight, style_.ascii ? "* " : "\u25b6 ");
-  out_ << decor.prefix;
-  if (style_.tagSources) Paint(kDim, Concat({"[", source.Label(), "] "}));
+  line_ << decor.prefix;
+  if (style_.tagSources) Paint(kDim, found->second.tag);
   return found->second;
 }
 
 void TreeRenderer::AddContinuation(std::string_view text, const ThreadKey& source, const LineDecor& decor) {
   SourceState& s = StartLine(source, decor);
   Guides(s.depth);
-  out_ << "  " << ToDisplay(text) << '\n';
+  line_ << "  " << ToDisplay(text) << '\n';
+  EndLine();
+}
+
+void TreeRenderer::EndLine() {
+  out_.write(line_.text.data(), static_cast<std::streamsize>(line_.text.size()));
+  line_.text.clear();
 }
 
 void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const LineDecor& decor) {
@@ -90,7 +97,8 @@ void TreeRenderer::Add(const TraceRecord& r, const ThreadKey& source, const Line
   const bool afterBegin = s.afterBegin;
   s.afterBegin = false;
   if (!DrawRoutine(r, s)) DrawFree(r, s, afterBegin);
-  out_ << '\n';
+  line_ << '\n';
+  EndLine();
 }
 
 // Entries, exits and line markers say their own depth.
@@ -106,7 +114,7 @@ bool TreeRenderer::DrawRoutine(const TraceRecord& r, SourceState& s) {
     case RecordKind::Exit:
       Guides(r.depth);
       Paint(kExit, g.exit + ToDisplay(r.name));
-      out_ << "  ";
+      line_ << "  ";
       Paint(kTime, std::to_string(r.ms) + " ms");
       Note(r.note);
       s.depth = r.depth;
@@ -114,7 +122,7 @@ bool TreeRenderer::DrawRoutine(const TraceRecord& r, SourceState& s) {
     case RecordKind::LineMarker:
       Guides(r.depth);
       Paint(kDim, Concat({g.marker, "L", std::to_string(r.lineNumber)}));
-      out_ << "  ";
+      line_ << "  ";
       Paint(kTime, Concat({"+", std::to_string(r.ms), " ms"}));
       Note(r.note);
       s.depth = r.depth;
@@ -149,7 +157,7 @@ void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegi
       if (afterBegin)
         Paint(kDim, "# " + ToDisplay(r.text));
       else
-        out_ << ToDisplay(r.text);
+        line_ << ToDisplay(r.text);
       break;
   }
 }

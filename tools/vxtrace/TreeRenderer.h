@@ -42,6 +42,7 @@ class TreeRenderer {
   struct SourceState {
     int depth = 0;             // nesting the next free line is drawn at
     bool afterBegin = false;   // the hierarchy's date line follows its Begin line
+    std::string tag;           // "[pid/tid] ", made once
   };
 
   SourceState& StartLine(const ThreadKey& source, const LineDecor& decor);
@@ -51,7 +52,26 @@ class TreeRenderer {
   void Paint(const char* color, const std::string& text);
   void Note(const std::string& note);
 
+  // The line being drawn, written out whole: one write a line.
+  struct LineText {
+    std::string text;
+    LineText& operator<<(std::string_view s) {
+      text.append(s);
+      return *this;
+    }
+    LineText& operator<<(char c) {
+      text += c;
+      return *this;
+    }
+    LineText& operator<<(int v) {
+      text += std::to_string(v);
+      return *this;
+    }
+  };
+  void EndLine();
+
   std::ostream& out_;
+  LineText line_;
   RenderStyle style_;
   std::map<ThreadKey, SourceState> sources_;
 };

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <vector>
 
 #include "Capture.h"
 #include "ChromeTrace.h"
@@ -17,6 +19,8 @@
 #include "InputReader.h"
 #include "Options.h"
 #include "Recording.h"
+#include "RecordingWriter.h"
+#include "TerminalView.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -134,6 +138,18 @@ void ReportLosses(const CaptureLosses& losses) {
     std::cerr << "vxtrace: " << losses.ringDropped << " lines dropped by writers while the ring was full\n";
   if (losses.ringHoles > 0)
     std::cerr << "vxtrace: " << losses.ringHoles << " lines lost by writers that ended while writing them\n";
+  if (losses.viewSkipped > 0)
+    std::cerr << "vxtrace: " << losses.viewSkipped
+              << " lines not shown while the terminal was behind (the statistics and --out keep them)\n";
+}
+
+// Only where the view is tested to skip safely: POSIX terminals.
+bool LiveViewMaySkip() {
+#ifdef _WIN32
+  return false;
+#else
+  return OutputIsTerminal();
+#endif
 }
 
 // The ring is the default on POSIX; on Windows it is asked for, since writers that use it
@@ -146,7 +162,22 @@ bool OfferRing(const Options& o) {
 #endif
 }
 
-int Capture(const Options& o, Display& display, std::ofstream* record) {
+// Shows (and records) one batch; false once --count messages came.
+bool ShowBatch(const Options& o, std::vector<Message>& batch, Display& display, Recorder* recorder,
+               TerminalView* terminal, long long& received) {
+  bool more = true;
+  if (o.count > 0 && static_cast<long long>(batch.size()) >= o.count - received) {
+    batch.resize(static_cast<std::size_t>(o.count - received));
+    more = false;
+  }
+  received += static_cast<long long>(batch.size());
+  for (const Message& m : batch) display.Show(m);
+  if (terminal) terminal->Commit();
+  if (recorder) recorder->Hand(batch);
+  return more;
+}
+
+int Capture(const Options& o, Display& display, std::ofstream* record, TerminalView* terminal) {
   OpenFailure failure;
   std::unique_ptr<Listener> listener = OpenListener({o.socketPath, o.anyUser, OfferRing(o)}, failure);
   if (!listener) {
@@ -156,35 +187,40 @@ int Capture(const Options& o, Display& display, std::ofstream* record) {
   std::cerr << "vxtrace: " << listener->Describe() << "; Ctrl-C stops" << std::endl;
 
   const Deadline deadline(o.timeoutSeconds);
+  std::optional<Recorder> recording;
+  if (record) recording.emplace(*record);
+  Recorder* recordTo = recording ? &*recording : nullptr;
   long long received = 0;
   int status = 0;
-  Message message;
+  std::vector<Message> batch;
   for (;;) {
-    if (Interrupted() || !std::cout) break;
+    if (Interrupted() || !std::cout || (terminal && terminal->Failed())) break;
     if (deadline.Passed()) {
       if (o.count > 0) status = kExitTimedOut;
       break;
     }
     // Output is flushed only when nothing else is waiting, so a burst costs few writes.
-    WaitResult result = listener->Wait(message, 0);
+    WaitResult result = listener->WaitBatch(batch, 0);
     if (result == WaitResult::TimedOut) {
       std::cout.flush();
-      if (record) record->flush();
-      result = listener->Wait(message, deadline.SliceMs());
+      result = listener->WaitBatch(batch, deadline.SliceMs());
     }
     if (result == WaitResult::Failed) {
       std::cerr << "vxtrace: " << listener->LastError() << '\n';
       status = kExitFailure;
       break;
     }
-    if (result != WaitResult::Received) continue;
-    Record(record, message);
-    display.Show(message);
-    if (o.count > 0 && ++received >= o.count) break;
+    if (result == WaitResult::Received && !ShowBatch(o, batch, display, recordTo, terminal, received)) break;
   }
-  const CaptureLosses losses = listener->Losses();
+  if (recordTo && !recordTo->Finish()) {
+    std::cerr << "vxtrace: cannot write " << o.outFile << '\n';
+    status = kExitFailure;
+  }
+  CaptureLosses losses = listener->Losses();
   listener.reset();  // gives the socket path back before the summary is printed
+  if (terminal) losses.viewSkipped = terminal->Skipped();
   display.Finish(Interrupted(), losses);
+  if (terminal) terminal->Close();
   ReportLosses(losses);
   return status;
 }
@@ -233,9 +269,13 @@ int Run(const std::vector<std::string>& args) {
     }
   }
   InstallInterruptHandler();
-  Display display(std::cout, o, color);
+  // A live capture does not wait for a slow terminal (a file or a pipe it waits for).
+  std::unique_ptr<TerminalView> view;
+  if (!o.readFile && LiveViewMaySkip()) view = std::make_unique<TerminalView>(1);
+  std::ostream viewOut(view.get());
+  Display display(view ? viewOut : std::cout, o, color);
   std::ofstream* recordTo = record.is_open() ? &record : nullptr;
-  int status = o.readFile ? ReadCapture(o, display, recordTo) : Capture(o, display, recordTo);
+  int status = o.readFile ? ReadCapture(o, display, recordTo) : Capture(o, display, recordTo, view.get());
   const int pictures = WritePictures(o, display);
   return status != 0 ? status : pictures;
 }
@@ -245,5 +285,8 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // Large writes: output is flushed whenever nothing waits, so a live view is not held back.
+  static char outputBuffer[1 << 20];
+  std::cout.rdbuf()->pubsetbuf(outputBuffer, sizeof outputBuffer);
   return vxtrace::Run(std::vector<std::string>(argv + 1, argv + argc));
 }

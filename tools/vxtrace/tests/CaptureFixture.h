@@ -12,8 +12,10 @@
 #include <unistd.h>
 #include <chrono>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -38,6 +40,48 @@ struct Streams {
   int in = -1;
   int out = -1;
 };
+
+// Reads a descriptor on a thread of its own until its end, as slowly as asked: a slow
+// terminal or pipe at the other end of a capture.
+class SlowReader {
+ public:
+  SlowReader(int fd, std::chrono::microseconds pause) : fd_(fd) {
+    thread_ = std::thread([this, pause] {
+      char buffer[16384];
+      for (;;) {
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        std::lock_guard lock(mutex_);
+        text_.append(buffer, static_cast<size_t>(n));
+        if (pause.count() > 0) std::this_thread::sleep_for(pause);
+      }
+    });
+  }
+  ~SlowReader() { Join(); }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  std::string Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+
+ private:
+  int fd_;
+  std::mutex mutex_;
+  std::string text_;
+  std::thread thread_;
+};
+
+inline long CountLines(const std::string& text, const std::string& start) {
+  long n = 0;
+  for (size_t at = 0; (at = text.find(start, at)) != std::string::npos; at += start.size())
+    if (at == 0 || text[at - 1] == '\n') ++n;
+  return n;
+}
 
 class Capture : public ::testing::Test {
  protected:
@@ -66,18 +110,25 @@ class Capture : public ::testing::Test {
       dup2(out, 1);
       dup2(err, 2);
       dup2(in, 0);
-      std::vector<char*> argv{const_cast<char*>(VXTRACE_EXE)};
+      // $VXTRACE_UNDER_TEST runs the suite against another build (an earlier one, say).
+      const char* other = std::getenv("VXTRACE_UNDER_TEST");
+      const char* exe = other && *other ? other : VXTRACE_EXE;
+      std::vector<char*> argv{const_cast<char*>(exe)};
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      execv(VXTRACE_EXE, argv.data());
+      execv(exe, argv.data());
       _exit(127);
     }
     running_.push_back(pid);
     return pid;
   }
 
+  // Waits for a state a run reaches by itself: the bound only keeps a broken run from hanging
+  // the suite, so it is generous for a machine busy with other builds.
+  static constexpr auto kPatience = 300s;
+
   // Exit status, or -1 when it does not end in time (it is killed then).
-  int Finish(pid_t pid, std::chrono::milliseconds limit = 10s) {
+  int Finish(pid_t pid, std::chrono::milliseconds limit = kPatience) {
     auto until = std::chrono::steady_clock::now() + limit;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -88,28 +139,27 @@ class Capture : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
-  bool AppearsSoon(const fs::path& p) {
-    for (int i = 0; i < 500; ++i) {
-      if (fs::exists(p)) return true;
+  // True once done() holds, false when it still does not after kPatience.
+  template <class Done>
+  static bool Eventually(Done done) {
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > until) return false;
       std::this_thread::sleep_for(10ms);
     }
-    return false;
+    return true;
+  }
+
+  bool AppearsSoon(const fs::path& p) {
+    return Eventually([&] { return fs::exists(p); });
   }
 
   bool OutputHolds(const std::string& tag, const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-      if (Slurp(dir_ / (tag + ".out")).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
+    return Eventually([&] { return Slurp(dir_ / (tag + ".out")).find(text) != std::string::npos; });
   }
 
   bool ErrorHolds(const std::string& tag, const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-      if (Slurp(dir_ / (tag + ".err")).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(10ms);
-    }
-    return false;
+    return Eventually([&] { return Slurp(dir_ / (tag + ".err")).find(text) != std::string::npos; });
   }
 
   // Starts a program with its output going to files named after tag.
