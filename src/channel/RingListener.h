@@ -25,6 +25,13 @@ class RingListener {
   // Lines writers dropped for want of room, and reservations never committed (writer died).
   std::uint64_t Dropped() const { return base_ ? reader_.Dropped() : 0; }
   std::uint64_t Holes() const { return reader_.Holes(); }
+  // A ring found damaged (and, where the platform offers another, how often), the lines lost
+  // with it, and what was damaged.
+  std::uint64_t Damages() const { return reader_.Damaged() ? 1 : 0; }
+  std::uint64_t LostToDamage() const { return reader_.LostToDamage(); }
+  const char* LastDamage() const { return reader_.Damaged() ? reader_.DamageCause() : ""; }
+  // Lines writers left unread in the ring of a listener that ended before this one.
+  std::uint64_t LostEarlier() const { return base_ ? reader_.LostEarlier() : 0; }
 
   RingReader& reader() { return reader_; }
 

@@ -4,7 +4,7 @@
 //
 // Layout: a 256-byte header, then the data area, a multiple of 32 bytes. A record is a 32-byte
 // record header and the line's exact bytes, padded to a multiple of 32; it may wrap around the
-// end of the data area. A writer reserves its record with one fetch_add on the reservation
+// end of the data area. A writer reserves its record with a compare-and-swap on the reservation
 // counter, writes it, and publishes it by a release store of the record's commit word (a tag
 // derived from the record's position, so a stale record from an earlier lap never looks
 // committed). The reader takes records in position order, which keeps each thread's order.

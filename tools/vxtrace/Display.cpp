@@ -159,15 +159,8 @@ void Display::Finish(bool interrupted, const CaptureLosses& losses) {
   if (options_.summary || (interrupted && options_.view == LineView::Tree)) {
     if (options_.view != LineView::None) out_ << '\n';
     summary_.Print(out_, options_.byThread);
-    if (losses.dropped > 0)
-      out_ << losses.dropped << " messages lost while the output was blocked\n";
-    if (losses.otherUsers > 0)
-      out_ << losses.otherUsers << " datagrams from other users not shown (see --any-user)\n";
     if (losses.ringLines > 0) out_ << losses.ringLines << " lines came through the trace ring\n";
-    if (losses.ringDropped > 0)
-      out_ << losses.ringDropped << " lines dropped by writers while the ring was full\n";
-    if (losses.ringHoles > 0)
-      out_ << losses.ringHoles << " lines lost by writers that ended while writing them\n";
+    for (const std::string& sentence : LossSentences(losses)) out_ << sentence << "\n";
   }
   out_.flush();
 }

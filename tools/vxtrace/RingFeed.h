@@ -48,8 +48,12 @@ class RingFeed {
   }
   void AddTo(CaptureLosses& losses) const {
     losses.ringLines = lines_.load();
-    losses.ringDropped = static_cast<long long>(ring_.Dropped());
+    losses.ringDropped = dropped_.load();
     losses.ringHoles = holes_.load();
+    losses.ringDamages = damages_.load();
+    losses.ringLostToDamage = lostToDamage_.load();
+    losses.ringLostEarlier = lostEarlier_.load();
+    if (losses.ringDamages > 0) losses.ringDamageCause = ring_.LastDamage();
   }
 
  private:
@@ -71,7 +75,12 @@ class RingFeed {
       } else {
         ring_.Wait(kRingWaitMs);
       }
+      // The counts are the feed thread's to read: the report reads these copies.
       holes_ = static_cast<long long>(ring_.Holes());
+      dropped_ = static_cast<long long>(ring_.Dropped());
+      lostEarlier_ = static_cast<long long>(ring_.LostEarlier());
+      lostToDamage_ = static_cast<long long>(ring_.LostToDamage());
+      damages_ = static_cast<long long>(ring_.Damages());  // last: the cause is read once it shows
     }
   }
 
@@ -106,6 +115,10 @@ class RingFeed {
   std::atomic<bool> stop_{false};
   std::atomic<long long> lines_{0};
   std::atomic<long long> holes_{0};
+  std::atomic<long long> dropped_{0};
+  std::atomic<long long> damages_{0};
+  std::atomic<long long> lostToDamage_{0};
+  std::atomic<long long> lostEarlier_{0};
   std::vector<Message> batch_;  // its first filled_ are this poll's records
   std::size_t filled_ = 0;
   std::unordered_map<unsigned long, std::string> names_;  // the feed thread's alone

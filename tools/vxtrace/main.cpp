@@ -128,19 +128,7 @@ int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
 }
 
 void ReportLosses(const CaptureLosses& losses) {
-  if (losses.dropped > 0)
-    std::cerr << "vxtrace: " << losses.dropped << " messages lost while the output was blocked (more than "
-              << (kQueueLimitBytes >> 20) << " MiB waiting)\n";
-  if (losses.otherUsers > 0)
-    std::cerr << "vxtrace: " << losses.otherUsers
-              << " datagrams from other users were not shown (--any-user shows them)\n";
-  if (losses.ringDropped > 0)
-    std::cerr << "vxtrace: " << losses.ringDropped << " lines dropped by writers while the ring was full\n";
-  if (losses.ringHoles > 0)
-    std::cerr << "vxtrace: " << losses.ringHoles << " lines lost by writers that ended while writing them\n";
-  if (losses.viewSkipped > 0)
-    std::cerr << "vxtrace: " << losses.viewSkipped
-              << " lines not shown while the terminal was behind (the statistics and --out keep them)\n";
+  for (const std::string& sentence : LossSentences(losses)) std::cerr << "vxtrace: " << sentence << "\n";
 }
 
 // Only where the view is tested to skip safely: POSIX terminals.

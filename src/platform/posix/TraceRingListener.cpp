@@ -128,7 +128,7 @@ void TraceRingListener::DropRing() {
   if (reader_.Damaged()) {
     ++earlier_.damages;
     earlier_.lostToDamage += reader_.LostToDamage();
-    lastDamage_ = reader_.DamageCause();
+    lastDamage_.store(reader_.DamageCause(), std::memory_order_release);
   }
   std::lock_guard<std::mutex> guard(fileLock_);
   mapped_.reset();

@@ -69,7 +69,7 @@ class TraceRingListener : public channel::RingListener {
   // Rings retired for damage, and the lines (at least) lost with them; the last cause.
   std::uint64_t Damages() const { return earlier_.damages; }
   std::uint64_t LostToDamage() const { return earlier_.lostToDamage; }
-  const std::string& LastDamage() const { return lastDamage_; }
+  const char* LastDamage() const { return lastDamage_.load(std::memory_order_acquire); }
 
  private:
   struct Counts {
@@ -93,7 +93,7 @@ class TraceRingListener : public channel::RingListener {
   std::atomic<bool> started_{false};
   std::vector<pollfd> watched_;  // the wake pipe, the socket, then the writers' connections
   Counts earlier_;
-  std::string lastDamage_;
+  std::atomic<const char*> lastDamage_{""};  // the reader's words: read by a report on another thread
 };
 
 // The system services a ring needs, as this platform provides them (futex wake-ups).

@@ -5,7 +5,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cstring>
 
 #include <map>
 #include <regex>
@@ -17,6 +22,31 @@
 namespace {
 
 using namespace vxtrace_test;
+
+// The ring's memory as any process of the user can get it, asked for at vxtrace's socket.
+unsigned char* MapRingOf(const fs::path& ringSocket, std::size_t& bytes) {
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, ringSocket.c_str(), sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return nullptr;
+  char byte;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  if (recvmsg(fd, &message, 0) != 1 || !CMSG_FIRSTHDR(&message)) return nullptr;
+  int ring = -1;
+  std::memcpy(&ring, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof ring);
+  struct stat st {};
+  if (fstat(ring, &st) != 0) return nullptr;
+  bytes = static_cast<std::size_t>(st.st_size);
+  void* base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, ring, 0);
+  return base == MAP_FAILED ? nullptr : static_cast<unsigned char*>(base);
+}
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -263,6 +293,38 @@ TEST_F(RingCapture, ASlowTerminalSkipsLinesInTheViewOnlyAndSaysHowMany) {
   EXPECT_GT(skipped, 0) << Err();
   EXPECT_EQ(CountLines(shown, "RBDEBUG: ") + skipped, 2 * kLines);
   EXPECT_NE(Err().find(std::to_string(skipped) + " lines not shown while the terminal was behind"), std::string::npos)
+      << Err();
+}
+
+// A careless process of the same user writes over the ring's reservation counter: vxtrace
+// replaces the ring, says so with what it cost, and the lines after it all arrive.
+TEST_F(RingCapture, AStrayWriteCostsTheDamagedRingOnlyAndIsReported) {
+  constexpr long kLines = 1000;
+  pid_t vxtrace = Start({"--socket", socket_, "--raw", "--out", Recording(), "--count",
+                         std::to_string(4 * kLines), "--timeout", "300"});
+  ASSERT_TRUE(AppearsSoon(Ring())) << Err();
+  ASSERT_EQ(Finish(Host("numbered", kLines, "before")), 0) << Err("before");
+  std::size_t bytes = 0;
+  unsigned char* ring = MapRingOf(Ring(), bytes);
+  ASSERT_NE(ring, nullptr);
+  const std::uint64_t scribble = 0x123456789;
+  std::memcpy(ring + 64, &scribble, sizeof scribble);  // the reservation counter's cache line
+  ASSERT_EQ(Finish(Host("numbered", kLines, "after")), 0) << Err("after");
+  ASSERT_EQ(Finish(vxtrace), 0) << Err();
+  munmap(ring, bytes);
+  const std::map<int, Writer> after = Writers("after");
+  ASSERT_EQ(after.size(), 2u);
+  std::map<int, long> next;
+  for (const vxtrace::Message& m : Recorded()) {
+    int t = -1;
+    long i = -1;
+    if (m.pid != after.at(0).pid || std::sscanf(m.text.c_str(), "RBDEBUG: %d %ld", &t, &i) != 2) continue;
+    ASSERT_EQ(i, next[t]) << "thread " << t << " out of order";
+    ++next[t];
+  }
+  EXPECT_EQ(next, (std::map<int, long>{{0, kLines}, {1, kLines}})) << "every line after the damage arrives";
+  EXPECT_TRUE(std::regex_search(Err(), std::regex("trace ring damaged \\(its reservation counter was overwritten\\) "
+                                                  "and replaced, [0-9]+ lines lost")))
       << Err();
 }
 
