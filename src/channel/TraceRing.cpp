@@ -108,19 +108,18 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   const std::uint64_t length = std::min<std::uint64_t>(line.size(), MaxText(capacity_));
   const std::uint32_t units = Units(length);
   const std::uint64_t size = std::uint64_t{units} * kRecordUnit;
-  const std::uint64_t stalledUntil = stalledUntilNs_.load(std::memory_order_relaxed);
-  const bool mayWait = stalledUntil == 0 || timeNs >= stalledUntil;
+  const bool mayWait = MayWait(timeNs);
   // Reserve only where there is room: the counter never runs more than a capacity past the
   // reader, so a reader that finds it further knows someone else wrote it.
   std::uint64_t pos = header_->reserve.load(std::memory_order_relaxed);
-  std::uint64_t deadline = 0;
+  Wait wait;
   for (;;) {
     if (pos % kRecordUnit != 0) return WriteResult::kClosed;  // a counter someone scribbled on
     if (HasRoom(pos + size)) {
       if (header_->reserve.compare_exchange_weak(pos, pos + size, std::memory_order_relaxed)) break;
       continue;
     }
-    if (!WaitForRoom(mayWait, deadline)) return Closed() ? WriteResult::kClosed : Drop();
+    if (!WaitForRoom(mayWait, wait)) return Closed() ? WriteResult::kClosed : Drop();
     pos = header_->reserve.load(std::memory_order_relaxed);
   }
   const std::uint32_t tag = Tag(pos);
@@ -165,19 +164,33 @@ bool RingWriter::HasRoom(std::uint64_t end) {
   return ahead(readPos) <= static_cast<std::int64_t>(capacity_);
 }
 
-// One pause of a write waiting for room; false once the wait is over in vain. `deadline` is
-// 0 until the first pause of a write, which sets it: one bound for the whole write.
-bool RingWriter::WaitForRoom(bool mayWait, std::uint64_t& deadline) {
+// One pause of a write waiting for room; false once the wait is over in vain. The bound
+// counts from the last time the reader was seen to move: a reader that is slow but reading
+// holds writers back instead of costing lines; only one that stopped is given up on.
+bool RingWriter::WaitForRoom(bool mayWait, Wait& wait) {
   if (!mayWait || Closed()) return false;
   const std::uint64_t now = system_->NowNs();
-  if (deadline == 0) {
-    WakeReader();
-    deadline = now + waitMs * kMsNs;
-  } else if (now >= deadline) {
+  const std::uint64_t readPos = knownReadPos_.load(std::memory_order_relaxed);  // as HasRoom just saw it
+  if (wait.deadline == 0 || readPos != wait.readPos) {
+    if (wait.deadline == 0) WakeReader();
+    wait = {now + waitMs * kMsNs, readPos};
+  } else if (now >= wait.deadline) {
+    stalledAtReadPos_.store(readPos, std::memory_order_relaxed);
     stalledUntilNs_.store(now + stallMs * kMsNs, std::memory_order_relaxed);
     return false;
   }
   system_->Pause();
+  return true;
+}
+
+// A reader that made a writer wait in vain is not waited on again for a while, unless it
+// has read since: then it is back, and writers wait for it as before.
+bool RingWriter::MayWait(std::uint64_t now) {
+  const std::uint64_t stalledUntil = stalledUntilNs_.load(std::memory_order_relaxed);
+  if (stalledUntil == 0 || now >= stalledUntil) return true;
+  if (header_->readPos.load(std::memory_order_relaxed) == stalledAtReadPos_.load(std::memory_order_relaxed))
+    return false;
+  stalledUntilNs_.store(0, std::memory_order_relaxed);
   return true;
 }
 

@@ -99,8 +99,9 @@ class RingWriter {
   // Checks the header against the mapping; false leaves the writer unusable.
   bool Attach(void* base, std::size_t mappedBytes, RingSystem& system);
   bool attached() const { return header_ != nullptr; }
-  // Writes one line. A full ring is waited on up to waitMs for room; a reader that made a
-  // writer wait that long in vain is not waited on again for stallMs.
+  // Writes one line. A full ring is waited on for room as long as the reader moves, and up to
+  // waitMs after it last did; a reader that made a writer wait that long in vain is not
+  // waited on again for stallMs, or until it reads again.
   WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid);
   // The same with the record's time stamp read by the caller (the system's NowNs clock), who
   // may have read it for its own purposes already.
@@ -119,7 +120,12 @@ class RingWriter {
 
  private:
   bool HasRoom(std::uint64_t end);
-  bool WaitForRoom(bool mayWait, std::uint64_t& deadline);
+  struct Wait {
+    std::uint64_t deadline = 0;  // 0 until the write first waits
+    std::uint64_t readPos = 0;   // the reader's position when the deadline was set
+  };
+  bool WaitForRoom(bool mayWait, Wait& wait);
+  bool MayWait(std::uint64_t now);
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
   void WakeReaderIfBehind(std::uint64_t end);
@@ -131,6 +137,7 @@ class RingWriter {
   std::uint64_t capacity_ = 0;
   RingSystem* system_ = nullptr;
   std::atomic<std::uint64_t> stalledUntilNs_{0};
+  std::atomic<std::uint64_t> stalledAtReadPos_{0};  // the reader's position when it was given up on
   std::atomic<std::uint64_t> knownReadPos_{0};  // the reader's position as last seen
 };
 

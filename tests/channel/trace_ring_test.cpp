@@ -100,6 +100,37 @@ TEST(TraceRing, AFullRingWithAStalledReaderHoldsAWriterOnlyForTheBoundAndCountsT
   EXPECT_EQ(writer.Write("after\n", 1, 1), WriteResult::kWritten) << "room again once the reader has read";
 }
 
+// A reader that was held up and reads again is waited for again at once: its hiccup costs
+// the lines of the hiccup, not every line for a while after it.
+TEST(TraceRing, AReaderBackFromAHiccupIsWaitedForAgainAtOnce) {
+  Region region(channel::kMinRingBytes);
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  writer.waitMs = 50;
+  writer.stallMs = 60000;  // every later line would be dropped, were a stall kept while the reader reads
+  const std::string line = std::string(90, 'x') + "\n";
+  int before = 0;
+  while (writer.Write(line, 1, 1) == WriteResult::kWritten) ++before;  // the hiccup: until a line waits in vain
+  std::atomic<bool> done{false}, reading{false};
+  Collector sink;
+  std::thread steady([&] {
+    while (!done || reader.Poll(&Collector::Sink, &sink) > 0) {
+      if (reader.Poll(&Collector::Sink, &sink, 8) > 0) reading = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  while (!reading) std::this_thread::yield();  // it reads again
+  constexpr int kLines = 3000;  // several times what the ring holds
+  int dropped = 0;
+  for (int n = 0; n < kLines; ++n) dropped += writer.Write(line, 1, 2) != WriteResult::kWritten;
+  done = true;
+  steady.join();
+  EXPECT_EQ(dropped, 0);
+  EXPECT_EQ(sink.lines.size(), std::size_t(before + kLines));
+}
+
 TEST(TraceRing, AReservationNeverCommittedIsSkippedAndCountedAndLaterLinesArrive) {
   Region region(channel::kMinRingBytes);
   RingWriter writer;
