@@ -77,7 +77,7 @@ struct LogErrorState {
   }
 };
 
-vx380::bench::RegisterPair logErrorPair("LogErrorLoggingOn", "RawOpenAppendClose", 1.2, [] {
+vx380::bench::RegisterPair logErrorPair("LogErrorLoggingOn", "RawOpenAppendClose", 1.0, [] {
   ::setenv("VX380_DEBUG_SOCKET", (ScratchDirectory() + "/nobody-listens.sock").c_str(), 1);
   auto st = std::make_shared<LogErrorState>();
   st->log.Main();
