@@ -11,7 +11,6 @@
 
 #include "DispatchInvoke.h"
 #include "ErrorInfo.h"
-#include "Module.h"
 #include "TypeInfoCache.h"
 
 namespace vx380::com {
@@ -105,7 +104,6 @@ class AutomationObject : public Iface, public ISupportErrorInfo, public IProvide
 
  private:
   std::atomic<ULONG> refs_{1};
-  LiveObject live_;
 };
 
 // Creates T (reference count 1) and hands out the interface asked for.

@@ -1,12 +1,11 @@
-// One factory object per DllGetClassObject; each counts as a live object, and
-// LockServer pins the DLL, so DllCanUnloadNow tells the truth.
+// One factory object per DllGetClassObject. LockServer has nothing to do: the server never
+// unloads.
 #include "ClassFactory.h"
 
 #include <atomic>
 
 #include "CErrorStatusObject.h"
 #include "ErrorLogObject.h"
-#include "Module.h"
 
 namespace vx380::com {
 namespace {
@@ -38,15 +37,11 @@ class ClassFactory final : public IClassFactory {
     if (outer) return CLASS_E_NOAGGREGATION;
     return create_(riid, out);
   }
-  STDMETHODIMP LockServer(BOOL lock) override {
-    com::LockServer(lock != FALSE);
-    return S_OK;
-  }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
  private:
   Creator create_;
   std::atomic<ULONG> refs_{1};
-  LiveObject live_;
 };
 
 }  // namespace

@@ -6,10 +6,25 @@
 #include "Registration.h"
 #include "TypeInfoCache.h"
 
+namespace {
+
+// Loaded once, the server stays for the life of the process. Each unload would leave behind
+// the threading library's records of every thread that used it and the locks it made (four
+// handles a time, for ever), and a host that loads and frees it on worker threads would pay
+// that again and again.
+void StayLoaded(HINSTANCE instance) {
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(instance), &self);
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       vx380::com::SetThisModule(instance);
+      StayLoaded(instance);
       break;
     case DLL_PROCESS_DETACH:
       // At process exit (reserved != null) other DLLs may already be gone: leave the cache be.
@@ -25,7 +40,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
   return vx380::com::GetClassFactory(clsid, riid, out);
 }
 
-STDAPI DllCanUnloadNow() { return vx380::com::CanUnload() ? S_OK : S_FALSE; }
+// Never S_OK: the server cannot unload (see StayLoaded).
+STDAPI DllCanUnloadNow() { return S_FALSE; }
 
 STDAPI DllRegisterServer() { return vx380::com::RegisterServer(); }
 

@@ -1,13 +1,9 @@
-// DLL bookkeeping: module handle, path, live objects and locks.
+// DLL bookkeeping: module handle and path.
 #include "Module.h"
-
-#include <atomic>
 
 namespace vx380::com {
 namespace {
 HMODULE g_module = nullptr;
-std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
 }  // namespace
 
 void SetThisModule(HMODULE module) { g_module = module; }
@@ -24,19 +20,5 @@ std::wstring ModulePath() {
     path.resize(path.size() * 2);
   }
 }
-
-void ObjectCreated() { ++g_objects; }
-void ObjectDestroyed() { --g_objects; }
-void LockServer(bool lock) {
-  if (lock) {
-    ++g_locks;
-  } else {
-    // An unbalanced unlock must not make the count negative and keep the DLL pinned or unloadable wrongly.
-    long n = g_locks.load();
-    while (n > 0 && !g_locks.compare_exchange_weak(n, n - 1)) {
-    }
-  }
-}
-bool CanUnload() { return g_objects.load() == 0 && g_locks.load() == 0; }
 
 }  // namespace vx380::com

@@ -28,21 +28,60 @@ const ClassEntry kClasses[] = {
     {CLSID_CErrorStatus, L"VX380ErrorLogging.CErrorStatus"},
 };
 
+constexpr const wchar_t* kUserClasses = L"Software\\Classes";
+// The containers below the classes root that registration may have to make.
+const wchar_t* const kContainers[] = {L"CLSID", L"Interface", L"TypeLib"};
+// Per user, the containers registration made (and "Classes" when it made the root itself) are
+// noted in a value of the ErrorLog class's own key: unregistration takes away only those, and
+// only when it leaves them empty, so HKCU is left as it was found.
+constexpr const wchar_t* kMadeValue = L"VX380MadeContainers";
+constexpr const wchar_t* kMadeRoot = L"Classes";
+
+std::wstring OwnKey() { return L"CLSID\\" + GuidText(CLSID_ErrorLog); }
+
+bool Listed(const std::wstring& list, const std::wstring& name) {
+  return (L";" + list + L";").find(L";" + name + L";") != std::wstring::npos;
+}
+
 // The root every key of one scope is written below. Machine-wide it is the predefined
-// HKEY_CLASSES_ROOT; per user it is HKCU\Software\Classes, opened (or created) and owned here.
+// HKEY_CLASSES_ROOT; per user it is HKCU\Software\Classes, created for registration only.
 class ClassesRoot {
  public:
-  explicit ClassesRoot(RegistrationScope scope) : scope_(scope) {
-    if (scope == RegistrationScope::User)
-      owned_ = RegKey::Create(HKEY_CURRENT_USER, L"Software\\Classes", KEY_READ | KEY_WRITE);
+  ClassesRoot(RegistrationScope scope, bool create) : scope_(scope) {
+    if (scope != RegistrationScope::User) return;
+    owned_ = create ? RegKey::Create(HKEY_CURRENT_USER, kUserClasses, KEY_READ | KEY_WRITE, &made_)
+                    : RegKey::Open(HKEY_CURRENT_USER, kUserClasses, KEY_READ | KEY_WRITE);
   }
   HKEY get() const { return scope_ == RegistrationScope::User ? owned_.get() : HKEY_CLASSES_ROOT; }
   explicit operator bool() const { return get() != nullptr; }
+  bool made() const { return made_; }
+  void Close() { owned_.Reset(); }
 
  private:
   RegistrationScope scope_;
   RegKey owned_;
+  bool made_ = false;
 };
+
+// Makes the containers and notes those it made, beside what an earlier registration noted.
+bool MakeContainers(const ClassesRoot& root) {
+  std::wstring made = RegKey::Open(root.get(), OwnKey(), KEY_QUERY_VALUE).GetString(kMadeValue);
+  if (root.made() && !Listed(made, kMadeRoot)) made += std::wstring(made.empty() ? L"" : L";") + kMadeRoot;
+  for (const wchar_t* container : kContainers) {
+    bool madeNow = false;
+    if (!RegKey::Create(root.get(), container, KEY_READ, &madeNow)) return false;
+    if (madeNow && !Listed(made, container)) made += std::wstring(made.empty() ? L"" : L";") + container;
+  }
+  return made.empty() || SetKeyString(root.get(), OwnKey(), kMadeValue, made);
+}
+
+// What per-user registration made and left empty now goes.
+void RemoveMadeContainers(ClassesRoot& root, const std::wstring& made) {
+  for (const wchar_t* container : kContainers)
+    if (Listed(made, container)) DeleteIfEmpty(root.get(), container);
+  root.Close();
+  if (Listed(made, kMadeRoot)) DeleteIfEmpty(HKEY_CURRENT_USER, kUserClasses);
+}
 
 bool RegisterClass(HKEY root, const ClassEntry& c, const std::wstring& modulePath) {
   const std::wstring clsid = GuidText(c.clsid);
@@ -73,8 +112,12 @@ bool IsUser(const wchar_t* text) {
 
 HRESULT RegisterServer(RegistrationScope scope) {
   const std::wstring path = ModulePath();
-  const ClassesRoot root(scope);
+  const ClassesRoot root(scope, true);
   if (path.empty() || !root) return SELFREG_E_CLASS;
+  if (scope == RegistrationScope::User && !MakeContainers(root)) {
+    UnregisterServer(scope);
+    return SELFREG_E_CLASS;
+  }
   for (const ClassEntry& c : kClasses) {
     if (!RegisterClass(root.get(), c, path)) {
       UnregisterServer(scope);
@@ -89,8 +132,10 @@ HRESULT RegisterServer(RegistrationScope scope) {
 }
 
 HRESULT UnregisterServer(RegistrationScope scope) {
-  const ClassesRoot root(scope);
-  if (!root) return SELFREG_E_CLASS;
+  ClassesRoot root(scope, false);
+  if (!root) return scope == RegistrationScope::User ? S_OK : SELFREG_E_CLASS;  // no classes root, nothing of ours
+  const std::wstring made =
+      scope == RegistrationScope::User ? RegKey::Open(root.get(), OwnKey(), KEY_QUERY_VALUE).GetString(kMadeValue) : L"";
   bool ok = true;
   for (const ClassEntry& c : kClasses) {
     ok = DeleteTree(root.get(), L"CLSID\\" + GuidText(c.clsid)) && ok;
@@ -98,10 +143,7 @@ HRESULT UnregisterServer(RegistrationScope scope) {
   }
   const HRESULT typeLib =
       scope == RegistrationScope::User ? UnregisterTypeLibUnder(root.get()) : UnregisterTypeLibMachine();
-  // Per user, the containers may well have been made by our registration: an empty one
-  // goes too, so that nothing of ours is left. The machine's are never touched.
-  if (scope == RegistrationScope::User)
-    for (const wchar_t* container : {L"CLSID", L"Interface", L"TypeLib"}) DeleteIfEmpty(root.get(), container);
+  if (scope == RegistrationScope::User) RemoveMadeContainers(root, made);
   return ok && SUCCEEDED(typeLib) ? S_OK : SELFREG_E_CLASS;
 }
 

@@ -2,12 +2,16 @@
 
 #include <objbase.h>
 
+#include <cwchar>
+
 namespace vx380::com {
 
-RegKey RegKey::Create(HKEY parent, const std::wstring& path, REGSAM access) {
+RegKey RegKey::Create(HKEY parent, const std::wstring& path, REGSAM access, bool* made) {
   RegKey key;
-  if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, access, nullptr, &key.key_, nullptr) != ERROR_SUCCESS)
+  DWORD disposition = 0;
+  if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, access, nullptr, &key.key_, &disposition) != ERROR_SUCCESS)
     key.key_ = nullptr;
+  if (made) *made = key.key_ && disposition == REG_CREATED_NEW_KEY;
   return key;
 }
 
@@ -25,6 +29,15 @@ void RegKey::Reset() {
 bool RegKey::SetString(const wchar_t* name, const std::wstring& value) const {
   return RegSetValueExW(key_, name && *name ? name : nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+std::wstring RegKey::GetString(const wchar_t* name) const {
+  wchar_t buffer[256] = {};
+  DWORD type = 0, size = sizeof buffer - sizeof(wchar_t);  // room for a NUL the data may lack
+  if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+      type != REG_SZ)
+    return std::wstring();
+  return std::wstring(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
 }
 
 bool RegKey::IsEmpty() const {

@@ -25,8 +25,9 @@ class RegKey {
   RegKey& operator=(const RegKey&) = delete;
   ~RegKey() { Reset(); }
 
-  // Creates the key and its missing parents. Empty when that fails.
-  static RegKey Create(HKEY parent, const std::wstring& path, REGSAM access);
+  // Creates the key and its missing parents. Empty when that fails. `made`, when given, tells
+  // whether the key itself was new.
+  static RegKey Create(HKEY parent, const std::wstring& path, REGSAM access, bool* made = nullptr);
   // Opens an existing key. Empty when it does not exist or cannot be opened.
   static RegKey Open(HKEY parent, const std::wstring& path, REGSAM access);
 
@@ -36,6 +37,8 @@ class RegKey {
 
   // Sets a string value; nullptr or "" names the key's default value.
   bool SetString(const wchar_t* name, const std::wstring& value) const;
+  // A string value; "" when there is none.
+  std::wstring GetString(const wchar_t* name) const;
   // Whether the key holds neither subkeys nor values.
   bool IsEmpty() const;
 

@@ -61,6 +61,9 @@ struct CachedSwitch {
 thread_local std::map<std::pair<Long, String>, CachedSwitch> t_switches;
 }  // namespace
 
+// A platform may answer with a number only where it moves before the call that changed the
+// setting returns: a call made after a change must act on it. Windows cannot tell that
+// cheaply (change notifications arrive later) and answers 0, so every call reads.
 Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& value) {
   Platform& p = CurrentPlatform();
   // The number is taken before the read, so a change while reading brings another read.

@@ -1,9 +1,11 @@
 // The trace ring under Windows: offered by a listener, written by the component's writer
-// unless a debugger is attached, and left when the listener goes.
+// unless a debugger is attached, and left when the listener goes, also when it dies; the lines
+// a dead listener never read are counted.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <thread>
 
@@ -101,6 +103,79 @@ TEST_F(WinRing, ThreadsKeepTheirOrder) {
     const int n = next[line.tid]++;
     ASSERT_EQ(line.text.substr(line.text.find(' ') + 1), std::to_string(n) + "\n");
   }
+}
+
+// A listener in another process, started with its output on a pipe.
+class ListenerProcess {
+ public:
+  explicit ListenerProcess(int count) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE write = nullptr;
+    if (!::CreatePipe(&read_, &write, &inherit, 0)) return;
+    ::SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = write;
+    char program[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+    std::string line = std::string(program, n);
+    line = "\"" + line.substr(0, line.find_last_of("\\/") + 1) + "vx380_win_ring_listener.exe\" " + std::to_string(count);
+    PROCESS_INFORMATION pi{};
+    if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+      process_ = pi.hProcess;
+      ::CloseHandle(pi.hThread);
+    }
+    ::CloseHandle(write);
+  }
+  ~ListenerProcess() {
+    Kill();
+    if (process_) ::CloseHandle(process_);
+    if (read_) ::CloseHandle(read_);
+  }
+  // The next line it said, without its line end (CR LF in text mode); "" once it said nothing more.
+  std::string NextLine() {
+    std::string line;
+    char c = 0;
+    DWORD n = 0;
+    while (::ReadFile(read_, &c, 1, &n, nullptr) && n == 1 && c != '\n')
+      if (c != '\r') line += c;
+    return line;
+  }
+  void Kill() {
+    if (!process_) return;
+    ::TerminateProcess(process_, 9);
+    ::WaitForSingleObject(process_, INFINITE);
+  }
+
+ private:
+  HANDLE process_ = nullptr, read_ = nullptr;
+};
+
+// The listener takes 101 lines and then reads no more; 50 lines go into its ring after that,
+// it is killed, and lines keep going into the ring until the writer sees it is gone. Every
+// line that went into the ring after the listener's last read is counted as lost, no more.
+TEST_F(WinRing, ADeadListenerIsNoticedAndTheLinesItNeverReadAreCounted) {
+  ListenerProcess listener(101);
+  ASSERT_EQ(listener.NextLine(), "ready");
+  ASSERT_TRUE(WriteWithin("line 0\n", std::chrono::milliseconds(5000)));
+  for (int n = 1; n < 101; ++n) ASSERT_TRUE(TryWriteRing("line " + std::to_string(n) + "\n"));
+  ASSERT_EQ(listener.NextLine(), "read 101");
+  for (int n = 0; n < 50; ++n) ASSERT_TRUE(TryWriteRing("unread " + std::to_string(n) + "\n"));
+
+  const std::uint64_t lostBefore = win32::LinesLostToGoneListeners();
+  listener.Kill();
+  const auto killed = Clock::now();
+  std::uint64_t intoTheDeadRing = 0;
+  while (TryWriteRing("after\n") && Clock::now() - killed < std::chrono::seconds(30)) ++intoTheDeadRing;
+  const auto noticedAfter = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed);
+
+  EXPECT_EQ(win32::LinesLostToGoneListeners() - lostBefore, 50 + intoTheDeadRing);
+  // The writer looks every 10 ms; a loaded machine may let a look come later.
+  EXPECT_LT(noticedAfter.count(), 500) << intoTheDeadRing << " lines went into the dead ring";
+  EXPECT_FALSE(TryWriteRing("later\n")) << "a dead listener's ring is not taken up again";
+  std::printf("noticed after %lld ms, %llu lines into the dead ring\n", static_cast<long long>(noticedAfter.count()),
+              static_cast<unsigned long long>(intoTheDeadRing));
 }
 
 }  // namespace

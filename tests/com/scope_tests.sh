@@ -6,7 +6,8 @@
 #   scope_tests.sh regfree WORK TOOLS RUN_NATIVE DLL CLIENT DLL_MANIFEST HOST_MANIFEST -- EMULATOR...
 #
 # peruser: regsvr32 /n /i:user writes only below HKCU\Software\Classes, a script creates the
-# classes, regsvr32 /u /n /i:user leaves HKCU\Software\Classes as it was, and the machine's
+# classes, regsvr32 /u /n /i:user leaves HKCU\Software\Classes as it was (an empty container
+# the user had stays; a Classes key that registration made goes again), and the machine's
 # classes are byte-for-byte unchanged throughout (reg export before and after), also while a
 # machine-wide registration exists; then the shipped enable-logging.reg is imported and a
 # script sees the level it sets.
@@ -90,6 +91,28 @@ peruser_round() {  # LABEL: per-user registration, use and removal; the machine'
   echo "[$label] registered for the current user; the machine's classes unchanged"
 }
 
+key_state() {  # KEY: absent, empty or used
+  local out
+  out=$(reg_query "$1" /s) || { echo absent; return; }
+  [ "$(grep -c '[^[:space:]]' <<<"$out")" -le 1 ] && echo empty || echo used
+}
+
+# Without HKCU\Software\Classes (as in a fresh prefix), registration makes it and removal
+# takes it away again; an empty container the user had before stays.
+peruser_fresh() {
+  case $(key_state 'HKCU\Software\Classes') in
+    used) echo "NOTE: HKCU\Software\Classes holds other keys here: the fresh-user case is skipped"; return ;;
+    empty) native reg.exe delete 'HKCU\Software\Classes' /f >/dev/null 2>&1 || rig_fail "reg delete failed" ;;
+  esac
+  native regsvr32.exe /s /u /n /i:user "$dll_win" || rig_fail "per-user unregistration of nothing failed ($?)"
+  [ "$(key_state 'HKCU\Software\Classes')" = absent ] || rig_fail "unregistering nothing made HKCU\Software\Classes"
+  native regsvr32.exe /s /n /i:user "$dll_win" || rig_fail "regsvr32 /n /i:user failed ($?)"
+  native regsvr32.exe /s /u /n /i:user "$dll_win" || rig_fail "regsvr32 /u /n /i:user failed ($?)"
+  [ "$(key_state 'HKCU\Software\Classes')" = absent ] ||
+    rig_fail "per-user unregistration left the HKCU\Software\Classes that registration made"
+  echo "[fresh] HKCU\Software\Classes made by registration and gone with unregistration"
+}
+
 peruser_remove() {  # LABEL
   local label=$1
   native regsvr32.exe /s /u /n /i:user "$dll_win" || rig_fail "regsvr32 /u /n /i:user failed ($?)"
@@ -123,6 +146,10 @@ case "$action" in
   peruser)
     scripts=${args[0]} regfile=${args[1]}
     clean_slate
+    peruser_fresh
+    # An empty container of the user's own stays where it is (the snapshots compare it).
+    own_interface=$(key_state 'HKCU\Software\Classes\Interface')
+    [ "$own_interface" = absent ] && { native reg.exe add 'HKCU\Software\Classes\Interface' /f >/dev/null 2>&1 || rig_fail "reg add failed"; }
     # A command line other than "user" is refused and writes nothing.
     snapshot 'HKCU\Software\Classes' user-initial
     if native regsvr32.exe /s /n /i:everyone "$dll_win"; then rig_fail "regsvr32 /n /i:everyone succeeded"; fi
@@ -132,6 +159,7 @@ case "$action" in
     peruser_round alone
     create_from_script "$scripts"
     peruser_remove alone
+    [ "$(key_state 'HKCU\Software\Classes\Interface')" = absent ] && rig_fail "the user's own empty Interface key went"
 
     # Beside a machine-wide registration: each scope leaves the other alone.
     native regsvr32.exe /s "$dll_win" || rig_fail "machine-wide regsvr32 failed ($?)"
@@ -144,6 +172,7 @@ case "$action" in
     native reg.exe import "$(rig_winpath "$regfile")" || rig_fail "reg import $(basename "$regfile") failed"
     run_script "$scripts/enable_logging.vbs"
     native reg.exe delete 'HKCU\SOFTWARE\Meridox' /f >/dev/null 2>&1
+    [ "$own_interface" = absent ] && native reg.exe delete 'HKCU\Software\Classes\Interface' /f >/dev/null 2>&1
     native regsvr32.exe /s /u "$dll_win" || rig_fail "machine-wide unregistration failed"
     echo "per-user registration complete"
     ;;

@@ -1,5 +1,9 @@
 #include "WinTestSupport.h"
 
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+
+#include <thread>
 #include <vector>
 
 namespace vx380::wintest {
@@ -55,6 +59,81 @@ std::string ReadWholeFile(const String& path) {
   while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) out.append(buffer, n);
   CloseHandle(h);
   return out;
+}
+
+std::wstring WindowsPath(const std::string& unixPath) {
+  std::wstring path = unixPath[0] == '/' ? L"Z:" : L"";
+  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  return path;
+}
+
+long RunProgram(const std::wstring& commandLine, unsigned long timeoutMs, std::string& output) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 0)) return -2;
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = write;
+  std::wstring line = commandLine;
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(write);
+  if (!started) {
+    CloseHandle(read);
+    return -2;
+  }
+  // The output is read as it comes, so a full pipe never stops the program.
+  std::thread reader([&] {
+    char buffer[512];
+    DWORD n = 0;
+    while (ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0) output.append(buffer, n);
+  });
+  DWORD code = 0;
+  const bool ended = WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(pi.hProcess, 99);
+  reader.join();
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(read);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return ended ? static_cast<long>(code) : -1;
+}
+
+// GetProcessHandleCount says 0 under Wine; the system's handle table tells.
+unsigned long HandleCount() {
+  struct Entry {
+    ULONG pid;
+    BYTE type, flags;
+    USHORT value;
+    void* object;
+    ULONG access;
+  };
+  using Query = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<unsigned char> buffer(1 << 20);
+  ULONG size = 0;
+  while (query && query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &size) == LONG(0xC0000004))
+    buffer.resize(buffer.size() * 2);
+  const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+  const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(void*));
+  unsigned long ours = 0;
+  for (ULONG i = 0; i < count && sizeof(void*) + (i + 1) * sizeof(Entry) <= buffer.size(); ++i)
+    if (entries[i].pid == GetCurrentProcessId()) ++ours;
+  return ours;
+}
+
+unsigned long ThreadCount() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  unsigned long count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
 }
 
 }  // namespace vx380::wintest

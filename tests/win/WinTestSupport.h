@@ -27,6 +27,15 @@ class ScratchFolder {
 // Every byte of a file, or "<missing>" when it cannot be read.
 std::string ReadWholeFile(const String& path);
 
+// Runs a program (a command line, "/unix/paths" given as their Z: names) with its output
+// captured; its exit code, or -1 when it did not end within timeoutMs.
+long RunProgram(const std::wstring& commandLine, unsigned long timeoutMs, std::string& output);
+std::wstring WindowsPath(const std::string& unixPath);
+
+// Handles and threads this process has now.
+unsigned long HandleCount();
+unsigned long ThreadCount();
+
 inline String ToString(const std::wstring& w) { return String(w.begin(), w.end()); }
 
 }  // namespace vx380::wintest

@@ -1,5 +1,6 @@
 // Threads that used the component end cleanly: their per-thread records are destroyed while
-// still alive, also when other threads reuse freed memory at once.
+// still alive, also when other threads reuse freed memory at once; a thread that loaded and
+// freed the COM server ends, and so does its process.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -96,5 +97,18 @@ TEST(ThreadExit, ThreadsThatTracedAndLoggedEndWithoutHarm) {
     ++lines;
   EXPECT_EQ(80u, lines);
 }
+
+#if defined(VX380_LOAD_HOST)
+// 500 rounds in a fresh process whose first load of the DLL is a worker thread's: every thread
+// ends (also one that used the DLL and ends only after it was freed), threads and handles stay
+// put, and the process exits.
+TEST(ThreadExit, AServerLoadedAndFreedOnWorkerThreadsLetsThemAndTheProcessEnd) {
+  using vx380::wintest::WindowsPath;
+  const std::wstring command = L"\"" + WindowsPath(VX380_LOAD_HOST) + L"\" load 500 \"" + WindowsPath(VX380_COM_DLL) + L"\"";
+  std::string output;
+  EXPECT_EQ(0, vx380::wintest::RunProgram(command, 300000, output)) << "-1: the host did not exit\n" << output;
+  EXPECT_NE(std::string::npos, output.find("ok")) << output;
+}
+#endif
 
 }  // namespace

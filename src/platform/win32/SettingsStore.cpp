@@ -1,4 +1,7 @@
 // Settings store: the registry through its ANSI calls, as the component always used it.
+// Nothing is cached: a change notification arrives after the writer's call has returned, so a
+// value kept until then answers from before a change the caller has already made, and any
+// exact check of a kept key costs a call into the system, as a read does.
 #include "Win32Platform.h"
 
 namespace vx380::win32 {

@@ -1,6 +1,6 @@
 // The writing side of the trace ring on Windows: finds the listener's named mapping (as rarely
 // as every 10 ms), checks it belongs to this user, maps it, and writes lines with no call into
-// the system on the way.
+// the system on the way but a look, every 10 ms at most, whether the listener still runs.
 #include "TraceRingWin32.h"
 
 #include "TraceRingSystemWin32.h"
@@ -18,7 +18,7 @@ namespace vx380::win32 {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::uint64_t kRecheckNs = 1000 * kMsNs;
+constexpr std::uint64_t kRecheckNs = 10 * kMsNs;
 
 std::atomic<int> g_forcedDebugger{-1};
 
@@ -27,13 +27,18 @@ bool DebuggerPresent() {
   return forced >= 0 ? forced != 0 : ::IsDebuggerPresent() != FALSE;
 }
 
-// A mapped ring; never freed nor unmapped, as a thread may still be writing into it.
+// A mapped ring. Never freed, as a thread may still be about to look at it; unmapped only once
+// it is out of use and every write of ours into it is over.
 struct MappedRing {
+  void* base = nullptr;
   channel::RingWriter writer;
   EventRingSystem system;
   HANDLE reader = nullptr;  // the listener's process, to tell when it is gone
   std::atomic<std::uint64_t> recheckAt{0};
+  std::atomic<int> writing{0};  // this process's threads inside a write
 };
+
+std::atomic<std::uint64_t> g_lost{0};
 
 struct SrwLock {
   SRWLOCK srw = SRWLOCK_INIT;
@@ -66,11 +71,15 @@ MappedRing* MapRing() {
   auto* ring = base && ::VirtualQuery(base, &region, sizeof region) ? new MappedRing : nullptr;
   if (ring) {
     ring->system.event = event;
-    if (ring->writer.Attach(base, region.RegionSize, ring->system)) {
-      ring->reader = ::OpenProcess(SYNCHRONIZE, FALSE, ring->writer.ReaderProcess());
+    ring->base = base;
+    // A listener whose process cannot be watched, or that is gone already, is not written to.
+    if (ring->writer.Attach(base, region.RegionSize, ring->system) &&
+        (ring->reader = ::OpenProcess(SYNCHRONIZE, FALSE, ring->writer.ReaderProcess())) != nullptr &&
+        ::WaitForSingleObject(ring->reader, 0) == WAIT_TIMEOUT) {
       ring->recheckAt.store(ring->system.NowNs() + kRecheckNs, std::memory_order_relaxed);
       return ring;
     }
+    if (ring->reader) ::CloseHandle(ring->reader);
     delete ring;
   }
   if (base) ::UnmapViewOfFile(base);
@@ -78,11 +87,30 @@ MappedRing* MapRing() {
   return nullptr;
 }
 
-bool ReaderGone(const MappedRing& ring) {
-  return ring.reader && ::WaitForSingleObject(ring.reader, 0) == WAIT_OBJECT_0;
-}
+bool ReaderGone(const MappedRing& ring) { return ::WaitForSingleObject(ring.reader, 0) == WAIT_OBJECT_0; }
 
 void Retire(MappedRing* ring) { g_lookup.Retire(ring); }
+
+// This process's lines in the ring of a listener that died before reading them are counted, once
+// every write of ours into it is over, and said on the debug channel the lines go to now.
+void Abandon(MappedRing* ring) {
+  if (!g_lookup.Retire(ring)) return;
+  std::atomic_thread_fence(std::memory_order_seq_cst);  // pairs with the writers' in TryWriteRing
+  // A write waits for room at most waitMs; one that takes longer (its thread suspended) is
+  // not waited for.
+  const std::uint64_t deadline = ring->system.NowNs() + (ring->writer.waitMs + 1000) * kMsNs;
+  while (ring->writing.load(std::memory_order_acquire) != 0 && ring->system.NowNs() < deadline) ring->system.Pause();
+  const bool writesOver = ring->writing.load(std::memory_order_acquire) == 0;
+  const std::uint64_t lost = ring->writer.CountUnread(::GetCurrentProcessId());
+  const std::uint32_t listener = ring->writer.ReaderProcess();
+  // Writes begin only inside the count and only while the ring is in use: none can begin now.
+  if (writesOver) ::UnmapViewOfFile(ring->base);
+  if (lost == 0) return;
+  g_lost.fetch_add(lost, std::memory_order_relaxed);
+  const std::string line = "vx380: " + std::to_string(lost) + " debug lines lost: the trace listener (process " +
+                           std::to_string(listener) + ") ended before reading them\n";
+  ::OutputDebugStringA(line.c_str());
+}
 
 MappedRing* LookForRing(std::uint64_t now) { return g_lookup.Look(now, MapRing, RingClockNs); }
 
@@ -95,7 +123,7 @@ MappedRing* CurrentRing() {
       !ring->recheckAt.compare_exchange_strong(recheckAt, now + kRecheckNs, std::memory_order_relaxed))
     return ring;
   if (!ReaderGone(*ring)) return ring;
-  Retire(ring);
+  Abandon(ring);
   return LookForRing(now);
 }
 
@@ -119,6 +147,8 @@ TokenSid::TokenSid(TOKEN_INFORMATION_CLASS what) {
   ::CloseHandle(token);
 }
 
+std::uint64_t LinesLostToGoneListeners() { return g_lost.load(std::memory_order_relaxed); }
+
 void ForceDebuggerPresent(int present) { g_forcedDebugger.store(present, std::memory_order_relaxed); }
 
 bool TryWriteRing(std::string_view line) {
@@ -127,12 +157,19 @@ bool TryWriteRing(std::string_view line) {
   MappedRing* ring = CurrentRing();
   bool written = false;
   if (ring) {
-    static thread_local const DWORD tid = ::GetCurrentThreadId();
-    static const DWORD pid = ::GetCurrentProcessId();
-    const channel::WriteResult result = ring->writer.Write(line, pid, tid);
-    written = result != channel::WriteResult::kClosed;
-    if (!written) Retire(ring);
-    if (result == channel::WriteResult::kDropped) ring->recheckAt.store(0, std::memory_order_relaxed);
+    // Counted in before looking again whether the ring is still in use: a thread that retires
+    // it either sees this write coming or this thread sees the ring gone.
+    ring->writing.fetch_add(1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (g_lookup.current() == ring) {
+      static thread_local const DWORD tid = ::GetCurrentThreadId();
+      static const DWORD pid = ::GetCurrentProcessId();
+      const channel::WriteResult result = ring->writer.Write(line, pid, tid);
+      written = result != channel::WriteResult::kClosed;
+      if (!written) Retire(ring);
+      if (result == channel::WriteResult::kDropped) ring->recheckAt.store(0, std::memory_order_relaxed);
+    }
+    ring->writing.fetch_sub(1, std::memory_order_release);
   }
   ::SetLastError(savedError);
   return written;

@@ -21,6 +21,10 @@ std::wstring TraceRingName();
 // attached: the caller then writes to the debugger as always.
 bool TryWriteRing(std::string_view line);
 
+// Lines of this process that went into the ring of a listener that died before reading them,
+// in all; each time that happens the number is also said on the debug channel.
+std::uint64_t LinesLostToGoneListeners();
+
 // Tests stand in for a debugger: 1 present, 0 absent, -1 ask the system (the default).
 void ForceDebuggerPresent(int present);
 

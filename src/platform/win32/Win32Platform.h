@@ -19,7 +19,6 @@ class Win32Platform final : public Platform {
   bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
                           std::uint32_t* size) override;
   void CloseSettingsKey(RegKeyHandle key) override;
-  std::uint64_t SettingsGeneration(Long key, const std::string& subKey) override;  // SettingsWatch.cpp
 
   void WriteDebugLine(const std::string& ansi) override;
   Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
