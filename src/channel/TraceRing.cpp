@@ -395,24 +395,4 @@ void RingReader::Close() {
 
 std::uint64_t RingReader::Dropped() const { return header_->dropped.load(std::memory_order_relaxed); }
 
-// ---- a writer's count of its lines a gone reader never took ----
-
-std::uint64_t RingWriter::CountUnread(std::uint32_t pid) const {
-  const std::uint64_t end = header_->reserve.load(std::memory_order_acquire);
-  std::uint64_t pos = header_->readPos.load(std::memory_order_acquire) & ~std::uint64_t{kRecordUnit - 1};
-  if (end - pos > capacity_) pos = (end - capacity_) & ~std::uint64_t{kRecordUnit - 1};  // a position gone wild
-  std::uint64_t count = 0;
-  while (pos < end) {
-    const std::uint64_t offset = pos & (capacity_ - 1);  // a record header never wraps
-    RecordHeader record;
-    std::memcpy(&record, data_ + offset, sizeof record);
-    record.commit = CommitWord(data_, offset).load(std::memory_order_acquire);
-    const bool whole = record.commit == Tag(pos) && record.textLength <= MaxText(capacity_) &&
-                       record.units == Units(record.textLength) && record.check == CheckWord(record);
-    if (whole && record.pid == pid) ++count;
-    pos += whole ? std::uint64_t{record.units} * kRecordUnit : kRecordUnit;
-  }
-  return count;
-}
-
 }  // namespace vx380::channel

@@ -139,11 +139,6 @@ class RingWriter {
   std::atomic<std::uint64_t> stalledUntilNs_{0};
   std::atomic<std::uint64_t> stalledAtReadPos_{0};  // the reader's position when it was given up on
   std::atomic<std::uint64_t> knownReadPos_{0};  // the reader's position as last seen
-
- public:
-  // Records of process `pid` committed beyond the reader's published position: lines it has
-  // not taken, and never will once it is gone. Looks at one lap of the ring at most.
-  std::uint64_t CountUnread(std::uint32_t pid) const;
 };
 
 class RingReader {

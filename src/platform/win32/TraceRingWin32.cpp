@@ -101,7 +101,7 @@ void Abandon(MappedRing* ring) {
   const std::uint64_t deadline = ring->system.NowNs() + (ring->writer.waitMs + 1000) * kMsNs;
   while (ring->writing.load(std::memory_order_acquire) != 0 && ring->system.NowNs() < deadline) ring->system.Pause();
   const bool writesOver = ring->writing.load(std::memory_order_acquire) == 0;
-  const std::uint64_t lost = ring->writer.CountUnread(::GetCurrentProcessId());
+  const std::uint64_t lost = ring->writer.UnreadOf(::GetCurrentProcessId());
   const std::uint32_t listener = ring->writer.ReaderProcess();
   // Writes begin only inside the count and only while the ring is in use: none can begin now.
   if (writesOver) ::UnmapViewOfFile(ring->base);
