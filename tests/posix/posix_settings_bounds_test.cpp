@@ -78,6 +78,17 @@ ChildLookup LookUpInChild(const ScratchDir& dir, const std::string& key, const s
   return run;
 }
 
+// Under AddressSanitizer freed memory waits in a quarantine of hundreds of MiB and an
+// unoptimised build runs several times slower: the bounds are the product's, checked by the
+// ordinary build; the sanitized one checks what it reads and that it says so.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kBoundsMeasured = false;
+constexpr double kProcessorSlack = 4.0;
+#else
+constexpr bool kBoundsMeasured = true;
+constexpr double kProcessorSlack = 1.0;
+#endif
+
 class SettingsBounds : public ::testing::Test {
  protected:
   ScratchDir dir;
@@ -99,8 +110,8 @@ TEST_F(SettingsBounds, AFileOfShortKeysCostsBoundedMemoryAndWork) {
              [](std::size_t i) { return "[HKEY_CURRENT_USER\\k" + std::to_string(i) + "]\n"; });
   const ChildLookup big = LookUpInChild(dir, "Software\\Wanted", "Level", kSeven);
   EXPECT_EQ(big.status, 0) << "the value before the bound is read";
-  EXPECT_LE(big.peakKiB - baseline, 64 * 1024) << "KiB over a small file's lookup";
-  EXPECT_LE(big.cpuSeconds, 1.0) << "processor time, not time waited";
+  if (kBoundsMeasured) EXPECT_LE(big.peakKiB - baseline, 64 * 1024) << "KiB over a small file's lookup";
+  EXPECT_LE(big.cpuSeconds, 1.0 * kProcessorSlack) << "processor time, not time waited";
   std::printf("a lookup in a 64 MiB file of short keys: %ld KiB peak (a small file: %ld KiB), %.2f s of processor\n",
               big.peakKiB, baseline, big.cpuSeconds);
   EXPECT_NE(big.errors.find("holds more than 65536 keys"), std::string::npos) << big.errors;
@@ -111,7 +122,7 @@ TEST_F(SettingsBounds, AFileLargerThanReadIsReadInPiecesAndSaysSo) {
   WriteLarge(dir.File("user.reg"), wanted, 65 * kMiB, [](std::size_t) { return std::string("; a comment\n"); });
   const ChildLookup big = LookUpInChild(dir, "Software\\Wanted", "Level", kSeven);
   EXPECT_EQ(big.status, 0);
-  EXPECT_LE(big.peakKiB - baseline, 16 * 1024) << "KiB over a small file's lookup";
+  if (kBoundsMeasured) EXPECT_LE(big.peakKiB - baseline, 16 * 1024) << "KiB over a small file's lookup";
   EXPECT_NE(big.errors.find("is larger than 64 MiB: only its start is read"), std::string::npos) << big.errors;
 }
 
