@@ -131,6 +131,38 @@ TEST(TraceRing, AReaderBackFromAHiccupIsWaitedForAgainAtOnce) {
   EXPECT_EQ(sink.lines.size(), std::size_t(before + kLines));
 }
 
+// Writers that give up on a full ring give up before they reserve: a living writer never
+// leaves a hole, and every line is either read or counted as dropped, never both.
+TEST(TraceRing, WritersGivingUpOnAFullRingLeaveNoHolesAndEveryLineIsReadOrCounted) {
+  Region region(channel::kMinRingBytes);
+  RingReader reader;
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  reader.holeTimeoutMs = 20;  // a hole would be skipped and counted quickly
+  constexpr int kThreads = 4, kLines = 20000;
+  std::atomic<int> written{0}, running{kThreads};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t)
+    writers.emplace_back([&, t] {
+      RingWriter writer;
+      ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+      writer.waitMs = 1;  // give up at once: the races between room and reservation are the point
+      writer.stallMs = 1;
+      for (int n = 0; n < kLines; ++n) written += writer.Write(LineOf(t, n), 1, t) == WriteResult::kWritten;
+      --running;
+    });
+  std::uint64_t read = 0;
+  const auto count = [](void* context, const channel::RingRecord&) { ++*static_cast<std::uint64_t*>(context); };
+  while (running > 0 || reader.Poll(count, &read) > 0) {
+    reader.Poll(count, &read, 16);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));  // slower than the writers
+  }
+  for (auto& w : writers) w.join();
+  EXPECT_GT(reader.Dropped(), 0u) << "the ring was full at times";
+  EXPECT_EQ(reader.Holes(), 0u);
+  EXPECT_EQ(read, static_cast<std::uint64_t>(written.load()));
+  EXPECT_EQ(read + reader.Dropped(), std::uint64_t{kThreads * kLines});
+}
+
 TEST(TraceRing, AReservationNeverCommittedIsSkippedAndCountedAndLaterLinesArrive) {
   Region region(channel::kMinRingBytes);
   RingWriter writer;
