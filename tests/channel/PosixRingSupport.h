@@ -15,6 +15,7 @@
 
 #include "PosixTestSupport.h"
 #include "RingTestSupport.h"
+#include "platform/posix/DescriptorPassing.h"
 #include "platform/posix/TraceRingPosix.h"
 
 namespace vx380::testing {
@@ -48,18 +49,7 @@ inline int ReceiveRing(const std::string& path) {
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -1;
-  char byte;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  if (::recvmsg(fd, &message, 0) != 1 || !CMSG_FIRSTHDR(&message)) return -1;
-  int ring = -1;
-  std::memcpy(&ring, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof ring);
-  return ring;  // the connection stays open, as a writer's does
+  return posix::ReceiveDescriptor(fd).release();  // the connection stays open, as a writer's does
 }
 
 inline unsigned char* MapReceivedRing(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/DescriptorPassing.h"
 #include "platform/posix/Owned.h"
 #include "platform/posix/TraceRingPosix.h"
 
@@ -76,23 +77,6 @@ bool SameUser(int connection) {
   ucred peer{};
   socklen_t length = sizeof peer;
   return ::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
-}
-
-bool SendFile(int connection, int file) {
-  char byte = 'R';
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
-  header->cmsg_level = SOL_SOCKET;
-  header->cmsg_type = SCM_RIGHTS;
-  header->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(header), &file, sizeof file);
-  return ::sendmsg(connection, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == 1;
 }
 
 }  // namespace
@@ -204,7 +188,7 @@ void TraceRingListener::Answer(int connection) {
   bool sent = false;
   if (SameUser(connection) && watched_.size() < watched_.capacity()) {
     std::lock_guard<std::mutex> guard(fileLock_);
-    sent = file_ && SendFile(connection, file_.get());
+    sent = file_ && SendDescriptor(connection, file_.get());
   }
   if (sent) watched_.push_back({connection, POLLIN | POLLRDHUP, 0});
   else ::close(connection);

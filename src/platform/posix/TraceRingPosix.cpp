@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "channel/RingLookup.h"
+#include "platform/posix/DescriptorPassing.h"
 #include "platform/posix/Owned.h"
 #include "platform/posix/TraceRingPosix.h"
 
@@ -188,22 +189,7 @@ UniqueFd ReceiveRingFile(int connection) {
     g_quietUntil.store(CoarseNowNs() + kSilentListenerNs, std::memory_order_relaxed);
     return {};
   }
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  if (::recvmsg(connection, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT) != 1) return {};
-  const cmsghdr* header = CMSG_FIRSTHDR(&message);
-  if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
-      header->cmsg_len != CMSG_LEN(sizeof(int)))
-    return {};
-  int fd = -1;
-  std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-  return UniqueFd(fd);
+  return ReceiveDescriptor(connection, MSG_DONTWAIT);
 }
 
 // A memory file whose size nobody can change, within the ring's bounds.
