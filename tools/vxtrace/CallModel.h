@@ -10,12 +10,13 @@ namespace vxtrace {
 // One routine from its entry to its exit. Times are milliseconds since the capture began.
 struct CallSpan {
   std::string name;
-  std::string note;
+  std::string note;      // the entry line's
   double beginMs = 0;
   double endMs = 0;
   int depth = 0;         // 0 = outermost call of its thread
   bool closed = true;    // false: no exit was seen; endMs is the thread's last time
   bool hasError = false; // an error line arrived while this call was the innermost one
+  std::string exitNote;  // the exit line's
 };
 
 // A moment on a thread's time line that is not a call.

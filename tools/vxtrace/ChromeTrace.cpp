@@ -102,7 +102,7 @@ void WriteMetadata(const CallModel& model, const std::vector<ShownId>& ids, Even
       w.Write(label + "}}");
     }
     label = Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"thread_name\",\"args\":{\"name\":";
-    AppendJsonString(label, ThreadLabel(t));
+    AppendJsonString(label, ProcessLabel(t) + " \xC2\xB7 " + ThreadLabel(t));  // a thread number alone says nothing of its process
     w.Write(label + "}}");
     w.Write(Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"thread_sort_index\",\"args\":{\"sort_index\":" +
             std::to_string(i) + "}}");
@@ -145,6 +145,7 @@ class ThreadWriter {
     if (span.hasError) e += ",\"cname\":\"terrible\"";
     std::string args;
     if (!span.note.empty()) AppendJsonString(args += ",\"note\":", span.note);
+    if (!span.exitNote.empty()) AppendJsonString(args += ",\"exit_note\":", span.exitNote);
     if (span.hasError) args += ",\"error\":true";
     if (!span.closed) args += ",\"unclosed\":true";
     if (!args.empty()) e += ",\"args\":{" + args.substr(1) + "}";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 
 #include "DisplayText.h"
 
@@ -20,6 +21,26 @@ std::vector<std::regex> Compile(const std::vector<std::string>& patterns) {
 bool AnyMatch(const std::vector<std::regex>& res, std::string_view line) {
   return std::any_of(res.begin(), res.end(),
                      [&](const std::regex& re) { return std::regex_search(line.begin(), line.end(), re); });
+}
+
+// Like AnyMatch, but a pattern is tried until it has matched once, so one that never
+// matches can be named at the end.
+bool MatchNoting(const std::vector<std::regex>& res, std::vector<bool>& hit, std::string_view line) {
+  bool any = false;
+  for (size_t i = 0; i < res.size(); ++i) {
+    if (any && hit[i]) continue;
+    if (std::regex_search(line.begin(), line.end(), res[i])) any = hit[i] = true;
+  }
+  return any;
+}
+
+// Marks the choice that v is; true when there is no choice or v is one of them.
+template <class T>
+bool Chosen(const std::vector<T>& choices, std::vector<bool>& hit, const T& v) {
+  bool found = choices.empty();
+  for (size_t i = 0; i < choices.size(); ++i)
+    if (choices[i] == v) found = hit[i] = true;
+  return found;
 }
 
 // The message's lines without line ends: the first is the record, the others continue it.
@@ -46,7 +67,11 @@ Display::Display(std::ostream& out, const Options& options, bool color)
       summary_(!options.chromeFile.empty() || !options.htmlFile.empty()),
       include_(Compile(options.include)),
       exclude_(Compile(options.exclude)),
-      highlight_(Compile(options.highlight)) {}
+      highlight_(Compile(options.highlight)),
+      pidHit_(options.pids.size()),
+      processHit_(options.processes.size()),
+      includeHit_(options.include.size()),
+      excludeHit_(options.exclude.size()) {}
 
 void Display::Message(std::string_view text, unsigned long pid) {
   vxtrace::Message m;
@@ -55,15 +80,30 @@ void Display::Message(std::string_view text, unsigned long pid) {
   Show(m);
 }
 
-bool Display::Wanted(const vxtrace::Message& m) const {
-  const auto& pids = options_.pids;
-  const auto& names = options_.processes;
-  return (pids.empty() || std::find(pids.begin(), pids.end(), m.pid) != pids.end()) &&
-         (names.empty() || std::find(names.begin(), names.end(), m.process) != names.end());
+bool Display::Wanted(const vxtrace::Message& m) {
+  const bool pid = Chosen(options_.pids, pidHit_, m.pid);
+  return Chosen(options_.processes, processHit_, m.process) && pid;
 }
 
-bool Display::TextPasses(std::string_view line) const {
-  return (include_.empty() || AnyMatch(include_, line)) && !AnyMatch(exclude_, line);
+bool Display::TextPasses(const TraceRecord& r, const ThreadKey& key, std::string_view line) {
+  const bool included = include_.empty() || MatchNoting(include_, includeHit_, line);
+  const bool excluded = included && !exclude_.empty() && MatchNoting(exclude_, excludeHit_, line);
+  return !ExitOfExcluded(r, key, excluded) && included && !excluded;
+}
+
+// An entry hidden by --exclude hides its exit too, whatever the exit's own text.
+bool Display::ExitOfExcluded(const TraceRecord& r, const ThreadKey& key, bool excluded) {
+  if (exclude_.empty() || (r.kind != RecordKind::Entry && r.kind != RecordKind::Exit)) return false;
+  std::vector<std::pair<int, std::string>>& open = excludedOpen_[key];
+  if (r.kind == RecordKind::Entry) {
+    while (!open.empty() && open.back().first >= r.depth) open.pop_back();
+    if (excluded) open.emplace_back(r.depth, r.name);
+    return false;
+  }
+  while (!open.empty() && open.back().first > r.depth) open.pop_back();
+  if (open.empty() || open.back().first != r.depth || open.back().second != r.name) return false;
+  open.pop_back();
+  return true;
 }
 
 LineDecor Display::Decor(const vxtrace::Message& m, std::string_view line) const {
@@ -95,8 +135,9 @@ void Display::Show(const vxtrace::Message& m) {
   ParseTraceLine(first, record_);
   const TraceRecord& record = record_;
   summary_.Add(record, key, atMs, m.process);
+  if (record.kind == RecordKind::Error) errorSeen_ = true;
   LineDecor decor = Decor(m, first);
-  bool shown = TextPasses(first);
+  bool shown = TextPasses(record, key, first);
   if (options_.errorsOnly) shown = ErrorContext(record, key, decor) && shown;
   if (!shown) return;
   Draw(record, key, decor);
@@ -155,14 +196,39 @@ void Display::DrawContinuation(std::string_view line, const ThreadKey& key, cons
   }
 }
 
-void Display::Finish(bool interrupted, const CaptureLosses& losses) {
+std::vector<std::string> Display::ClosingNotes(const CaptureLosses& losses) {
+  std::vector<std::string> notes;
+  if (losses.ringLines > 0) notes.push_back(std::to_string(losses.ringLines) + " lines came through the trace ring");
+  for (std::string& sentence : LossSentences(losses)) notes.push_back(std::move(sentence));
+  return notes;
+}
+
+void Display::Finish(bool interrupted, const std::vector<std::string>& notes) {
   if (options_.summary || (interrupted && options_.view == LineView::Tree)) {
     if (options_.view != LineView::None) out_ << '\n';
     summary_.Print(out_, options_.byThread);
-    if (losses.ringLines > 0) out_ << losses.ringLines << " lines came through the trace ring\n";
-    for (const std::string& sentence : LossSentences(losses)) out_ << sentence << "\n";
+    for (const std::string& note : notes) out_ << note << "\n";
   }
   out_.flush();
+}
+
+std::vector<std::string> Display::UnmatchedFilters() const {
+  std::vector<std::string> said;
+  const auto say = [&](const std::vector<bool>& hit, const auto& values, const char* what,
+                       const char* outcome = " matched no line") {
+    for (size_t i = 0; i < hit.size(); ++i) {
+      if (hit[i]) continue;
+      std::ostringstream text;
+      text << what << ' ' << values[i];
+      said.push_back(ToDisplay(text.str()) + outcome);
+    }
+  };
+  say(pidHit_, options_.pids, "--pid");
+  say(processHit_, options_.processes, "--process");
+  say(includeHit_, options_.include, "--include");
+  say(excludeHit_, options_.exclude, "--exclude", " hid no line");  // tried on included lines only
+  if (options_.errorsOnly && !errorSeen_) said.push_back("--errors: no error line came");
+  return said;
 }
 
 }  // namespace vxtrace

@@ -25,8 +25,12 @@ class Display {
   void Show(const vxtrace::Message& message);
   // The same for a message known only by its text and process.
   void Message(std::string_view text, unsigned long pid);
-  // The end of a run: prints the summary when asked for.
-  void Finish(bool interrupted, const CaptureLosses& losses = {});
+  // The end of a run: prints the summary when asked for, then the notes (see ClosingNotes).
+  void Finish(bool interrupted, const std::vector<std::string>& notes = {});
+  // What a capture adds under its summary: the lines through the ring and the losses.
+  static std::vector<std::string> ClosingNotes(const CaptureLosses& losses);
+  // One sentence per filter that matched no line of the run (for standard error).
+  std::vector<std::string> UnmatchedFilters() const;
   CallModel Model() const { return summary_.Model(); }
   const TraceSummary& summary() const { return summary_; }
 
@@ -37,8 +41,9 @@ class Display {
     bool shown = false;
   };
 
-  bool Wanted(const vxtrace::Message& m) const;
-  bool TextPasses(std::string_view line) const;
+  bool Wanted(const vxtrace::Message& m);
+  bool TextPasses(const TraceRecord& r, const ThreadKey& key, std::string_view line);
+  bool ExitOfExcluded(const TraceRecord& r, const ThreadKey& key, bool excluded);
   bool ErrorContext(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
   void Draw(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
   void DrawContinuation(std::string_view line, const ThreadKey& key, const LineDecor& decor);
@@ -51,6 +56,10 @@ class Display {
   TraceSummary summary_;
   std::vector<std::regex> include_, exclude_, highlight_;
   std::map<ThreadKey, std::vector<Pending>> context_;  // open routines, for --errors
+  std::map<ThreadKey, std::vector<std::pair<int, std::string>>> excludedOpen_;  // depth, name
+  // Which filters matched at least once.
+  std::vector<bool> pidHit_, processHit_, includeHit_, excludeHit_;
+  bool errorSeen_ = false;
   double firstTime_ = 0;
   TraceRecord record_;  // the line being shown, its memory reused
 };

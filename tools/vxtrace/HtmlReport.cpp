@@ -67,7 +67,7 @@ Totals Count(const CallModel& model) {
 std::string TrackTitle(const ThreadTrack& t) {
   std::string title = ProcessLabel(t);
   if (t.pid != 0) title += " \xC2\xB7 pid " + std::to_string(t.pid);
-  title += " \xC2\xB7 " + ThreadLabel(t) + " \xC2\xB7 " + std::to_string(t.spans.size()) + " calls";
+  title += " \xC2\xB7 " + ThreadLabel(t) + " \xC2\xB7 " + Counted(static_cast<long long>(t.spans.size()), "call", "calls");
   return title;
 }
 
@@ -115,10 +115,13 @@ void WriteData(const CallModel& model, const Totals& totals, std::ostream& out) 
 
 void WriteStatRow(const RoutineStat& r, std::ostream& out) {
   out << "<tr><td>" << HtmlEscape(r.name) << "</td><td data-v=\"" << r.calls << "\">" << r.calls << "</td>";
-  for (double ms : {r.totalMs, r.selfMs, r.minMs, r.avgMs, r.maxMs}) {
-    std::string v = FormatNumber(ms, 3);
-    out << "<td data-v=\"" << v << "\">" << v << "</td>";
-  }
+  // Shown as the text table shows them; the exact value is kept for sorting.
+  const auto cell = [&](double ms, const std::string& shown) {
+    out << "<td data-v=\"" << FormatNumber(ms, 3) << "\">" << shown << "</td>";
+  };
+  for (double ms : {r.totalMs, r.selfMs, r.minMs}) cell(ms, FormatNumber(ms, 3));
+  cell(r.avgMs, FormatAverageMs(r.avgMs));
+  cell(r.maxMs, FormatNumber(r.maxMs, 3));
   out << "</tr>\n";
 }
 
@@ -133,7 +136,7 @@ void WriteStats(const CallModel& model, std::ostream& out) {
 
 void WriteSummary(const CallModel& model, const Totals& t, std::ostream& out) {
   out << "<header><h1>vxtrace</h1><p>" << model.threads.size() << " thread" << (model.threads.size() == 1 ? "" : "s")
-      << ", " << t.calls << " calls, " << t.errors << " error line" << (t.errors == 1 ? "" : "s") << ", from "
+      << ", " << Counted(t.calls, "call", "calls") << ", " << Counted(t.errors, "error line", "error lines") << ", from "
       << FormatNumber(t.firstMs, 3) << " to " << FormatNumber(t.lastMs, 3) << " ms</p></header>\n";
 }
 

@@ -20,15 +20,18 @@ const char* const kUsage =
     "                    routine's nested calls not counted twice), self, min, avg and\n"
     "                    max ms, sorted by self time; alone, only the summary is printed\n"
     "                    (a tree capture ended with Ctrl-C prints it too)\n"
-    "  --by-thread       the summary per thread instead of for the whole run\n"
+    "  --by-thread       the summary (implies --summary), and after the whole run's\n"
+    "                    table one table per thread\n"
     "  --time            start each line with its arrival, seconds after the first message\n"
     "  --pids            tag every line with its writer, [pid] or [pid/tid] (done anyway\n"
     "                    once a second writer shows up)\n"
     "  --ascii           plain characters instead of box drawing\n"
     "  --color WHEN      auto (colour on a terminal), always or never\n"
-    "Filters (live and with --read; repeat an option to give several):\n"
+    "Filters (live and with --read; repeat an option to give several; one that\n"
+    "matched no line is named on standard error at the end):\n"
     "  --include REGEX   show only lines whose text matches\n"
-    "  --exclude REGEX   hide lines whose text matches\n"
+    "  --exclude REGEX   hide lines whose text matches; an entry hidden hides its\n"
+    "                    exit too\n"
     "  --errors          show only error lines, with the routines open around them\n"
     "  --highlight REGEX mark lines whose text matches\n"
     "  --pid N           only this process (also in the summary and pictures)\n"
@@ -207,6 +210,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
       return false;
     }
   }
+  if (o.byThread) o.summary = true;  // the per-thread tables follow the summary's
   if (o.summary && !viewGiven) o.view = LineView::None;
   return CheckCombination(o, error);
 }

@@ -119,6 +119,16 @@ std::string FormatNumber(double value, int decimals) {
   return text;
 }
 
+std::string FormatAverageMs(double ms) {
+  char buf[400];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, FiniteMs(ms), std::chars_format::fixed, 1);
+  return ec == std::errc() ? std::string(buf, end) : "0.0";
+}
+
+std::string Counted(long long n, const char* one, const char* many) {
+  return std::to_string(n) + ' ' + (n == 1 ? one : many);
+}
+
 double FiniteMs(double ms) { return std::isfinite(ms) ? ms : 0; }
 
 std::string ProcessLabel(const ThreadTrack& track) {

@@ -25,6 +25,12 @@ std::string HtmlEscape(std::string_view text);
 // independent of the locale. Values that are not finite count as 0.
 std::string FormatNumber(double value, int decimals);
 
+// An average of milliseconds as every table shows it: one decimal ("9.8", "16.0").
+std::string FormatAverageMs(double ms);
+
+// "1 call", "2 calls".
+std::string Counted(long long n, const char* one, const char* many);
+
 // Times of the model, made safe to draw: a value that is not finite counts as 0.
 double FiniteMs(double ms);
 

@@ -1,6 +1,7 @@
 // vxtrace: writes and reads the JSON Lines recording of a capture.
 #include "Recording.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -190,6 +191,31 @@ bool FromJsonLine(std::string_view line, Message& m) {
     read.text = EncodeUtf8(text);
   }
   m = std::move(read);
+  return true;
+}
+
+std::string ToJsonLine(const RunEnd& end) {
+  std::string notes;
+  for (const std::string& note : end.notes) notes += (notes.empty() ? "" : "\n") + note;
+  std::string out = end.interrupted ? "{\"end\":\"interrupted\",\"notes\":" : "{\"end\":\"done\",\"notes\":";
+  AppendJsonString(out, notes);
+  return out + "}\n";
+}
+
+bool FromJsonLine(std::string_view line, RunEnd& end) {
+  JsonCursor in(line);
+  std::u32string key, how, notes;
+  if (!in.Take('{') || !in.String(key) || key != U"end" || !in.Take(':') || !in.String(how)) return false;
+  key.clear();  // String appends
+  if (in.Take(',') && !(in.String(key) && key == U"notes" && in.Take(':') && in.String(notes))) return false;
+  if (!in.Take('}') || !in.AtEnd() || (how != U"interrupted" && how != U"done")) return false;
+  end = RunEnd{how == U"interrupted", {}};
+  const std::string text = EncodeUtf8(notes);
+  for (size_t start = 0; start < text.size();) {
+    size_t lf = std::min(text.find('\n', start), text.size());
+    end.notes.push_back(text.substr(start, lf - start));
+    start = lf + 1;
+  }
   return true;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "Message.h"
@@ -23,6 +24,17 @@ std::string ToJsonLine(const Message& message);
 // Reads a line written by ToJsonLine (its line end may be there or not); false for
 // anything else, which the reader then takes as a plain line of text.
 bool FromJsonLine(std::string_view line, Message& message);
+
+// How a capture ended, kept as a recording's last line when a replay needs it to show
+// the same close: Ctrl-C (a tree view then ends with the summary) and the notes the
+// capture printed under its summary. {"end":"interrupted","notes":"line\nline"}
+struct RunEnd {
+  bool interrupted = false;
+  std::vector<std::string> notes;
+};
+std::string ToJsonLine(const RunEnd& end);
+// False for anything else (a message's line among them).
+bool FromJsonLine(std::string_view line, RunEnd& end);
 
 // A line read back: a recording's message, or else a plain line of text. lineCut: the
 // reader kept only the line's head, which is then plain text. The text is cut at

@@ -4,6 +4,7 @@
 #include <iomanip>
 
 #include "DisplayText.h"
+#include "PictureText.h"
 #include "TraceSummary.h"
 
 namespace vxtrace {
@@ -19,9 +20,7 @@ std::vector<Row> BySelfTime(const std::map<std::string, TraceSummary::Routine>& 
 }
 
 std::string Average(const TraceSummary::Routine& r) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(r.sumMs) / static_cast<double>(r.timed));
-  return text;
+  return FormatAverageMs(static_cast<double>(r.sumMs) / static_cast<double>(r.timed));
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ void TraceSummary::Enter(Thread& t, const TraceRecord& r) {
   if (keepCalls_) {
     span = t.track.spans.size();
     t.track.spans.push_back({r.name, r.note, t.clockMs, t.clockMs, static_cast<int>(t.stack.size()),
-                             false, false});
+                             false, false, {}});
   }
   t.stack.push_back({r.depth, r.name, t.clockMs, 0, span});
   t.orphanChildMs.erase(r.depth + 1);
@@ -139,6 +139,7 @@ void TraceSummary::Leave(Thread& t, const TraceRecord& r) {
       CallSpan& s = t.track.spans[f.span];
       s.endMs = std::max(s.beginMs, t.clockMs);
       s.closed = true;
+      s.exitNote = r.note;
     }
   } else {
     ++unbalanced_;

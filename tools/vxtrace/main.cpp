@@ -67,6 +67,17 @@ void Record(std::ofstream* record, const Message& m) {
   if (record) *record << ToJsonLine(m);
 }
 
+// The recording's last line, when a replay needs it to close as this run closes.
+void RecordEnd(std::ofstream* record, const RunEnd& end) {
+  if (!record || (!end.interrupted && end.notes.empty())) return;
+  *record << ToJsonLine(end);
+  record->flush();
+}
+
+void ReportUnmatched(const Display& display) {
+  for (const std::string& sentence : display.UnmatchedFilters()) std::cerr << "vxtrace: " << sentence << '\n';
+}
+
 // Read lines longer than a capture passes, told once at the end.
 struct LineCuts {
   long long count = 0;
@@ -101,6 +112,7 @@ int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
   long long messages = 0;
   int status = 0;
   LineCuts cuts;
+  RunEnd end;  // as the recording says the capture ended
   std::string line;
   const auto flush = [&] {
     std::cout.flush();
@@ -115,14 +127,16 @@ int ReadCapture(const Options& o, Display& display, std::ofstream* record) {
       break;
     }
     if (r == InputReader::Result::Notice) std::cerr << "vxtrace: " << *o.readFile << ' ' << in.Notice() << '\n';
-    if (r != InputReader::Result::Line) continue;
+    if (r != InputReader::Result::Line || (!in.LineCut() && FromJsonLine(line, end))) continue;
     Message m;
     if (MessageFromLine(line, in.LineCut(), m)) cuts.Add(in.LineNumber());
     Record(record, m);
     display.Show(m);
     if (o.count > 0 && ++messages >= o.count) break;
   }
-  display.Finish(Interrupted());
+  end.interrupted = end.interrupted || Interrupted();
+  RecordEnd(record, end);
+  display.Finish(end.interrupted, end.notes);
   ReportCuts(cuts, *o.readFile);
   return status;
 }
@@ -207,17 +221,37 @@ int Capture(const Options& o, Display& display, std::ofstream* record, TerminalV
   CaptureLosses losses = listener->Losses();
   listener.reset();  // gives the socket path back before the summary is printed
   if (terminal) losses.viewSkipped = terminal->Skipped();
-  display.Finish(Interrupted(), losses);
+  const RunEnd end{Interrupted(), Display::ClosingNotes(losses)};
+  RecordEnd(record, end);
+  display.Finish(end.interrupted, end.notes);
   if (terminal) terminal->Close();
   ReportLosses(losses);
   return status;
 }
 
+std::string Reason() { return errno != 0 ? std::strerror(errno) : "unknown reason"; }
+
+// Each output file is checked before anything is captured: a bad path costs no run. The
+// pictures' files are made (if missing) but not emptied until the pictures are written.
+bool OutputsWritable(const Options& o) {
+  for (const std::string* path : {&o.chromeFile, &o.htmlFile}) {
+    if (path->empty()) continue;
+    errno = 0;
+    std::ofstream probe(*path, std::ios::binary | std::ios::app);
+    if (!probe) {
+      std::cerr << "vxtrace: cannot write " << *path << ": " << Reason() << '\n';
+      return false;
+    }
+  }
+  return true;
+}
+
 bool WritePicture(const std::string& path, const CallModel& model, void (*write)(const CallModel&, std::ostream&)) {
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (out) write(model, out);
   out.flush();
-  if (!out) std::cerr << "vxtrace: cannot write " << path << '\n';
+  if (!out) std::cerr << "vxtrace: cannot write " << path << ": " << Reason() << '\n';
   return static_cast<bool>(out);
 }
 
@@ -233,7 +267,7 @@ int Run(const std::vector<std::string>& args) {
   Options o;
   std::string error;
   if (!ParseOptions(args, o, error)) {
-    std::cerr << "vxtrace: " << error << "\n\n" << kUsage;
+    std::cerr << "vxtrace: " << error << "\nTry 'vxtrace --help' for more information.\n";
     return kExitUsage;
   }
   if (o.help) {
@@ -241,18 +275,20 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
   if (o.version) {
-    std::cout << "vxtrace 1.1\n";
+    std::cout << "vxtrace " VXTRACE_VERSION "\n";
     return 0;
   }
   const bool terminal = PrepareConsole();
   const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && terminal);
 
   KeepFilesPrivate();
+  if (!OutputsWritable(o)) return kExitFailure;
   std::ofstream record;
   if (!o.outFile.empty()) {
+    errno = 0;
     record.open(o.outFile, std::ios::binary | std::ios::trunc);
     if (!record) {
-      std::cerr << "vxtrace: cannot write " << o.outFile << '\n';
+      std::cerr << "vxtrace: cannot write " << o.outFile << ": " << Reason() << '\n';
       return kExitFailure;
     }
   }
@@ -264,6 +300,7 @@ int Run(const std::vector<std::string>& args) {
   Display display(view ? viewOut : std::cout, o, color);
   std::ofstream* recordTo = record.is_open() ? &record : nullptr;
   int status = o.readFile ? ReadCapture(o, display, recordTo) : Capture(o, display, recordTo, view.get());
+  ReportUnmatched(display);
   const int pictures = WritePictures(o, display);
   return status != 0 ? status : pictures;
 }

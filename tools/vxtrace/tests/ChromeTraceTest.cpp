@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "ChromeTrace.h"
+#include "TraceParser.h"
+#include "TraceSummary.h"
 #include "PictureModels.h"
 #include "PictureTools.h"
 
@@ -110,7 +112,9 @@ TEST_F(ChromeTraceTest, DrawsEachThreadsNestedAndRecursiveCallsInOrder) {
 
   EXPECT_EQ(Meta(events, 4242, -1, "process_name"), "{\"name\": \"drafter.exe\"}");
   EXPECT_EQ(Meta(events, 5100, -1, "process_name"), "{\"name\": \"plotter.exe\"}");
-  EXPECT_EQ(Meta(events, 4242, 4250, "thread_name"), "{\"name\": \"thread 4250\"}");
+  // Named by process and thread: a thread number alone says nothing of its process.
+  EXPECT_EQ(Meta(events, 4242, 4250, "thread_name"), "{\"name\": \"drafter.exe \xC2\xB7 thread 4250\"}");
+  EXPECT_EQ(Meta(events, 5100, -1, "thread_name"), "{\"name\": \"plotter.exe \xC2\xB7 thread not told\"}");
 }
 
 TEST_F(ChromeTraceTest, ThreadsWithoutAUsableIdGetOneOfTheirOwnEveryTime) {
@@ -148,11 +152,11 @@ TEST_F(ChromeTraceTest, ThreadsWithoutAUsableIdGetOneOfTheirOwnEveryTime) {
   EXPECT_EQ(hostTids.size(), 4u) << "every track of the process keeps a thread of its own";
   std::map<std::string, long long> byName;
   for (const Event& e : events)
-    if (e.ph == "M" && e.pid == 4242 && e.name == "thread_name") byName[e.args] = e.tid;
-  ASSERT_TRUE(byName.count("{\"name\": \"thread not told\"}"));
-  ASSERT_TRUE(byName.count("{\"name\": \"thread 1099511627776\"}"));
-  EXPECT_EQ(Of(events, 4242, byName["{\"name\": \"thread not told\"}"], "B").size(), untold.spans.size());
-  EXPECT_EQ(Of(events, 4242, byName["{\"name\": \"thread 1099511627776\"}"], "B").size(), wide.spans.size());
+    if (e.ph == "M" && e.pid == 4242 && e.name == "thread_name") byName[e.args.substr(e.args.find("thread "))] = e.tid;
+  ASSERT_TRUE(byName.count("thread not told\"}"));
+  ASSERT_TRUE(byName.count("thread 1099511627776\"}"));
+  EXPECT_EQ(Of(events, 4242, byName["thread not told\"}"], "B").size(), untold.spans.size());
+  EXPECT_EQ(Of(events, 4242, byName["thread 1099511627776\"}"], "B").size(), wide.spans.size());
 
   Check(model);
   EXPECT_EQ(written, first) << "the made-up ids are the same on every write";
@@ -209,6 +213,25 @@ TEST_F(ChromeTraceTest, TimesOutOfOrderAreClampedSoTheyNeverGoBack) {
 TEST_F(ChromeTraceTest, AnEmptyRunIsAnEmptyTrace) {
   EXPECT_TRUE(Check(CallModel{}).empty());
   EXPECT_NE(written.find("\"traceEvents\":["), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vxtrace::testing
+
+namespace vxtrace::testing {
+namespace {
+
+TEST_F(ChromeTraceTest, ACapturedCallKeepsTheNotesOfItsEntryAndItsExit) {
+  TraceSummary summary(true);
+  for (const char* line : {"RBDEBUG , BEG>>> , ........ , Startup , start , EOL ",
+                           "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
+                           "RBDEBUG , END<<< ,       16 , ..Load , 3 files , EOL ",
+                           "RBDEBUG , END<<< ,      250 , Startup , done , EOL "})
+    summary.Add(ParseTraceLine(line), ThreadKey{42, 43}, -1, "host");
+  std::vector<Event> begins = Of(Check(summary.Model()), 42, 43, "B");
+  ASSERT_EQ(begins.size(), 2u);
+  EXPECT_EQ(begins[0].args, "{\"exit_note\": \"done\", \"note\": \"start\"}");
+  EXPECT_EQ(begins[1].args, "{\"exit_note\": \"3 files\"}");
 }
 
 }  // namespace

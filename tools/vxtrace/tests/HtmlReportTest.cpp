@@ -11,6 +11,8 @@
 #include "HtmlReport.h"
 #include "PictureModels.h"
 #include "PictureTools.h"
+#include "TraceParser.h"
+#include "TraceSummary.h"
 
 namespace vxtrace::testing {
 namespace {
@@ -64,10 +66,33 @@ TEST(HtmlReport, StatisticsTableHasARowPerRoutineInTheModelsOrder) {
   EXPECT_EQ(Occurrences(page, "<tr><td>"), model.routines.size());
   // calls, total (the recursion counted once), self, min, avg, max
   EXPECT_NE(page.find("<tr><td>CountChildren</td><td data-v=\"4\">4</td><td data-v=\"50\">50</td>"
-                      "<td data-v=\"50\">50</td><td data-v=\"16\">16</td><td data-v=\"34.25\">34.25</td>"
+                      "<td data-v=\"50\">50</td><td data-v=\"16\">16</td><td data-v=\"34.25\">34.2</td>"
                       "<td data-v=\"50\">50</td></tr>"),
             std::string::npos);
   EXPECT_NE(Page(CallModel{}).find("No routine calls were captured."), std::string::npos);
+}
+
+// The page's table and the text table round alike, and one call is "1 call".
+TEST(HtmlReport, TheTablesAgreeWithTheTextTable) {
+  TraceSummary summary(true);
+  for (const char* ms : {"9", "10", "10", "10"}) {
+    summary.Add(ParseTraceLine("RBDEBUG , BEG>>> , ........ , Work ,  , EOL "), ThreadKey{7, 8});
+    summary.Add(ParseTraceLine(std::string("RBDEBUG , END<<< ,        ") + ms + " , Work ,  , EOL "), ThreadKey{7, 8});
+  }
+  std::ostringstream text;
+  summary.Print(text);
+  EXPECT_NE(text.str().find("Work          4         39        39        9       9.8       10\n"), std::string::npos)
+      << text.str();
+  const std::string page = Page(summary.Model());
+  EXPECT_NE(page.find("<td data-v=\"9.75\">9.8</td>"), std::string::npos) << "the exact value sorts";
+  EXPECT_EQ(page.find(">9.75<"), std::string::npos);
+
+  TraceSummary one(true);
+  one.Add(ParseTraceLine("RBDEBUG , BEG>>> , ........ , Once ,  , EOL "), ThreadKey{7, 8}, -1, "host");
+  const std::string single = Page(one.Model());
+  EXPECT_NE(single.find("1 thread, 1 call, 0 error lines"), std::string::npos);
+  EXPECT_NE(single.find("thread 8 \xC2\xB7 1 call\""), std::string::npos);
+  EXPECT_EQ(single.find("1 calls"), std::string::npos);
 }
 
 class HtmlReportInChromium : public ::testing::Test {

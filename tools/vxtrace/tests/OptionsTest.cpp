@@ -100,3 +100,38 @@ TEST(Options, FiltersCollectAndRegexesAreChecked) {
 
 }  // namespace
 }  // namespace vxtrace
+
+namespace vxtrace {
+namespace {
+
+TEST(Options, ByThreadBringsTheSummaryWithIt) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseOptions({"--by-thread"}, o, error));
+  EXPECT_TRUE(o.summary);
+  EXPECT_EQ(o.view, LineView::None);
+  Options tree;
+  ASSERT_TRUE(ParseOptions({"--by-thread", "--tree"}, tree, error));
+  EXPECT_TRUE(tree.summary);
+  EXPECT_EQ(tree.view, LineView::Tree);
+  EXPECT_EQ(std::string(kUsage).find("instead of for the whole run"), std::string::npos);
+}
+
+TEST(Options, TheManPageNamesItsEnvironmentAndFiles) {
+  std::ifstream page(MAN_PAGE);
+  std::stringstream man;
+  man << page.rdbuf();
+  const std::string text = man.str();
+  const size_t environment = text.find("\n.SH ENVIRONMENT\n"), files = text.find("\n.SH FILES\n");
+  ASSERT_NE(environment, std::string::npos);
+  ASSERT_NE(files, std::string::npos);
+  const std::string envSection = text.substr(environment, files - environment);
+  for (const char* variable : {"VX380_DEBUG_SOCKET", "XDG_RUNTIME_DIR", "TMPDIR"})
+    EXPECT_NE(envSection.find(std::string("\n.B ") + variable + "\n"), std::string::npos) << variable;
+  const std::string filesSection = text.substr(files, text.find("\n.SH ", files + 1) - files);
+  for (const char* file : {"vx380\\-debug.sock", ".ring", "vx380\\-trace.ring", "$TMPDIR", "/vx380\\-"})
+    EXPECT_NE(filesSection.find(file), std::string::npos) << file;
+}
+
+}  // namespace
+}  // namespace vxtrace

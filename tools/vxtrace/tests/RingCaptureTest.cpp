@@ -138,6 +138,9 @@ TEST_F(RingCapture, EveryLineComesThroughTheRingInEachThreadsOrderWithItsWriter)
   EXPECT_GE(recorded.front().time, started - 1);
   EXPECT_LE(recorded.back().time, Now() + 1);
   EXPECT_FALSE(fs::exists(Ring())) << "the ring is withdrawn at the end";
+  // The replay closes as the capture did, the ring's count included.
+  EXPECT_EQ(Finish(Start({"--read", Recording(), "--summary"}, "replay")), 0) << Err("replay");
+  EXPECT_EQ(Out("replay"), Out());
 }
 
 TEST_F(RingCapture, WithoutTheRingTheSocketCarriesEveryLine) {
@@ -280,7 +283,7 @@ TEST_F(RingCapture, ASlowTerminalSkipsLinesInTheViewOnlyAndSaysHowMany) {
   ASSERT_TRUE(AppearsSoon(Ring()));
   // Nobody looks at the terminal until every line is recorded (so drawn, or skipped).
   ASSERT_EQ(Finish(Host("numbered", kLines)), 0) << Err("host");
-  EXPECT_TRUE(Eventually([&] { return CountLines(Slurp(Recording()), "{") == 2 * kLines; }));
+  EXPECT_TRUE(Eventually([&] { return CountLines(Slurp(Recording()), "{\"time\"") == 2 * kLines; }));
   SlowReader reader(terminal, 0ms);
   EXPECT_EQ(Finish(vxtrace), 0) << Err();
   reader.Join();  // the terminal ends (EIO) once vxtrace closed it
