@@ -110,7 +110,9 @@ TEST_F(SettingsBounds, AFileOfShortKeysCostsBoundedMemoryAndWork) {
              [](std::size_t i) { return "[HKEY_CURRENT_USER\\k" + std::to_string(i) + "]\n"; });
   const ChildLookup big = LookUpInChild(dir, "Software\\Wanted", "Level", kSeven);
   EXPECT_EQ(big.status, 0) << "the value before the bound is read";
-  if (kBoundsMeasured) EXPECT_LE(big.peakKiB - baseline, 64 * 1024) << "KiB over a small file's lookup";
+  if (kBoundsMeasured) {
+    EXPECT_LE(big.peakKiB - baseline, 64 * 1024) << "KiB over a small file's lookup";
+  }
   EXPECT_LE(big.cpuSeconds, 1.0 * kProcessorSlack) << "processor time, not time waited";
   std::printf("a lookup in a 64 MiB file of short keys: %ld KiB peak (a small file: %ld KiB), %.2f s of processor\n",
               big.peakKiB, baseline, big.cpuSeconds);
@@ -122,7 +124,9 @@ TEST_F(SettingsBounds, AFileLargerThanReadIsReadInPiecesAndSaysSo) {
   WriteLarge(dir.File("user.reg"), wanted, 65 * kMiB, [](std::size_t) { return std::string("; a comment\n"); });
   const ChildLookup big = LookUpInChild(dir, "Software\\Wanted", "Level", kSeven);
   EXPECT_EQ(big.status, 0);
-  if (kBoundsMeasured) EXPECT_LE(big.peakKiB - baseline, 16 * 1024) << "KiB over a small file's lookup";
+  if (kBoundsMeasured) {
+    EXPECT_LE(big.peakKiB - baseline, 16 * 1024) << "KiB over a small file's lookup";
+  }
   EXPECT_NE(big.errors.find("is larger than 64 MiB: only its start is read"), std::string::npos) << big.errors;
 }
 

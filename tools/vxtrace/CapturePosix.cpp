@@ -139,7 +139,9 @@ class SocketListener : public Listener {
   }
   std::string LastError() const override { return queue_.Error(); }
   CaptureLosses Losses() const override {
-    CaptureLosses losses{queue_.Dropped(), otherUsers_.load()};
+    CaptureLosses losses;
+    losses.dropped = queue_.Dropped();
+    losses.otherUsers = otherUsers_.load();
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH
     if (feed_) feed_->AddTo(losses);
 #endif
