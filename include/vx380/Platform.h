@@ -46,6 +46,8 @@ class VX380_API Platform {
   virtual void CloseSettingsKey(RegKeyHandle key) = 0;
   // A number that changes whenever the values under key\subKey may have changed, so a value
   // read under the same number need not be read again; 0 means "cannot tell: read again".
+  // It must have moved by the time the call that changed a value returns, in this process or
+  // another: a platform that learns of changes later answers 0.
   virtual std::uint64_t SettingsGeneration(Long key, const std::string& subKey) {
     (void)key;
     (void)subKey;
