@@ -42,6 +42,7 @@ struct MappedRing {
   UniqueFd connection;
   std::atomic<std::uint64_t> checkAt{0};
   std::uint64_t pathCheckAt = 0;  // under the check's turn only
+  std::string rule[3];            // the variables the ring's path came from, as they were
   MappedRing* nextRetired = nullptr;
 };
 
@@ -163,6 +164,27 @@ void Reclaim() {
   g_anyRetired.store(g_retired != nullptr, std::memory_order_release);
 }
 
+// ---- the socket rule ----
+
+// What decides where the ring is looked for: a change to any of them is a look at the rule.
+constexpr const char* kRuleVariables[3] = {"VX380_DEBUG_SOCKET", "XDG_RUNTIME_DIR", "TMPDIR"};
+
+void TakeRule(std::string (&rule)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    const char* value = std::getenv(kRuleVariables[i]);
+    rule[i] = value ? value : "";
+  }
+}
+
+// Compares without allocating: a thread may be here when another forks.
+bool SameRule(const std::string (&rule)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    const char* value = std::getenv(kRuleVariables[i]);
+    if (std::strcmp(value ? value : "", rule[i].c_str()) != 0) return false;
+  }
+  return true;
+}
+
 // ---- asking the listener ----
 
 UniqueFd ConnectToListener(const std::string& path) {
@@ -219,6 +241,7 @@ MappedRing* MapRing(const std::string& path) {
   ring->connection = std::move(connection);
   ring->checkAt.store(CoarseNowNs() + kLivenessNs, std::memory_order_relaxed);
   ring->pathCheckAt = CoarseNowNs() + kPathCheckNs;
+  TakeRule(ring->rule);
   if (const std::uint64_t lost = g_lostUnreported.exchange(0, std::memory_order_relaxed))
     ring->writer.ReportLostEarlier(lost);
   return ring.release();
@@ -226,13 +249,14 @@ MappedRing* MapRing(const std::string& path) {
 
 // ---- finding the current ring ----
 
-// The listener still holds its end, and the socket rule still points where it did.
+// The listener still holds its end, and the socket rule still points where it did. Nothing
+// here allocates while the rule's variables are unchanged.
 bool StillOffered(MappedRing& ring, std::uint64_t now) {
   pollfd hangUp{ring.connection.get(), POLLIN | POLLRDHUP, 0};
   if (::poll(&hangUp, 1, 0) != 0) return false;  // the listener never speaks after its answer
   if (now < ring.pathCheckAt) return true;
   ring.pathCheckAt = now + kPathCheckNs;
-  return TraceRingPath(false) == ring.path;
+  return SameRule(ring.rule) || TraceRingPath(false) == ring.path;
 }
 
 MappedRing* LookForRing() {
