@@ -167,8 +167,8 @@ TEST_F(PosixRing, AChildForkedWhileThreadsTraceTracesWithItsOwnPidAndEnds) {
   int hung = 0, failed = 0;
   for (int round = 0; round < 150; ++round) {
     const pid_t child = ::fork();
-    if (child == 0) ::_exit(WriteWithin("child\n", std::chrono::seconds(20)) ? 0 : 1);
-    const int status = ExitStatusOf(child, std::chrono::seconds(60));
+    if (child == 0) ::_exit(WriteWithin("child\n", std::chrono::seconds(60)) ? 0 : 1);
+    const int status = ExitStatusOf(child, std::chrono::seconds(180));
     hung += status == -1;
     failed += status != 0;
   }
