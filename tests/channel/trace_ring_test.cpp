@@ -139,7 +139,7 @@ TEST(TraceRing, WritersGivingUpOnAFullRingLeaveNoHolesAndEveryLineIsReadOrCounte
   ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
   reader.holeTimeoutMs = 20;  // a hole would be skipped and counted quickly
   constexpr int kThreads = 4, kLines = 20000;
-  std::atomic<int> written{0}, running{kThreads};
+  std::atomic<int> written{0}, refused{0}, running{kThreads};
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t)
     writers.emplace_back([&, t] {
@@ -147,17 +147,26 @@ TEST(TraceRing, WritersGivingUpOnAFullRingLeaveNoHolesAndEveryLineIsReadOrCounte
       ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
       writer.waitMs = 1;  // give up at once: the races between room and reservation are the point
       writer.stallMs = 1;
-      for (int n = 0; n < kLines; ++n) written += writer.Write(LineOf(t, n), 1, t) == WriteResult::kWritten;
+      for (int n = 0; n < kLines; ++n) {
+        const bool ok = writer.Write(LineOf(t, n), 1, t) == WriteResult::kWritten;
+        ++(ok ? written : refused);
+      }
       --running;
     });
   std::uint64_t read = 0;
   const auto count = [](void* context, const channel::RingRecord&) { ++*static_cast<std::uint64_t*>(context); };
-  while (running > 0 || reader.Poll(count, &read) > 0) {
+  // The reader stops now and then until a writer has given up, however fast or slow the
+  // machine is, so the ring is full many times over the run.
+  for (int polls = 0; running > 0 || reader.Poll(count, &read) > 0; ++polls) {
+    if (polls % 64 == 0) {
+      const int before = refused;
+      while (running > 0 && refused == before) std::this_thread::yield();
+    }
     reader.Poll(count, &read, 16);
-    std::this_thread::sleep_for(std::chrono::microseconds(200));  // slower than the writers
   }
   for (auto& w : writers) w.join();
-  EXPECT_GT(reader.Dropped(), 0u) << "the ring was full at times";
+  EXPECT_GT(refused.load(), 0) << "the ring was full at times";
+  EXPECT_EQ(reader.Dropped(), static_cast<std::uint64_t>(refused.load()));
   EXPECT_EQ(reader.Holes(), 0u);
   EXPECT_EQ(read, static_cast<std::uint64_t>(written.load()));
   EXPECT_EQ(read + reader.Dropped(), std::uint64_t{kThreads * kLines});
