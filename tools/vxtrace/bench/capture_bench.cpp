@@ -74,6 +74,7 @@ long CheckRecording(const std::string& path, long perThread) {
   std::string line;
   long total = 0;
   while (std::getline(in, line)) {
+    if (line.rfind("{\"end\":", 0) == 0) continue;  // the recording's closing record
     const std::size_t text = line.find("\"text\":\"RBDEBUG: ");
     if (text == std::string::npos) return -1;
     const long i = std::strtol(line.c_str() + line.find(' ', text + 17) + 1, nullptr, 10);
