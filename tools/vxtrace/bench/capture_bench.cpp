@@ -7,6 +7,7 @@
 // Exits 1 when a round lost a line or put one out of order.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,6 +89,11 @@ long CheckRecording(const std::string& path, long perThread) {
   return next.size() == kProcesses * kThreads ? total : -1;
 }
 
+double CpuSeconds(const rusage& usage) {
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // Lines per second of one round, or 0 when it lost a line.
 double Round(const char* exe, const std::string& dir, bool raw, long lines) {
   const std::string socket = dir + "/s.sock", recording = dir + "/rec.jsonl";
@@ -101,9 +107,16 @@ double Round(const char* exe, const std::string& dir, bool raw, long lines) {
   std::vector<pid_t> writers;
   for (int p = 0; p < kProcesses; ++p) writers.push_back(StartWriter(socket, lines));
   int status = 0;
-  waitpid(vxtrace, &status, 0);
+  rusage listener{}, writer{};
+  wait4(vxtrace, &status, 0, &listener);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  for (pid_t w : writers) waitpid(w, nullptr, 0);
+  double writersCpu = 0;
+  for (pid_t w : writers) {
+    wait4(w, nullptr, 0, &writer);
+    writersCpu += CpuSeconds(writer);
+  }
+  std::printf("  CPU per line: vxtrace %.0f ns, writers %.0f ns\n", 1e9 * CpuSeconds(listener) / total,
+              1e9 * writersCpu / total);
   const long kept = CheckRecording(recording, lines);
   if (kept != total || status != 0) {
     std::printf("  round LOST LINES: %ld of %ld kept in order, exit status %d (see %s)\n", kept, total, status, dir.c_str());
