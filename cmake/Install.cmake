@@ -42,12 +42,4 @@ install(FILES ${PROJECT_BINARY_DIR}/vx380errorlog.pc DESTINATION ${vx380_pc_dir}
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample_host/user.reg ${PROJECT_SOURCE_DIR}/examples/sample_host/machine.reg
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvx380errorlog-dev/examples COMPONENT samples)
-  # vxtrace's manual page, unless its own folder installs it (packages get it compressed).
-  set(vx380_man ${PROJECT_SOURCE_DIR}/tools/vxtrace/vxtrace.1)
-  if(EXISTS ${vx380_man} AND TARGET vxtrace)
-    file(READ ${PROJECT_SOURCE_DIR}/tools/vxtrace/CMakeLists.txt vx380_vxtrace_rules)
-    if(NOT vx380_vxtrace_rules MATCHES "vxtrace\\.1")
-      install(FILES ${vx380_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-    endif()
-  endif()
 endif()

@@ -2,12 +2,9 @@
 # shared library. The core sees only the public headers and its own folder, so a platform
 # header it includes fails to compile (the OS headers are checked by a test).
 
-# The core's folders: src/core, and src/channel (the trace channel's system-free parts) where
-# it exists. They name their headers "core/X.h", "channel/X.h": the view folder holds just those.
-set(VX380_CORE_DIRS src/core)
-if(EXISTS ${PROJECT_SOURCE_DIR}/src/channel)
-  list(APPEND VX380_CORE_DIRS src/channel)
-endif()
+# The core's folders: src/core, and src/channel (the trace channel's system-free parts).
+# They name their headers "core/X.h", "channel/X.h": the view folder holds just those.
+set(VX380_CORE_DIRS src/core src/channel)
 set(vx380_core_view ${PROJECT_BINARY_DIR}/core-view)
 file(MAKE_DIRECTORY ${vx380_core_view})
 set(VX380_CORE_SOURCES "")
@@ -79,3 +76,20 @@ else()
   set_target_properties(vx380errorlog PROPERTIES EXPORT_NAME ErrorLog)
   add_library(VX380::ErrorLog ALIAS vx380errorlog)
 endif()
+
+# The trace channel as its readers see it (vxtrace): the ring's system-free format and this
+# platform's ring listener, named "channel/X.h" and "platform/<system>/X.h", and the library
+# that implements them. Nothing else of src/ is in view.
+if(WIN32)
+  set(vx380_channel_platform win32)
+else()
+  set(vx380_channel_platform posix)
+endif()
+set(vx380_channel_view ${PROJECT_BINARY_DIR}/channel-view)
+file(MAKE_DIRECTORY ${vx380_channel_view}/platform)
+file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/channel ${vx380_channel_view}/channel SYMBOLIC)
+file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/platform/${vx380_channel_platform}
+     ${vx380_channel_view}/platform/${vx380_channel_platform} SYMBOLIC)
+add_library(vx380_trace_channel INTERFACE)
+target_include_directories(vx380_trace_channel INTERFACE ${vx380_channel_view})
+target_link_libraries(vx380_trace_channel INTERFACE vx380errorlog)

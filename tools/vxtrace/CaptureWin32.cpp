@@ -20,8 +20,8 @@
 #ifdef VXTRACE_TRACE_RING
 #include "MessageQueue.h"
 #include "RingFeed.h"
-#include "TraceRingSystemWin32.h"
-#include "TraceRingWin32.h"
+#include "platform/win32/TraceRingSystemWin32.h"
+#include "platform/win32/TraceRingWin32.h"
 #endif
 
 namespace vxtrace {

@@ -11,7 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "TraceRingWin32.h"
+#include "platform/win32/TraceRingWin32.h"
 #else
 #include <signal.h>
 #include <sys/syscall.h>
