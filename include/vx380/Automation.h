@@ -20,6 +20,10 @@ using Boolean = std::int16_t;  // True = -1, False = 0, any non-zero tests True
 constexpr Boolean kTrue = -1;
 constexpr Boolean kFalse = 0;
 
+// The interface's own names, unscoped as the interface has them: they live in namespace vx380
+// only, so write vx380::SUCCESS. A host header that defines SUCCESS or FAILURE as a macro must
+// be included after this one, or the macro undefined first; `using namespace vx380` beside
+// such a header is ambiguous.
 enum mxErrorCodes : Long { SUCCESS = 0, FAILURE = 1 };
 
 enum mxReportingLevelConstants : Long {
@@ -29,8 +33,8 @@ enum mxReportingLevelConstants : Long {
   mxReportingLevelLogAndDisplay = 3,
 };
 
-// Classic runtime error numbers the component raises or reports; their texts are in
-// RuntimeErrorText.
+// Classic runtime error numbers the component raises or reports, each with its classic text
+// (AutomationError::Runtime).
 namespace rt {
 constexpr Long kInvalidProcedureCall = 5;
 constexpr Long kOverflow = 6;
@@ -79,10 +83,6 @@ struct ErrObject {
 
 VX380_API ErrObject& Err();  // this thread's error object
 
-// Text of a classic runtime error number ("Overflow", "Disk full", ...); numbers outside the
-// table read "Application-defined or object-defined error".
-VX380_API String RuntimeErrorText(Long number);
-
 // A raised error: what ends a member call with a failure.
 class VX380_API AutomationError : public std::exception {
  public:
@@ -106,13 +106,8 @@ class VX380_API AutomationError : public std::exception {
 // Failures that are not automation errors become out of memory (7) or E_UNEXPECTED.
 VX380_API ErrObject ErrorFromCurrentException();
 
-// Checked arithmetic: overflow is a failure (runtime error 6), never a wrap-around.
-VX380_API Integer CheckedInteger(long long value);
-VX380_API Long CheckedLong(long long value);
-
 // UTF-8 <-> UTF-16 helpers for file names, diagnostics and tools (not the ANSI code page).
 VX380_API std::string ToUtf8(const String& s);
 VX380_API String FromUtf8(std::string_view s);  // invalid sequences become U+FFFD
-VX380_API std::optional<String> FromUtf8Strict(std::string_view s);  // nullopt on any invalid sequence
 
 }  // namespace vx380

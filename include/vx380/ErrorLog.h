@@ -66,7 +66,4 @@ class VX380_API ErrorLog {
   const bool predeclared_ = false;  // the thread's Default() never "ends"
 };
 
-// The part of s before its first NUL.
-VX380_API String CutAtNull(const String& s);
-
 }  // namespace vx380

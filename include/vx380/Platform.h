@@ -31,7 +31,6 @@ constexpr Long kHKeyLocalMachine = static_cast<Long>(0x80000002u);
 
 // What a message box shows as its title when it is given none.
 inline const String kDefaultBoxTitle = u"ErrorLogging";
-inline const String& BoxTitleOrDefault(const String& title) { return title.empty() ? kDefaultBoxTitle : title; }
 
 class VX380_API Platform {
  public:

@@ -2,6 +2,7 @@
 #include "vx380/Automation.h"
 
 #include "channel/TextCodec.h"
+#include "core/KeptExports.h"
 
 #include <limits>
 #include <new>

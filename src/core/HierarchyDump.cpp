@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "core/Internal.h"
+#include "core/KeptExports.h"
 #include "vx380/DrawingTypeCodes.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/TraceChannel.h"

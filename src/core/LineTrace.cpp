@@ -1,5 +1,6 @@
 // RBDEBUGLINE and RBDEBUGTIMESTAMP: markers inside the current routine and time stamps.
 #include "core/Internal.h"
+#include "core/KeptExports.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
 #include "vx380/TraceChannel.h"

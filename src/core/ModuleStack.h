@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Internal.h"
+#include "core/KeptExports.h"
 
 namespace vx380::core {
 

@@ -1,5 +1,6 @@
 // Initialize and the settings properties: reporting level, application name, log file name.
 #include "core/Internal.h"
+#include "core/KeptExports.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
 

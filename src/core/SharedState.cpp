@@ -1,5 +1,6 @@
 // The per-thread record, Main, the end of an object, the predeclared instance and CutAtNull.
 #include "core/Internal.h"
+#include "core/KeptExports.h"
 #include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
 

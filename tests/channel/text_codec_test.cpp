@@ -5,6 +5,7 @@
 #include <string>
 
 #include "channel/TextCodec.h"
+#include "core/KeptExports.h"
 #include "vx380/Automation.h"
 
 namespace vx380::channel {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "CoreTest.h"
+#include "core/KeptExports.h"
 #include "vx380/ErrorLog.h"
 
 namespace vx380 {

@@ -56,7 +56,7 @@ struct Box {
       case 0x40: icon = "Information"; break;
       default: break;
     }
-    title = ToUtf8(BoxTitleOrDefault(titleText));
+    title = ToUtf8(titleText.empty() ? kDefaultBoxTitle : titleText);
     // Prompts are written with CR LF line ends; a terminal wants LF.
     for (const char c : ToUtf8(promptText))
       if (c != '\r') prompt.push_back(c);

@@ -53,7 +53,7 @@ void CALLBACK OpenHelp(LPHELPINFO info) {
 Long Win32Platform::ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
                                    Long helpContext) {
   const UINT flags = static_cast<UINT>(style);
-  const String& caption = BoxTitleOrDefault(title);
+  const String& caption = title.empty() ? kDefaultBoxTitle : title;
   // Task-modal and service boxes must have no owner.
   HWND owner = (flags & (MB_TASKMODAL | MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY)) ? nullptr
                                                                                               : ::GetActiveWindow();
