@@ -3,7 +3,20 @@
 // install their own. Failures of file services come back as classic runtime
 // error numbers (0 = success) so the core raises them unchanged.
 //
+// What the core keeps:
+// - Lines: every WriteDebugLine and WriteDiagnosticLine gets one whole line ending in "\n".
+// - Calls: any member may be called from any thread, several at once; the core never calls
+//   one member from inside another.
+//
+// What a host that installs a platform keeps:
+// - Lifetime: a platform given to SetPlatform lives until another has replaced it and every
+//   call into it has returned (in practice: until no thread of the host traces, logs or
+//   reports any more). The core keeps no other pointer to it; what it caches per thread it
+//   keys by the installation, so a platform rebuilt at the same address is asked afresh.
+//
 // What every implementation keeps:
+// - Threads: every member is safe to call from several threads at once, and from a thread
+//   that is ending. No member calls back into the core (ErrorLog, CurrentPlatform, SetPlatform).
 // - Handles: a file handle is honoured from the OpenTextFile that returned it until its
 //   CloseTextFile; any other value (stale, made up) makes WriteTextFile return
 //   rt::kBadFileName and CloseTextFile do nothing. A settings key is one of the roots below or a
@@ -12,6 +25,10 @@
 // - Null pointers: QuerySettingsValue takes a null `data` as a size query; a null `size` fails.
 // - Units: times in milliseconds; registry data in bytes; resource buffers in characters
 //   (the terminating NUL included).
+//
+// Changing this class: a new member comes at the end, with a default that keeps today's
+// behaviour, so platforms written against an earlier release still build and link. Removing,
+// reordering or changing a member is a break: it bumps the shared library's SONAME.
 #pragma once
 
 #include <cstdint>

@@ -39,9 +39,13 @@ bool FakePlatform::OpenSettingsKey(Long key, const std::string& subKey, RegKeyHa
 bool FakePlatform::QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
                                       std::uint32_t* size) {
   auto it = openKeys_.find(key);
-  if (it == openKeys_.end()) return false;
+  if (it == openKeys_.end() || !size) return false;
   auto value = it->second->values.find(Lower(valueName));
   if (value == it->second->values.end()) return false;
+  if (!data) {
+    *size = static_cast<std::uint32_t>(value->second.size());
+    return true;
+  }
   if (value->second.size() > *size) return false;
   std::copy(value->second.begin(), value->second.end(), data);
   *size = static_cast<std::uint32_t>(value->second.size());
