@@ -22,6 +22,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "channel/DebugRoute.h"
 #include "platform/posix/PosixServices.h"
 #include "platform/posix/TraceRingPosix.h"
 #include "vx380/PosixPlatform.h"
@@ -354,8 +355,7 @@ void WriteDebugSocketLine(const std::string& ansi) {
 }
 
 void PosixPlatform::WriteDebugLine(const std::string& ansi) {
-  if (TryWriteRing(ansi)) return;  // a listener's ring takes the line without a system call
-  WriteDebugSocketLine(ansi);
+  channel::RouteDebugLine(ansi, TryWriteRing, WriteDebugSocketLine);
 }
 
 }  // namespace vx380::posix

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 
+#include "channel/DebugRoute.h"
 #include "channel/RingLookup.h"
 #include "platform/posix/DescriptorPassing.h"
 #include "platform/posix/Owned.h"
@@ -340,13 +341,12 @@ bool TryWriteRing(std::string_view line) {
   std::uint64_t now = 0;
   if (MappedRing* ring = slot ? EnterRing(*slot, now) : nullptr) {
     const ThreadIds& ids = Ids();
-    const channel::WriteResult result = ring->writer.Write(line, ids.pid, ids.tid, now);
-    written = result != channel::WriteResult::kClosed;
-    if (!written) Retire(ring);
-    // A full ring makes us ask whether anybody still reads it, on the next line.
-    if (result == channel::WriteResult::kDropped) ring->checkAt.store(0, std::memory_order_relaxed);
+    const channel::RingAnswer answer = channel::AnswerOf(ring->writer.Write(line, ids.pid, ids.tid, now));
+    written = answer.taken;
+    if (answer.retire) Retire(ring);
+    if (answer.askSoon) ring->checkAt.store(0, std::memory_order_relaxed);
     slot->inside.store(nullptr, std::memory_order_release);
-    if (!written) Reclaim();
+    if (answer.retire) Reclaim();
   }
   errno = savedErrno;
   return written;
