@@ -108,7 +108,7 @@ TEST(TraceRing, AReaderBackFromAHiccupIsWaitedForAgainAtOnce) {
   RingReader reader;
   ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
   ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-  writer.waitMs = 50;
+  writer.waitMs = 1000;  // longer than a busy machine keeps the reader thread off a core
   writer.stallMs = 60000;  // every later line would be dropped, were a stall kept while the reader reads
   const std::string line = std::string(90, 'x') + "\n";
   int before = 0;
@@ -137,7 +137,9 @@ TEST(TraceRing, WritersGivingUpOnAFullRingLeaveNoHolesAndEveryLineIsReadOrCounte
   Region region(channel::kMinRingBytes);
   RingReader reader;
   ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-  reader.holeTimeoutMs = 20;  // a hole would be skipped and counted quickly
+  // A hole would be skipped and counted; a writer that a busy machine holds off a core between
+  // its reservation and its commit must not look like one.
+  reader.holeTimeoutMs = 2000;
   constexpr int kThreads = 4, kLines = 20000;
   std::atomic<int> written{0}, refused{0}, running{kThreads};
   std::vector<std::thread> writers;
