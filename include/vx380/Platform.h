@@ -26,9 +26,11 @@
 // - Units: times in milliseconds; registry data in bytes; resource buffers in characters
 //   (the terminating NUL included).
 //
-// Changing this class: a new member comes at the end, with a default that keeps today's
-// behaviour, so platforms written against an earlier release still build and link. Removing,
-// reordering or changing a member is a break: it bumps the shared library's SONAME.
+// Changing this class: a new member comes with a default that keeps today's behaviour, so
+// platforms written against an earlier release still build. A new virtual member still
+// changes the table of members that compiled platforms carry, so it either comes in a class
+// derived from this one (which the core looks for) or with a SONAME bump; so does removing,
+// reordering or changing a member. make test compares the library with its ABI baseline.
 #pragma once
 
 #include <cstdint>
