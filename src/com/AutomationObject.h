@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "DispatchInvoke.h"
+#include "EntryPoint.h"
 #include "ErrorInfo.h"
 #include "TypeInfoCache.h"
 
@@ -55,12 +56,14 @@ class AutomationObject : public Iface, public ISupportErrorInfo, public IProvide
     if (!out) return E_INVALIDARG;
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    HRESULT hr = S_OK;
-    const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
-    if (!info) return hr;
-    *out = info->dispatchInfo();
-    (*out)->AddRef();
-    return S_OK;
+    return CatchReturn([&] {
+      HRESULT hr = S_OK;
+      const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
+      if (!info) return hr;
+      *out = info->dispatchInfo();
+      (*out)->AddRef();
+      return S_OK;
+    });
   }
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
@@ -72,22 +75,26 @@ class AutomationObject : public Iface, public ISupportErrorInfo, public IProvide
         return DISP_E_UNKNOWNNAME;
       }
     }
-    HRESULT hr = S_OK;
-    const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
-    if (!info) return hr;
-    // A member name alone (no named arguments) is answered from the interface's own table.
-    if (count == 1 && info->FindMember(names[0], ids)) return S_OK;
-    return info->dispatchInfo()->GetIDsOfNames(names, count, ids);
+    return CatchReturn([&] {
+      HRESULT hr = S_OK;
+      const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
+      if (!info) return hr;
+      // A member name alone (no named arguments) is answered from the interface's own table.
+      if (count == 1 && info->FindMember(names[0], ids)) return S_OK;
+      return info->dispatchInfo()->GetIDsOfNames(names, count, ids);
+    });
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                       VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    HRESULT hr = S_OK;
-    const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
-    if (!info) return hr;
     // Held across the call: a member may release the caller's last other reference.
     ComPtr<Iface> keepAlive(static_cast<Iface*>(this));
-    return InvokeMember(static_cast<Iface*>(this), *info, id, lcid, flags, params, result, excepInfo, argErr);
+    return CatchReturn([&] {
+      HRESULT hr = S_OK;
+      const InterfaceInfo* info = GetInterfaceInfo(Iid, &hr);
+      if (!info) return hr;
+      return InvokeMember(static_cast<Iface*>(this), *info, id, lcid, flags, params, result, excepInfo, argErr);
+    });
   }
 
   // ISupportErrorInfo
@@ -99,7 +106,7 @@ class AutomationObject : public Iface, public ISupportErrorInfo, public IProvide
   STDMETHODIMP GetClassInfo(ITypeInfo** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return GetClassTypeInfo(Clsid, out);
+    return CatchReturn([&] { return GetClassTypeInfo(Clsid, out); });
   }
 
  private:
@@ -111,15 +118,12 @@ template <class T>
 HRESULT CreateAutomationObject(REFIID riid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  T* object = nullptr;
-  try {
-    object = new T();
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
-  HRESULT hr = object->QueryInterface(riid, out);
-  object->Release();
-  return hr;
+  return CatchReturn([&] {
+    T* object = new T();
+    HRESULT hr = object->QueryInterface(riid, out);
+    object->Release();
+    return hr;
+  });
 }
 
 }  // namespace vx380::com

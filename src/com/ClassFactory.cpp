@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "CErrorStatusObject.h"
+#include "EntryPoint.h"
 #include "ErrorLogObject.h"
 
 namespace vx380::com {
@@ -35,7 +36,7 @@ class ClassFactory final : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return create_(riid, out);
+    return CatchReturn([&] { return create_(riid, out); });
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 

@@ -482,11 +482,7 @@ HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid
     return DISP_E_BADPARAMCOUNT;
   const MemberInfo* m = FindMember(info, id, flags);
   if (!m) return DISP_E_MEMBERNOTFOUND;
-  try {
-    return InvokeFound(self, *m, lcid, *params, result, excepInfo, argErr);
-  } catch (const std::bad_alloc&) {  // a member with many parameters, on a machine out of memory
-    return E_OUTOFMEMORY;
-  }
+  return InvokeFound(self, *m, lcid, *params, result, excepInfo, argErr);
 }
 
 }  // namespace vx380::com

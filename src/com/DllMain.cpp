@@ -1,7 +1,9 @@
 // The exports of VX380ErrorLog.dll and its DllMain.
 #include <windows.h>
+#include <olectl.h>
 
 #include "ClassFactory.h"
+#include "EntryPoint.h"
 #include "Module.h"
 #include "Registration.h"
 #include "TypeInfoCache.h"
@@ -36,16 +38,25 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   return TRUE;
 }
 
+using vx380::com::CatchReturn;
+
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* out) {
-  return vx380::com::GetClassFactory(clsid, riid, out);
+  return CatchReturn([&] { return vx380::com::GetClassFactory(clsid, riid, out); });
 }
 
 // Never S_OK: the server cannot unload (see StayLoaded).
 STDAPI DllCanUnloadNow() { return S_FALSE; }
 
-STDAPI DllRegisterServer() { return vx380::com::RegisterServer(); }
+// Registration's own failures are SELFREG_E_CLASS; so is anything unforeseen on the way.
+STDAPI DllRegisterServer() {
+  return CatchReturn([] { return vx380::com::RegisterServer(); }, SELFREG_E_CLASS);
+}
 
-STDAPI DllUnregisterServer() { return vx380::com::UnregisterServer(); }
+STDAPI DllUnregisterServer() {
+  return CatchReturn([] { return vx380::com::UnregisterServer(); }, SELFREG_E_CLASS);
+}
 
 // regsvr32 /n /i:user registers for the current user only; /u /n /i:user removes that.
-STDAPI DllInstall(BOOL install, LPCWSTR commandLine) { return vx380::com::Install(install != FALSE, commandLine); }
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+  return CatchReturn([&] { return vx380::com::Install(install != FALSE, commandLine); }, SELFREG_E_CLASS);
+}

@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <string>
 
+#include "EntryPoint.h"
 #include "Module.h"
 #include "RegistryKey.h"
 #include "TypeLibRegistration.h"
@@ -108,26 +109,36 @@ bool IsUser(const wchar_t* text) {
   return !*text && !*user;
 }
 
+// Takes away what registration wrote unless dismissed: registration that stops half-way, by a
+// failure or an exception, leaves no half-registered server behind.
+class Rollback {
+ public:
+  explicit Rollback(RegistrationScope scope) : scope_(scope) {}
+  Rollback(const Rollback&) = delete;
+  Rollback& operator=(const Rollback&) = delete;
+  ~Rollback() {
+    if (armed_) CatchReturn([this] { return UnregisterServer(scope_); });
+  }
+  void Dismiss() { armed_ = false; }
+
+ private:
+  RegistrationScope scope_;
+  bool armed_ = true;
+};
+
 }  // namespace
 
 HRESULT RegisterServer(RegistrationScope scope) {
   const std::wstring path = ModulePath();
   const ClassesRoot root(scope, true);
   if (path.empty() || !root) return SELFREG_E_CLASS;
-  if (scope == RegistrationScope::User && !MakeContainers(root)) {
-    UnregisterServer(scope);
-    return SELFREG_E_CLASS;
-  }
+  Rollback rollback(scope);
+  if (scope == RegistrationScope::User && !MakeContainers(root)) return SELFREG_E_CLASS;
   for (const ClassEntry& c : kClasses) {
-    if (!RegisterClass(root.get(), c, path)) {
-      UnregisterServer(scope);
-      return SELFREG_E_CLASS;
-    }
+    if (!RegisterClass(root.get(), c, path)) return SELFREG_E_CLASS;
   }
-  if (FAILED(RegisterTypeLibIn(scope, root.get(), path))) {
-    UnregisterServer(scope);
-    return SELFREG_E_TYPELIB;
-  }
+  if (FAILED(RegisterTypeLibIn(scope, root.get(), path))) return SELFREG_E_TYPELIB;
+  rollback.Dismiss();
   return S_OK;
 }
 

@@ -123,6 +123,34 @@ std::wstring LowerCase(const wchar_t* text) {
   return lower;
 }
 
+struct FuncDescRelease {
+  ITypeInfo* owner;
+  void operator()(FUNCDESC* fd) const { owner->ReleaseFuncDesc(fd); }
+};
+
+// Describes member number index of a vtable interface. Allocation failures throw; the type
+// info gets its description back either way.
+HRESULT DescribeMember(ITypeInfo* vtableInfo, UINT index, MemberInfo* m) {
+  FUNCDESC* fd = nullptr;
+  HRESULT hr = vtableInfo->GetFuncDesc(index, &fd);
+  if (FAILED(hr)) return hr;
+  const std::unique_ptr<FUNCDESC, FuncDescRelease> owned(fd, FuncDescRelease{vtableInfo});
+  m->id = fd->memid;
+  m->kind = fd->invkind;
+  m->vtableOffset = fd->oVft;
+  m->callConv = fd->callconv;
+  for (SHORT k = 0; k < fd->cParams; ++k) {
+    const ELEMDESC& e = fd->lprgelemdescParam[k];
+    if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) {
+      m->resultVt = e.tdesc.vt == VT_PTR ? ValueType(vtableInfo, *e.tdesc.lptdesc) : VARTYPE{VT_EMPTY};
+    } else {
+      m->params.push_back(DescribeParam(vtableInfo, e));
+      m->anyByRef = m->anyByRef || m->params.back().byRef;
+    }
+  }
+  return S_OK;
+}
+
 HRESULT BuildInterfaceInfo(ITypeLib* lib, REFIID iid, std::unique_ptr<InterfaceInfo>* out) {
   ComPtr<ITypeInfo> info;
   HRESULT hr = lib->GetTypeInfoOfGuid(iid, info.Put());
@@ -152,24 +180,8 @@ HRESULT BuildInterfaceInfo(ITypeLib* lib, REFIID iid, std::unique_ptr<InterfaceI
 
   std::vector<MemberInfo> members;
   for (UINT i = 0; i < count; ++i) {
-    FUNCDESC* fd = nullptr;
-    if (FAILED(hr = vtableInfo->GetFuncDesc(i, &fd))) return hr;
-    MemberInfo m;
-    m.id = fd->memid;
-    m.kind = fd->invkind;
-    m.vtableOffset = fd->oVft;
-    m.callConv = fd->callconv;
-    for (SHORT k = 0; k < fd->cParams; ++k) {
-      const ELEMDESC& e = fd->lprgelemdescParam[k];
-      if (e.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) {
-        m.resultVt = e.tdesc.vt == VT_PTR ? ValueType(vtableInfo.get(), *e.tdesc.lptdesc) : VARTYPE{VT_EMPTY};
-      } else {
-        m.params.push_back(DescribeParam(vtableInfo.get(), e));
-        m.anyByRef = m.anyByRef || m.params.back().byRef;
-      }
-    }
-    vtableInfo->ReleaseFuncDesc(fd);
-    members.push_back(std::move(m));
+    members.emplace_back();
+    if (FAILED(hr = DescribeMember(vtableInfo.get(), i, &members.back()))) return hr;
   }
   *out = std::make_unique<InterfaceInfo>(dispatchInfo, std::move(members));
   return S_OK;
@@ -222,13 +234,12 @@ void ReleaseTypeInfoCache() {
 InterfaceInfo::InterfaceInfo(ComPtr<ITypeInfo> dispatchInfo, std::vector<MemberInfo> members)
     : dispatchInfo_(std::move(dispatchInfo)), members_(std::move(members)) {
   for (const MemberInfo& m : members_) {
-    BSTR name = nullptr;
+    Bstr name;
     UINT got = 0;
-    if (FAILED(dispatchInfo_->GetNames(m.id, &name, 1, &got)) || got == 0 || !name) continue;
+    if (FAILED(dispatchInfo_->GetNames(m.id, name.Put(), 1, &got)) || got == 0 || !name.get()) continue;
     bool known = false;
     for (const auto& entry : lowerCaseNames_) known = known || entry.second == m.id;
-    if (!known) lowerCaseNames_.emplace_back(LowerCase(name), m.id);
-    SysFreeString(name);
+    if (!known) lowerCaseNames_.emplace_back(LowerCase(name.get()), m.id);
   }
   IndexMembers();
 }

@@ -1,6 +1,6 @@
 // The trace ring under Windows: offered by a listener, written by the component's writer
-// unless a debugger is attached, and left when the listener goes, also when it dies; the lines
-// a dead listener never read are counted.
+// unless a debugger is attached (a real one: the rig's attach_debugger), and left when the
+// listener goes, also when it dies; the lines a dead listener never read are counted.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,13 +9,16 @@
 #include <map>
 #include <thread>
 
+#include "DebuggerAttached.h"
 #include "RingTestSupport.h"
 #include "platform/win32/TraceRingWin32.h"
+#include "vx380/Platform.h"
 
 namespace vx380::testing {
 namespace {
 
 using win32::TraceRingListener;
+using vx380::CurrentPlatform;
 using win32::TryWriteRing;
 using Clock = std::chrono::steady_clock;
 
@@ -39,12 +42,8 @@ class WinRing : public ::testing::Test {
   void SetUp() override {
     const std::string name = "test-" + std::to_string(::GetCurrentProcessId());
     ::SetEnvironmentVariableA("VX380_TRACE_RING", name.c_str());
-    win32::ForceDebuggerPresent(0);
   }
-  void TearDown() override {
-    win32::ForceDebuggerPresent(-1);
-    ::SetEnvironmentVariableA("VX380_TRACE_RING", nullptr);
-  }
+  void TearDown() override { ::SetEnvironmentVariableA("VX380_TRACE_RING", nullptr); }
 };
 
 TEST_F(WinRing, AListenersRingTakesLinesWithProcessAndThreadAndIsLeftWhenItCloses) {
@@ -70,9 +69,15 @@ TEST_F(WinRing, AProcessWithADebuggerKeepsWritingToTheDebugger) {
   std::string error;
   ASSERT_TRUE(listener.Open(error)) << error;
   ASSERT_TRUE(WriteWithin("before\n", std::chrono::milliseconds(2000)));
-  win32::ForceDebuggerPresent(1);
-  EXPECT_FALSE(TryWriteRing("to the debugger\n"));
-  win32::ForceDebuggerPresent(0);
+  {
+    DebuggerAttached debugger;
+    ASSERT_TRUE(debugger.ok()) << debugger.error();
+    EXPECT_FALSE(TryWriteRing("not into the ring\n"));
+    CurrentPlatform().WriteDebugLine("to the debugger\n");
+    const std::string said = debugger.Detach();
+    EXPECT_NE(said.find("debug: to the debugger\n"), std::string::npos) << said;
+    EXPECT_EQ(said.find("not into the ring"), std::string::npos) << "the caller writes it, not the ring";
+  }
   EXPECT_TRUE(TryWriteRing("after\n"));
   Collector sink;
   Drain(listener, sink, 2);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Capture.h"
+#include "platform/win32/OwnedHandles.h"
 
 #ifdef VXTRACE_TRACE_RING
 #include "MessageQueue.h"
@@ -26,6 +27,9 @@
 
 namespace vxtrace {
 namespace {
+
+using vx380::win32::MappedView;
+using vx380::win32::UniqueHandle;
 
 constexpr DWORD kBufferSize = 4096;  // a DWORD process id, then the text and its NUL
 
@@ -43,12 +47,12 @@ std::string LastErrorText(const char* what) {
 // The image's file name without its folder, as the process list shows it; "" once
 // the process is gone.
 std::string ProcessName(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   if (!process) return "";
   wchar_t path[MAX_PATH];
   DWORD size = MAX_PATH;
   std::string name;
-  if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+  if (QueryFullProcessImageNameW(process.get(), 0, path, &size)) {
     const wchar_t* base = path;
     for (const wchar_t* p = path; *p; ++p)
       if (*p == L'\\' || *p == L'/') base = p + 1;
@@ -59,29 +63,22 @@ std::string ProcessName(DWORD pid) {
       name.resize(static_cast<size_t>(bytes - 1));
     }
   }
-  CloseHandle(process);
   return name;
 }
-
-struct Handle {
-  HANDLE h = nullptr;
-  ~Handle() {
-    if (h) CloseHandle(h);
-  }
-};
 
 class DbwinListener : public Listener {
  public:
   WaitResult Wait(Message& message, int timeoutMs) override {
-    DWORD r = WaitForSingleObject(dataReady_.h, static_cast<DWORD>(timeoutMs));
+    DWORD r = WaitForSingleObject(dataReady_.get(), static_cast<DWORD>(timeoutMs));
     if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
     if (r != WAIT_OBJECT_0) {
       error_ = LastErrorText("WaitForSingleObject");
       return WaitResult::Failed;
     }
     DWORD pid;
-    std::memcpy(&pid, view_, sizeof pid);
-    const char* text = view_ + sizeof pid;
+    const char* buffer = static_cast<const char*>(view_.get());
+    std::memcpy(&pid, buffer, sizeof pid);
+    const char* text = buffer + sizeof pid;
     message.text.assign(text, strnlen(text, kBufferSize - sizeof pid));
     message.time = WallClockSeconds();
     message.pid = pid;
@@ -92,7 +89,7 @@ class DbwinListener : public Listener {
     if (known == names_.end()) known = names_.emplace(pid, ProcessName(pid)).first;
     message.process = known->second;
     // Hand the buffer back at once: writers are blocked until they may write again.
-    SetEvent(bufferReady_.h);
+    SetEvent(bufferReady_.get());
     return WaitResult::Received;
   }
 
@@ -102,12 +99,8 @@ class DbwinListener : public Listener {
   // objects admit no other user.
   CaptureLosses Losses() const override { return {}; }
 
-  ~DbwinListener() override {
-    if (view_) UnmapViewOfFile(view_);
-  }
-
-  Handle mapping_, bufferReady_, dataReady_;
-  const char* view_ = nullptr;
+  UniqueHandle mapping_, bufferReady_, dataReady_;
+  MappedView view_;  // unmapped before the handles close
   std::string error_;
   std::string note_;
   std::map<DWORD, std::string> names_;
@@ -195,9 +188,8 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
     return nullptr;
   }
   auto l = std::make_unique<DbwinListener>();
-  l->mapping_.h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                     kBufferSize, "DBWIN_BUFFER");
-  if (!l->mapping_.h) {
+  l->mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kBufferSize, "DBWIN_BUFFER"));
+  if (!l->mapping_) {
     failure = {kExitFailure, LastErrorText("CreateFileMapping DBWIN_BUFFER")};
     return nullptr;
   }
@@ -207,18 +199,18 @@ std::unique_ptr<Listener> OpenListener(const ListenOptions& options, OpenFailure
                "first"};
     return nullptr;
   }
-  l->bufferReady_.h = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
-  l->dataReady_.h = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
-  if (!l->bufferReady_.h || !l->dataReady_.h) {
+  l->bufferReady_.reset(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY"));
+  l->dataReady_.reset(CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY"));
+  if (!l->bufferReady_ || !l->dataReady_) {
     failure = {kExitFailure, LastErrorText("CreateEvent DBWIN_*")};
     return nullptr;
   }
-  l->view_ = static_cast<const char*>(MapViewOfFile(l->mapping_.h, FILE_MAP_READ, 0, 0, 0));
+  l->view_.reset(MapViewOfFile(l->mapping_.get(), FILE_MAP_READ, 0, 0, 0));
   if (!l->view_) {
     failure = {kExitFailure, LastErrorText("MapViewOfFile DBWIN_BUFFER")};
     return nullptr;
   }
-  SetEvent(l->bufferReady_.h);  // ready for the first message
+  SetEvent(l->bufferReady_.get());  // ready for the first message
   return WithRing(std::move(l), options.ring);
 }
 

@@ -47,37 +47,34 @@ bool TraceRingListener::Open(const std::wstring& name, std::size_t bytes, std::s
     error = Failure("cannot make the trace ring private");
     return false;
   }
-  HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE, 0,
-                                        static_cast<DWORD>(bytes), name.c_str());
+  UniqueHandle mapping(::CreateFileMappingW(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE, 0,
+                                            static_cast<DWORD>(bytes), name.c_str()));
   if (mapping && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-    ::CloseHandle(mapping);
     error = "another listener already offers the trace ring";
     return false;
   }
-  HANDLE event = mapping ? ::CreateEventW(&security.attributes, FALSE, FALSE, (name + L"-wake").c_str()) : nullptr;
-  void* base = event ? ::MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, bytes) : nullptr;
-  if (!base) {
+  UniqueHandle event(mapping ? ::CreateEventW(&security.attributes, FALSE, FALSE, (name + L"-wake").c_str()) : nullptr);
+  MappedView view(event ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, bytes) : nullptr);
+  if (!view) {
     error = Failure("cannot create the trace ring");
-    if (event) ::CloseHandle(event);
-    if (mapping) ::CloseHandle(mapping);
     return false;
   }
-  channel::InitializeRing(base, bytes);
-  ReaderSystem().event = event;
-  reader_.Attach(base, bytes, ReaderSystem());
+  channel::InitializeRing(view.get(), bytes);
+  ReaderSystem().event = event.get();
+  reader_.Attach(view.get(), bytes, ReaderSystem());
   reader_.SetReaderProcess(::GetCurrentProcessId());
-  Offer(base);
-  mapping_ = mapping;
-  event_ = event;
+  Offer(view.release());
+  mapping_ = std::move(mapping);
+  event_ = std::move(event);
   return true;
 }
 
 void TraceRingListener::Close() {
-  void* ring = Withdraw();
+  MappedView ring(Withdraw());
   if (!ring) return;
-  ::UnmapViewOfFile(ring);
-  ::CloseHandle(event_);
-  ::CloseHandle(mapping_);
+  ring.reset();
+  event_.reset();
+  mapping_.reset();
 }
 
 }  // namespace vx380::win32

@@ -3,6 +3,7 @@
 // the system on the way but a look, every 10 ms at most, whether the listener still runs.
 #include "TraceRingWin32.h"
 
+#include "OwnedHandles.h"
 #include "TraceRingSystemWin32.h"
 #include "Win32Platform.h"
 #include "channel/RingLookup.h"
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 
 namespace vx380::win32 {
 
@@ -19,13 +21,6 @@ namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
 constexpr std::uint64_t kRecheckNs = 10 * kMsNs;
-
-std::atomic<int> g_forcedDebugger{-1};
-
-bool DebuggerPresent() {
-  const int forced = g_forcedDebugger.load(std::memory_order_relaxed);
-  return forced >= 0 ? forced != 0 : ::IsDebuggerPresent() != FALSE;
-}
 
 // A mapped ring. Never freed, as a thread may still be about to look at it; unmapped only once
 // it is out of use and every write of ours into it is over.
@@ -62,29 +57,27 @@ bool OwnedByUs(HANDLE object) {
 
 MappedRing* MapRing() {
   const std::wstring name = TraceRingName();
-  HANDLE mapping = ::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL, FALSE, name.c_str());
+  UniqueHandle mapping(::OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE | READ_CONTROL, FALSE, name.c_str()));
   if (!mapping) return nullptr;
-  HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"-wake").c_str());
-  void* base = event && OwnedByUs(mapping) ? ::MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0) : nullptr;
-  ::CloseHandle(mapping);  // the view keeps the section
+  UniqueHandle event(::OpenEventW(EVENT_MODIFY_STATE, FALSE, (name + L"-wake").c_str()));
+  if (!event || !OwnedByUs(mapping.get())) return nullptr;
+  MappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+  mapping.reset();  // the view keeps the section
   MEMORY_BASIC_INFORMATION region{};
-  auto* ring = base && ::VirtualQuery(base, &region, sizeof region) ? new MappedRing : nullptr;
-  if (ring) {
-    ring->system.event = event;
-    ring->base = base;
-    // A listener whose process cannot be watched, or that is gone already, is not written to.
-    if (ring->writer.Attach(base, region.RegionSize, ring->system) &&
-        (ring->reader = ::OpenProcess(SYNCHRONIZE, FALSE, ring->writer.ReaderProcess())) != nullptr &&
-        ::WaitForSingleObject(ring->reader, 0) == WAIT_TIMEOUT) {
-      ring->recheckAt.store(ring->system.NowNs() + kRecheckNs, std::memory_order_relaxed);
-      return ring;
-    }
-    if (ring->reader) ::CloseHandle(ring->reader);
-    delete ring;
-  }
-  if (base) ::UnmapViewOfFile(base);
-  if (event) ::CloseHandle(event);
-  return nullptr;
+  if (!view || !::VirtualQuery(view.get(), &region, sizeof region)) return nullptr;
+  auto ring = std::make_unique<MappedRing>();
+  ring->system.event = event.get();
+  ring->base = view.get();
+  if (!ring->writer.Attach(view.get(), region.RegionSize, ring->system)) return nullptr;
+  // A listener whose process cannot be watched, or that is gone already, is not written to.
+  UniqueHandle reader(::OpenProcess(SYNCHRONIZE, FALSE, ring->writer.ReaderProcess()));
+  if (!reader || ::WaitForSingleObject(reader.get(), 0) != WAIT_TIMEOUT) return nullptr;
+  // The ring keeps them from here: it is never freed (see MappedRing).
+  ring->reader = reader.release();
+  event.release();
+  view.release();
+  ring->recheckAt.store(ring->system.NowNs() + kRecheckNs, std::memory_order_relaxed);
+  return ring.release();
 }
 
 bool ReaderGone(const MappedRing& ring) { return ::WaitForSingleObject(ring.reader, 0) == WAIT_OBJECT_0; }
@@ -138,21 +131,19 @@ std::wstring TraceRingName() {
 }
 
 TokenSid::TokenSid(TOKEN_INFORMATION_CLASS what) {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+  HANDLE opened = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened)) return;
+  const UniqueHandle token(opened);
   DWORD size = 0;
-  if (::GetTokenInformation(token, what, buffer_, sizeof buffer_, &size))
+  if (::GetTokenInformation(token.get(), what, buffer_, sizeof buffer_, &size))
     sid = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer_)->User.Sid
                             : reinterpret_cast<TOKEN_OWNER*>(buffer_)->Owner;
-  ::CloseHandle(token);
 }
 
 std::uint64_t LinesLostToGoneListeners() { return g_lost.load(std::memory_order_relaxed); }
 
-void ForceDebuggerPresent(int present) { g_forcedDebugger.store(present, std::memory_order_relaxed); }
-
 bool TryWriteRing(std::string_view line) {
-  if (DebuggerPresent()) return false;
+  if (::IsDebuggerPresent()) return false;
   const DWORD savedError = ::GetLastError();
   MappedRing* ring = CurrentRing();
   bool written = false;

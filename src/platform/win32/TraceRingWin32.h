@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "OwnedHandles.h"
 #include "channel/RingListener.h"
 #include "channel/TraceRing.h"
 
@@ -25,9 +26,6 @@ bool TryWriteRing(std::string_view line);
 // in all; each time that happens the number is also said on the debug channel.
 std::uint64_t LinesLostToGoneListeners();
 
-// Tests stand in for a debugger: 1 present, 0 absent, -1 ask the system (the default).
-void ForceDebuggerPresent(int present);
-
 class TraceRingListener : public channel::RingListener {
  public:
   static constexpr std::size_t kDefaultBytes = channel::kRingHeaderBytes + (std::size_t{8} << 20);
@@ -40,8 +38,8 @@ class TraceRingListener : public channel::RingListener {
   void Close();
 
  private:
-  void* mapping_ = nullptr;
-  void* event_ = nullptr;
+  UniqueHandle mapping_;
+  UniqueHandle event_;
 };
 
 }  // namespace vx380::win32

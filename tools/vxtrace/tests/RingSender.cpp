@@ -6,12 +6,15 @@
 //   ring_sender SOCKET 1 wide N BYTES       N lines of BYTES bytes, "RBDEBUG: 0 <i> xxx..."
 //   ring_sender SOCKET 1 held N BYTES       as wide, after one line "RBDEBUG: ready" and
 //                                           "ready" printed, once SIGUSR1 came (POSIX)
-//   ring_sender - THREADS debugger N        Windows: as numbered, with a debugger attached
+//   ring_sender - THREADS debugger N        Windows: as numbered, with a debugger attached (the
+//                                           rig's attach_debugger, named by VX380_DEBUGGER)
 // Before writing, each thread prints "thread <t> <pid> <tid>". SOCKET is POSIX's; "-" on Windows.
 #ifdef _WIN32
 #include <windows.h>
 
-#include "platform/win32/TraceRingWin32.h"
+#include <memory>
+
+#include "DebuggerAttached.h"
 #else
 #include <signal.h>
 #include <sys/syscall.h>
@@ -74,8 +77,15 @@ int main(int argc, char** argv) {
   const int threads = std::atoi(argv[2]);
   const std::string mode = argv[3];
 #ifdef _WIN32
-  // The test's stand-in for a debugger: such a process keeps writing to the debug output.
-  if (mode == "debugger") vx380::win32::ForceDebuggerPresent(1);
+  // Such a process keeps writing to the debug output; the debugger lets each line on to DBWIN.
+  std::unique_ptr<vx380::testing::DebuggerAttached> debugger;
+  if (mode == "debugger") {
+    debugger = std::make_unique<vx380::testing::DebuggerAttached>();
+    if (!debugger->ok()) {
+      std::fprintf(stderr, "%s\n", debugger->error().c_str());
+      return 1;
+    }
+  }
 #else
   setenv("VX380_DEBUG_SOCKET", argv[1], 1);
 #endif
