@@ -1,6 +1,7 @@
 // Debugger output channel.
 #include "TraceRingWin32.h"
 #include "Win32Platform.h"
+#include "channel/DebugRoute.h"
 
 namespace vx380::win32 {
 
@@ -8,8 +9,7 @@ namespace vx380::win32 {
 // listener offered on request (vxtrace --fast) takes the line instead, unless a debugger is
 // attached.
 void Win32Platform::WriteDebugLine(const std::string& ansi) {
-  if (TryWriteRing(ansi)) return;
-  ::OutputDebugStringA(ansi.c_str());
+  channel::RouteDebugLine(ansi, TryWriteRing, [](const std::string& line) { ::OutputDebugStringA(line.c_str()); });
 }
 
 }  // namespace vx380::win32

@@ -6,6 +6,7 @@
 #include "OwnedHandles.h"
 #include "TraceRingSystemWin32.h"
 #include "Win32Platform.h"
+#include "channel/DebugRoute.h"
 #include "channel/RingLookup.h"
 
 #include <aclapi.h>
@@ -155,10 +156,10 @@ bool TryWriteRing(std::string_view line) {
     if (g_lookup.current() == ring) {
       static thread_local const DWORD tid = ::GetCurrentThreadId();
       static const DWORD pid = ::GetCurrentProcessId();
-      const channel::WriteResult result = ring->writer.Write(line, pid, tid);
-      written = result != channel::WriteResult::kClosed;
-      if (!written) Retire(ring);
-      if (result == channel::WriteResult::kDropped) ring->recheckAt.store(0, std::memory_order_relaxed);
+      const channel::RingAnswer answer = channel::AnswerOf(ring->writer.Write(line, pid, tid));
+      written = answer.taken;
+      if (answer.retire) Retire(ring);
+      if (answer.askSoon) ring->recheckAt.store(0, std::memory_order_relaxed);
     }
     ring->writing.fetch_sub(1, std::memory_order_release);
   }
