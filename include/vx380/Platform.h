@@ -113,11 +113,17 @@ class VX380_API Platform {
   // ANSI code page conversion; characters the code page cannot hold become "?".
   virtual std::string ToAnsi(const String& text) = 0;
   virtual String FromAnsi(const std::string& bytes) = 0;
+};
 
-  // False while the platform knows that nobody hears the debugger output channel, so that a
-  // line need not even be built; true when someone may. A listener that starts is heard again
-  // within one tick of the system's coarse clock. Cheap: it is asked before every line.
-  virtual bool DebugOutputHeard() { return true; }
+// A platform that can tell when nobody hears the debugger output channel, so that the core
+// need not even build a line. The core looks for it once per installation (SetPlatform); a
+// platform that is not one is taken to be heard always.
+class VX380_API ListenerAwarePlatform : public Platform {
+ public:
+  // False while the platform knows that nobody hears the channel; true when someone may. A
+  // listener that starts is heard again within one tick of the system's coarse clock. Cheap:
+  // it is asked before every line.
+  virtual bool DebugOutputHeard() = 0;
 };
 
 // The platform the core uses: the operating system's own unless a host or test installs another.

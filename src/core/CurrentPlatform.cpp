@@ -26,6 +26,19 @@ Platform* SetPlatform(Platform* platform) {
 
 namespace core {
 std::uint64_t PlatformInstallation() { return installation.load(std::memory_order_acquire); }
+
+bool DebugOutputHeard() {
+  // Trivially destructible: nothing to tear down at thread exit.
+  thread_local std::uint64_t lookedAt = 0;  // installations count from 1
+  thread_local ListenerAwarePlatform* aware = nullptr;
+  // The number before the platform: an installation meanwhile makes the next call look again.
+  const std::uint64_t now = PlatformInstallation();
+  if (now != lookedAt) {
+    aware = dynamic_cast<ListenerAwarePlatform*>(&CurrentPlatform());
+    lookedAt = now;
+  }
+  return !aware || aware->DebugOutputHeard();
+}
 }  // namespace core
 
 }  // namespace vx380

@@ -106,8 +106,8 @@ void DebugLineBuffer::Write(Platform& platform) noexcept {
 
 void ErrorLog::DebugTrace(String strMsg) {
   try {
+    if (!core::DebugOutputHeard()) return;
     Platform& p = CurrentPlatform();
-    if (!p.DebugOutputHeard()) return;
     if (core::AsciiKept(p)) {
       core::DebugLineBuffer line;
       if (line.AppendIfAscii(strMsg)) {

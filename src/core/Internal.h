@@ -62,6 +62,9 @@ size_t NarrowWhileAscii(const char16_t* in, size_t count, char* out);
 bool AsciiKept(Platform& platform) noexcept;
 // Changes whenever a platform is installed: what is cached of one is keyed on it.
 std::uint64_t PlatformInstallation();
+// Whether anybody may hear the debug channel: the installed platform says so when it is a
+// ListenerAwarePlatform (looked for once per installation and thread); others always may.
+bool DebugOutputHeard();
 bool DirectDebugLines(const ErrorLog& log);
 // The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
 class DebugLineBuffer {

@@ -29,7 +29,7 @@ struct Progress {
 bool Direct(const ErrorLog& self, const String& name, const String& note) {
   return core::AllAscii(name) && core::AllAscii(note) && core::DirectDebugLines(self);
 }
-bool Heard() { return CurrentPlatform().DebugOutputHeard(); }
+bool Heard() { return core::DebugOutputHeard(); }
 
 // The rest of an entry or exit line after its head: "<dots><name> , <note> , EOL ".
 void WriteRoutineLine(core::DebugLineBuffer& line, size_t dots, const String& name, const String& note) {

@@ -12,7 +12,7 @@ namespace vx380::posix {
 // True while the thread's last line found nobody listening, for a moment (one coarse clock tick).
 bool DebugChannelQuiet();
 
-class PosixPlatform final : public Platform {
+class PosixPlatform final : public ListenerAwarePlatform {
  public:
   bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) override;
   bool QuerySettingsValue(RegKeyHandle key, const std::string& valueName, unsigned char* data,
