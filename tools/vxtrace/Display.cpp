@@ -12,6 +12,8 @@
 namespace vxtrace {
 namespace {
 
+constexpr std::size_t kHeldBytes = 64 * 1024;
+
 std::vector<std::regex> Compile(const std::vector<std::string>& patterns) {
   std::vector<std::regex> out;
   for (const std::string& p : patterns) out.emplace_back(p, std::regex::ECMAScript | std::regex::optimize);
@@ -71,7 +73,11 @@ Display::Display(std::ostream& out, const Options& options, bool color)
       pidHit_(options.pids.size()),
       processHit_(options.processes.size()),
       includeHit_(options.include.size()),
-      excludeHit_(options.exclude.size()) {}
+      excludeHit_(options.exclude.size()),
+      // The raw view alone draws the text as it came: nothing else asked for needs the
+      // records or the statistics.
+      parse_(options.view != LineView::Raw || options.summary || !options.chromeFile.empty() ||
+             !options.htmlFile.empty() || !options.exclude.empty() || options.errorsOnly) {}
 
 void Display::Message(std::string_view text, unsigned long pid) {
   vxtrace::Message m;
@@ -129,13 +135,19 @@ void Display::Show(const vxtrace::Message& m) {
   }
   const ThreadKey key{m.pid, m.tid};
   // Most messages are one line: those need no list of lines.
-  const bool oneLine = StripLineEnd(m.text).find('\n') == std::string_view::npos;
+  const std::string_view text = StripLineEnd(m.text);
+  const bool oneLine = text.find('\n') == std::string_view::npos;
   const std::vector<std::string_view> lines = oneLine ? std::vector<std::string_view>{} : SplitLines(m.text);
-  const std::string_view first = oneLine ? StripLineEnd(StripLineEnd(m.text)) : lines.front();
-  ParseTraceLine(first, record_);
+  const std::string_view first = oneLine ? StripLineEnd(text) : lines.front();
+  if (parse_) {
+    ParseTraceLine(first, record_);
+    summary_.Add(record_, key, atMs, m.process);
+    if (record_.kind == RecordKind::Error) errorSeen_ = true;
+  } else {
+    record_.kind = RecordKind::Other;
+    record_.text = StripLineEnd(first);  // as the parser keeps it
+  }
   const TraceRecord& record = record_;
-  summary_.Add(record, key, atMs, m.process);
-  if (record.kind == RecordKind::Error) errorSeen_ = true;
   LineDecor decor = Decor(m, first);
   bool shown = TextPasses(record, key, first);
   if (options_.errorsOnly) shown = ErrorContext(record, key, decor) && shown;
@@ -170,30 +182,42 @@ void Display::Draw(const TraceRecord& r, const ThreadKey& key, const LineDecor& 
   if (options_.view == LineView::Tree) {
     tree_.Add(r, key, decor);
   } else if (options_.view == LineView::Raw) {
-    out_ << decor.prefix;
-    if (options_.tagSources) out_ << '[' << key.Label() << "] ";
-    WriteShown(r.text);
+    DrawRaw(r.text, key, decor);
   }
-}
-
-// Printable ASCII is shown as it is; anything else goes through the display's escaping.
-void Display::WriteShown(std::string_view line) {
-  const bool plain = std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
-  if (plain)
-    out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-  else
-    out_ << ToDisplay(line);
-  out_.put('\n');
 }
 
 void Display::DrawContinuation(std::string_view line, const ThreadKey& key, const LineDecor& decor) {
   if (options_.view == LineView::Tree) {
     tree_.AddContinuation(line, key, decor);
   } else if (options_.view == LineView::Raw) {
-    out_ << decor.prefix;
-    if (options_.tagSources) out_ << '[' << key.Label() << "] ";
-    WriteShown(line);
+    DrawRaw(line, key, decor);
   }
+}
+
+// Printable ASCII is shown as it is; anything else goes through the display's escaping.
+void Display::DrawRaw(std::string_view line, const ThreadKey& key, const LineDecor& decor) {
+  raw_ += decor.prefix;
+  if (options_.tagSources) {
+    raw_ += '[';
+    raw_ += key.Label();
+    raw_ += "] ";
+  }
+  AppendDisplay(raw_, line);
+  raw_ += '\n';
+  if (!hold_ || raw_.size() >= kHeldBytes) Flush();
+}
+
+void Display::HoldOutput(bool hold) {
+  hold_ = hold;
+  tree_.HoldLines(hold);
+  if (!hold) Flush();
+}
+
+void Display::Flush() {
+  tree_.Flush();
+  if (raw_.empty()) return;
+  out_.write(raw_.data(), static_cast<std::streamsize>(raw_.size()));
+  raw_.clear();
 }
 
 std::vector<std::string> Display::ClosingNotes(const CaptureLosses& losses) {
@@ -204,6 +228,7 @@ std::vector<std::string> Display::ClosingNotes(const CaptureLosses& losses) {
 }
 
 void Display::Finish(bool interrupted, const std::vector<std::string>& notes) {
+  Flush();
   if (options_.summary || (interrupted && options_.view == LineView::Tree)) {
     if (options_.view != LineView::None) out_ << '\n';
     summary_.Print(out_, options_.byThread);

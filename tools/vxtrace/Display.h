@@ -25,6 +25,10 @@ class Display {
   void Show(const vxtrace::Message& message);
   // The same for a message known only by its text and process.
   void Message(std::string_view text, unsigned long pid);
+  // Held output is written in blocks, at Flush or once a block is full, rather than line by
+  // line: for a capture, which flushes after every batch.
+  void HoldOutput(bool hold);
+  void Flush();
   // The end of a run: prints the summary when asked for, then the notes (see ClosingNotes).
   void Finish(bool interrupted, const std::vector<std::string>& notes = {});
   // What a capture adds under its summary: the lines through the ring and the losses.
@@ -47,7 +51,7 @@ class Display {
   bool ErrorContext(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
   void Draw(const TraceRecord& r, const ThreadKey& key, const LineDecor& decor);
   void DrawContinuation(std::string_view line, const ThreadKey& key, const LineDecor& decor);
-  void WriteShown(std::string_view line);
+  void DrawRaw(std::string_view line, const ThreadKey& key, const LineDecor& decor);
   LineDecor Decor(const vxtrace::Message& m, std::string_view line) const;
 
   std::ostream& out_;
@@ -59,9 +63,12 @@ class Display {
   std::map<ThreadKey, std::vector<std::pair<int, std::string>>> excludedOpen_;  // depth, name
   // Which filters matched at least once.
   std::vector<bool> pidHit_, processHit_, includeHit_, excludeHit_;
+  const bool parse_;  // whether lines are parsed and counted
   bool errorSeen_ = false;
   double firstTime_ = 0;
   TraceRecord record_;  // the line being shown, its memory reused
+  std::string raw_;     // the raw view's lines not yet written
+  bool hold_ = false;
 };
 
 }  // namespace vxtrace

@@ -63,11 +63,13 @@ bool EncodeWindows1252(std::u32string_view text, std::string& bytes) {
   return true;
 }
 
-std::string ToDisplay(std::string_view bytes) {
+void AppendDisplay(std::string& out, std::string_view bytes) {
   // Printable ASCII, most of any trace, is shown as it is.
-  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) return std::string(bytes);
-  std::string out;
-  out.reserve(bytes.size());
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    out.append(bytes);
+    return;
+  }
+  if (out.empty()) out.reserve(bytes.size());
   const bool utf8 = IsValidUtf8(bytes);
   for (size_t i = 0; i < bytes.size(); ++i) {
     // Plain printable ASCII, most of any trace, goes across in runs.
@@ -103,6 +105,11 @@ std::string ToDisplay(std::string_view bytes) {
       AppendUtf8(out, Windows1252ToUnicode(b));
     }
   }
+}
+
+std::string ToDisplay(std::string_view bytes) {
+  std::string out;
+  AppendDisplay(out, bytes);
   return out;
 }
 

@@ -12,6 +12,8 @@ namespace vxtrace {
 // range U+0080..U+009F, which terminals take as commands) are shown as \xNN or \u00NN,
 // as are bytes that Windows-1252 leaves undefined, so garbage cannot drive the terminal.
 std::string ToDisplay(std::string_view bytes);
+// The same, appended to out.
+void AppendDisplay(std::string& out, std::string_view bytes);
 
 bool IsValidUtf8(std::string_view bytes);
 

@@ -1,35 +1,50 @@
 #include "RecordingWriter.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "Recording.h"
 #include "ThreadSignals.h"
 
 namespace vxtrace {
 
-// The fields between the time and the text, as the last message had them: lines come in
-// runs from one writer.
+// The fields between the time and the text, formatted once per writer: lines from the few
+// threads that write at once interleave, so the last few writers are kept, not just one.
 struct WriterFields {
-  unsigned long pid = 0;
-  unsigned long long tid = 0;
-  std::string process;
-  std::string fields;  // ,"pid":..,"tid":..,"process":"..", or "" when not plain ASCII
-  bool valid = false;
+  struct Entry {
+    unsigned long pid = 0;
+    unsigned long long tid = 0;
+    std::string process;
+    std::string fields;  // ,"pid":..,"tid":..,"process":"..", or "" when not plain ASCII
+    bool valid = false;
+  };
+  static constexpr std::size_t kEntries = 16;
+  Entry entries[kEntries];
+  std::size_t last = 0;  // the entry the previous line used
+  std::size_t next = 0;  // the entry a new writer takes
 };
 
 namespace {
+
+bool PlainJson(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; }
 
 // Writes text as a JSON string the way ToJsonLine does for plain ASCII; null when a byte
 // needs the full encoder (anything outside ASCII). `to` has room for 6 bytes a byte and 2.
 char* PutAsciiJson(char* to, const std::string& text) {
   static const char kHex[] = "0123456789abcdef";
   *to++ = '"';
-  for (const char ch : text) {
+  const char* from = text.data();
+  const char* const end = from + text.size();
+  while (from < end) {
+    // Runs of bytes that need no escape, nearly all of any line, go across at once.
+    const char* run = from;
+    while (run < end && PlainJson(static_cast<unsigned char>(*run))) ++run;
+    std::memcpy(to, from, static_cast<std::size_t>(run - from));
+    to += run - from;
+    if (run == end) break;
+    const char ch = *run;
     const auto c = static_cast<unsigned char>(ch);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      *to++ = ch;
-      continue;
-    }
+    from = run + 1;
     if (c >= 0x80) return nullptr;
     *to++ = '\\';
     if (c == '"' || c == '\\') {
@@ -61,8 +76,8 @@ char* PutDecimal(char* to, unsigned long long value, int minDigits = 1) {
 }
 
 char* PutText(char* to, std::string_view text) {
-  for (char c : text) *to++ = c;
-  return to;
+  std::memcpy(to, text.data(), text.size());
+  return to + text.size();
 }
 
 // %.6f for a time that lies clearly nearer one microsecond than any other (all times a
@@ -88,16 +103,32 @@ char* PutTime(char* to, double time) {
   return to + 6;
 }
 
+bool Matches(const WriterFields::Entry& e, const Message& m) {
+  return e.valid && e.pid == m.pid && e.tid == m.tid && e.process == m.process;
+}
+
 const std::string& FieldsOf(WriterFields& w, const Message& m) {
-  if (w.valid && w.pid == m.pid && w.tid == m.tid && w.process == m.process) return w.fields;
+  if (Matches(w.entries[w.last], m)) return w.entries[w.last].fields;
+  for (std::size_t i = 0; i < WriterFields::kEntries; ++i) {
+    if (!Matches(w.entries[i], m)) continue;
+    w.last = i;
+    return w.entries[i].fields;
+  }
+  w.last = w.next;
+  w.next = (w.next + 1) % WriterFields::kEntries;
+  WriterFields::Entry& e = w.entries[w.last];
+  e.pid = m.pid;
+  e.tid = m.tid;
+  e.process = m.process;
+  e.valid = true;
   // Room for both numbers at 20 digits, the names and every byte escaped.
-  w = {m.pid, m.tid, m.process, std::string(96 + 6 * m.process.size(), '\0'), true};
-  char* to = w.fields.data();
+  e.fields.resize(96 + 6 * m.process.size());
+  char* to = e.fields.data();
   to = PutDecimal(PutText(to, ",\"pid\":"), m.pid);
   to = PutDecimal(PutText(to, ",\"tid\":"), m.tid);
   to = PutAsciiJson(PutText(to, ",\"process\":"), m.process);
-  w.fields.resize(to ? static_cast<std::size_t>(to - w.fields.data()) : 0);
-  return w.fields;
+  e.fields.resize(to ? static_cast<std::size_t>(to - e.fields.data()) : 0);
+  return e.fields;
 }
 
 char* PutJsonLine(char* to, const Message& m, WriterFields& writer) {

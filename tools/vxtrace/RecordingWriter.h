@@ -56,7 +56,7 @@ class Recorder {
 
  private:
   static constexpr std::size_t kHeldBytes = 64u << 20;
-  static constexpr std::size_t kSpareBatches = 16;
+  static constexpr std::size_t kSpareBatches = 64;
   void Run();
 
   RecordingWriter writer_;

@@ -20,6 +20,8 @@ namespace vxtrace {
 // How long the reader sleeps on an idle ring: writers wake it only when the ring fills, so
 // this bounds how late a line shows; its time stamp is the writer's anyway.
 constexpr std::uint32_t kRingWaitMs = 3;
+// How long the reader waits for more lines after a poll that found only a few.
+constexpr std::uint32_t kGatherMs = 1;
 
 // Ring is the platform's TraceRingListener (Poll, Wait, Dropped, Holes).
 template <class Ring>
@@ -27,7 +29,7 @@ class RingFeed {
  public:
   static constexpr std::size_t kBatch = 128;
   // Into a queue that holds back, larger batches: fewer hand-overs between the threads.
-  static constexpr std::size_t kHeldBatch = 512;
+  static constexpr std::size_t kHeldBatch = 2048;
   // The most a record can cost in the queue: the longest line and a process name.
   static constexpr std::size_t kWorstCost = vx380::channel::kMaxRingLine + kQueuedMessageOverhead + 64;
   using NameFn = std::string (*)(unsigned long pid);
@@ -68,8 +70,8 @@ class RingFeed {
       if (!queue_.HoldsBack() && !queue_.WaitForRoom(kBatch * kWorstCost, static_cast<int>(kRingWaitMs))) continue;
       if (batch_.empty()) queue_.Reuse(batch_);
       filled_ = 0;
-      if (ring_.Poll(&RingFeed::Take, this, queue_.HoldsBack() ? kHeldBatch : kBatch) > 0) {
-        batch_.resize(filled_);
+      if (Fill(queue_.HoldsBack() ? kHeldBatch : kBatch) > 0) {
+        KeepUnfilled();
         lines_ += static_cast<long long>(filled_);
         queue_.PushAll(batch_);
       } else {
@@ -84,10 +86,37 @@ class RingFeed {
     }
   }
 
+  // A batch of a few lines costs the display a wake-up of its own: while lines come, the
+  // feed waits a moment for more (well within the bound on how late a line shows).
+  std::size_t Fill(std::size_t limit) {
+    std::size_t got = ring_.Poll(&RingFeed::Take, this, limit);
+    if (got == 0 || got >= limit / 4 || stop_) return got;
+    ring_.Wait(kGatherMs);
+    return got + ring_.Poll(&RingFeed::Take, this, limit - got);
+  }
+
+  // Messages past this poll's records keep their memory for the next batches.
+  void KeepUnfilled() {
+    while (batch_.size() > filled_ && unfilled_.size() < kHeldBatch) {
+      unfilled_.push_back(std::move(batch_.back()));
+      batch_.pop_back();
+    }
+    batch_.resize(filled_);
+  }
+
+  void AddMessage() {
+    if (unfilled_.empty()) {
+      batch_.emplace_back();
+      return;
+    }
+    batch_.push_back(std::move(unfilled_.back()));
+    unfilled_.pop_back();
+  }
+
   static void Take(void* context, const vx380::channel::RingRecord& record) {
     auto* self = static_cast<RingFeed*>(context);
     // Messages the display is done with are filled again in place: no allocation per line.
-    if (self->filled_ == self->batch_.size()) self->batch_.emplace_back();
+    if (self->filled_ == self->batch_.size()) self->AddMessage();
     Message& m = self->batch_[self->filled_++];
     m.text.assign(record.text.data(), record.text.size());
     // Whole microseconds, as the other channel's arrival times: a replay computes the same.
@@ -120,6 +149,7 @@ class RingFeed {
   std::atomic<long long> lostToDamage_{0};
   std::atomic<long long> lostEarlier_{0};
   std::vector<Message> batch_;  // its first filled_ are this poll's records
+  std::vector<Message> unfilled_;
   std::size_t filled_ = 0;
   std::unordered_map<unsigned long, std::string> names_;  // the feed thread's alone
   unsigned long lastPid_ = 0;

@@ -20,6 +20,8 @@ const std::string_view kLineWithoutEntryStart =
 const std::string_view kEndOfLineTrimmed = ch::kEndOfLine.str().substr(0, ch::kEndOfLine.str().size() - 1);
 
 bool ConsumePrefix(std::string_view& s, std::string_view prefix) {
+  // Most prefixes share their start: their last byte tells them apart at once.
+  if (s.size() < prefix.size() || (!prefix.empty() && s[prefix.size() - 1] != prefix.back())) return false;
   if (s.substr(0, prefix.size()) != prefix) return false;
   s.remove_prefix(prefix.size());
   return true;

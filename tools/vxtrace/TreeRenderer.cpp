@@ -22,12 +22,13 @@ constexpr const char* kLog = "\x1b[32m";
 constexpr const char* kInfo = "\x1b[34m";
 constexpr const char* kHighlight = "\x1b[1;7;33m";
 
+// Views, not C strings: drawn on every line, their lengths are known rather than counted.
 struct Glyphs {
-  const char* guide;
-  const char* entry;
-  const char* exit;
-  const char* marker;
-  const char* log;
+  std::string_view guide;
+  std::string_view entry;
+  std::string_view exit;
+  std::string_view marker;
+  std::string_view log;
 };
 constexpr Glyphs kBox{"\u2502 ", "\u250c ", "\u2514 ", "\u00b7 ", "\u00bb "};
 constexpr Glyphs kAscii{"| ", "/ ", "\\ ", ". ", "> "};
@@ -63,31 +64,53 @@ void TreeRenderer::Paint(const char* color, const std::string& text) {
     line_ << text;
 }
 
+void TreeRenderer::PaintShown(const char* color, std::string_view glyph, std::string_view bytes) {
+  const bool colored = style_.color && color;
+  if (colored) line_ << color;
+  line_ << glyph;
+  AppendDisplay(line_.text, bytes);
+  if (colored) line_ << kReset;
+}
+
 void TreeRenderer::Note(const std::string& note) {
-  if (!note.empty()) line_ << "  [" << ToDisplay(note) << "]";
+  if (note.empty()) return;
+  line_ << "  [";
+  AppendDisplay(line_.text, note);
+  line_ << ']';
 }
 
 TreeRenderer::SourceState& TreeRenderer::StartLine(const ThreadKey& source, const LineDecor& decor) {
-  auto found = sources_.find(source);
-  if (found == sources_.end()) {
-    if (!sources_.empty()) style_.tagSources = true;
-    found = sources_.emplace(source, SourceState{}).first;
-    found->second.tag = Concat({"[", source.Label(), "] "});
+  if (!last_ || !(lastKey_ == source)) {
+    auto found = sources_.find(source);
+    if (found == sources_.end()) {
+      if (!sources_.empty()) style_.tagSources = true;
+      found = sources_.emplace(source, SourceState{}).first;
+      found->second.tag = Concat({"[", source.Label(), "] "});
+    }
+    last_ = &found->second;
+    lastKey_ = source;
   }
   if (decor.highlight) Paint(kHighlight, style_.ascii ? "* " : "\u25b6 ");
   line_ << decor.prefix;
-  if (style_.tagSources) Paint(kDim, found->second.tag);
-  return found->second;
+  if (style_.tagSources) Paint(kDim, last_->tag);
+  return *last_;
 }
 
 void TreeRenderer::AddContinuation(std::string_view text, const ThreadKey& source, const LineDecor& decor) {
   SourceState& s = StartLine(source, decor);
   Guides(s.depth);
-  line_ << "  " << ToDisplay(text) << '\n';
+  line_ << "  ";
+  AppendDisplay(line_.text, text);
+  line_ << '\n';
   EndLine();
 }
 
 void TreeRenderer::EndLine() {
+  if (!hold_ || line_.text.size() >= kHeldBytes) Flush();
+}
+
+void TreeRenderer::Flush() {
+  if (line_.text.empty()) return;
   out_.write(line_.text.data(), static_cast<std::streamsize>(line_.text.size()));
   line_.text.clear();
 }
@@ -107,13 +130,13 @@ bool TreeRenderer::DrawRoutine(const TraceRecord& r, SourceState& s) {
   switch (r.kind) {
     case RecordKind::Entry:
       Guides(r.depth);
-      Paint(kEntry, g.entry + ToDisplay(r.name));
+      PaintShown(kEntry, g.entry, r.name);
       Note(r.note);
       s.depth = r.depth + 1;
       return true;
     case RecordKind::Exit:
       Guides(r.depth);
-      Paint(kExit, g.exit + ToDisplay(r.name));
+      PaintShown(kExit, g.exit, r.name);
       line_ << "  ";
       Paint(kTime, std::to_string(r.ms) + " ms");
       Note(r.note);
@@ -137,9 +160,9 @@ void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegi
   Guides(s.depth);
   switch (r.kind) {
     case RecordKind::StackEmpty:
-    case RecordKind::LineWithoutEntry: Paint(kWarning, "! " + ToDisplay(r.text)); break;
-    case RecordKind::Error: Paint(kError, "! " + ToDisplay(r.text)); break;
-    case RecordKind::Log: Paint(kLog, (style_.ascii ? kAscii : kBox).log + ToDisplay(r.note)); break;
+    case RecordKind::LineWithoutEntry: PaintShown(kWarning, "! ", r.text); break;
+    case RecordKind::Error: PaintShown(kError, "! ", r.text); break;
+    case RecordKind::Log: PaintShown(kLog, (style_.ascii ? kAscii : kBox).log, r.note); break;
     case RecordKind::Timing:
       Paint(kInfo, "@ " + ToDisplay(r.timeOfDay) + "  tick " + std::to_string(r.ms));
       Note(r.note);
@@ -155,9 +178,9 @@ void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegi
     default:
       // The dump's date line carries no prefix of its own.
       if (afterBegin)
-        Paint(kDim, "# " + ToDisplay(r.text));
+        PaintShown(kDim, "# ", r.text);
       else
-        line_ << ToDisplay(r.text);
+        AppendDisplay(line_.text, r.text);
       break;
   }
 }

@@ -37,6 +37,9 @@ class TreeRenderer {
   void Add(const TraceRecord& record, const ThreadKey& source = {}, const LineDecor& decor = {});
   // A further line of a message that held several, drawn under the record it continues.
   void AddContinuation(std::string_view text, const ThreadKey& source = {}, const LineDecor& decor = {});
+  // Held, drawn lines are written in blocks: at Flush, or once a block is full.
+  void HoldLines(bool hold) { hold_ = hold; }
+  void Flush();
 
  private:
   struct SourceState {
@@ -50,6 +53,8 @@ class TreeRenderer {
   void DrawFree(const TraceRecord& r, SourceState& s, bool afterBegin);
   void Guides(int depth);
   void Paint(const char* color, const std::string& text);
+  // The same for a glyph and bytes shown as ToDisplay shows them.
+  void PaintShown(const char* color, std::string_view glyph, std::string_view bytes);
   void Note(const std::string& note);
 
   // The line being drawn, written out whole: one write a line.
@@ -70,10 +75,16 @@ class TreeRenderer {
   };
   void EndLine();
 
+  static constexpr std::size_t kHeldBytes = 64 * 1024;
+
   std::ostream& out_;
-  LineText line_;
+  LineText line_;  // the line being drawn, after any held ones
+  bool hold_ = false;
   RenderStyle style_;
   std::map<ThreadKey, SourceState> sources_;
+  // Lines come in runs from one writer: the last one is looked up first.
+  SourceState* last_ = nullptr;  // map nodes stay put
+  ThreadKey lastKey_;
 };
 
 }  // namespace vxtrace

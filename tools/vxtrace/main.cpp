@@ -174,6 +174,7 @@ bool ShowBatch(const Options& o, std::vector<Message>& batch, Display& display, 
   }
   received += static_cast<long long>(batch.size());
   for (const Message& m : batch) display.Show(m);
+  display.Flush();
   if (terminal) terminal->Commit();
   if (recorder) recorder->Hand(batch);
   return more;
@@ -187,6 +188,7 @@ int Capture(const Options& o, Display& display, std::ofstream* record, TerminalV
     return failure.exitCode;
   }
   std::cerr << "vxtrace: " << listener->Describe() << "; Ctrl-C stops" << std::endl;
+  display.HoldOutput(true);  // each batch is drawn in one piece
 
   const Deadline deadline(o.timeoutSeconds);
   std::optional<Recorder> recording;

@@ -127,5 +127,38 @@ TEST(Display, DeepNestingGrowsTheOutputOnlyLinearly) {
   EXPECT_NE(out.find("[35000] Group : G"), std::string::npos);
 }
 
+// A capture holds the view and writes it a batch at a time: the bytes must be the ones a
+// line-by-line view writes, in every view, and nothing may come out before the flush.
+TEST(Display, HeldOutputIsTheLineByLineOutputWrittenLater) {
+  std::vector<Message> run = {
+      From(1, "app", "RBDEBUG , BEG>>> , ........ , Main , n\xe9 , EOL "),
+      From(2, "app", "RBDEBUG: two\r\nlines \x1b[31m\r\n"),
+      From(1, "app", "RBDEBUG: tail\r\r"),
+      From(1, "app", "ERROR: App - x described as: y, Error Number is: 1"),
+      From(1, "app", "\xc2\x9b ends with CR\r\r\n"),
+      From(2, "app", "RBDEBUG , END<<< ,        9 , Main ,  , EOL "),
+  };
+  for (Message& m : run) m.time = 1765152267.5;
+  for (const LineView view : {LineView::Tree, LineView::Raw}) {
+    for (const bool decorated : {false, true}) {
+      Options o;
+      o.view = view;
+      o.tagSources = o.times = decorated;
+      const std::string expected = Shown(o, run);
+      o.ascii = true;
+      std::ostringstream out;
+      Display d(out, o, false);
+      d.HoldOutput(true);
+      for (const Message& m : run) d.Show(m);
+      EXPECT_EQ(out.str(), "");
+      d.Flush();
+      EXPECT_EQ(out.str(), expected);
+      // The raw view alone skips the records and statistics; asking for them changes no byte.
+      o.summary = true;
+      EXPECT_EQ(Shown(o, run), expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vxtrace

@@ -59,4 +59,23 @@ TEST(RecordingWriter, KeepsTheOrderOfFastAndSlowLinesAcrossBlocks) {
   EXPECT_EQ(out.str(), expected);
 }
 
+// Writers' lines interleave in a capture; each keeps its own fields, including writers that
+// differ only in thread or in process name, and more writers than the writer keeps formatted.
+TEST(RecordingWriter, KeepsEachWritersFieldsWhenWritersInterleave) {
+  std::ostringstream out;
+  std::string expected;
+  {
+    vxtrace::RecordingWriter writer(out);
+    for (int i = 0; i < 30000; ++i) {
+      const int w = (i * 7) % (i < 15000 ? 5 : 23);
+      const Message m{"RBDEBUG: " + std::to_string(i) + "\n", 1765152267.25, 100ul + w % 3, 7ull + w,
+                      w == 4 ? "renamed" : (w == 2 ? "h\xf6st" : "app")};
+      expected += vxtrace::ToJsonLine(m);
+      writer.Add(m);
+    }
+    EXPECT_TRUE(writer.Flush());
+  }
+  EXPECT_EQ(out.str(), expected);
+}
+
 }  // namespace
