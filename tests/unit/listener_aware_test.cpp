@@ -6,13 +6,16 @@
 
 #include "CoreTest.h"
 #include "FakePlatform.h"
+#include "ForwardingPlatform.h"
 #include "vx380/ErrorLog.h"
 
 namespace vx380::testing {
 namespace {
 
-class AwareFake : public ListenerAwarePlatform {
+// The fake, told whether anybody listens.
+class AwareFake : public testcases::ForwardingPlatform<ListenerAwarePlatform> {
  public:
+  AwareFake() : ForwardingPlatform(inner) {}  // inner is only used once built
   bool heard = true;
   int asked = 0;
   FakePlatform inner;
@@ -20,38 +23,6 @@ class AwareFake : public ListenerAwarePlatform {
     ++asked;
     return heard;
   }
-  void WriteDebugLine(const std::string& ansi) override { inner.WriteDebugLine(ansi); }
-  bool OpenSettingsKey(Long key, const std::string& subKey, RegKeyHandle& opened) override {
-    return inner.OpenSettingsKey(key, subKey, opened);
-  }
-  bool QuerySettingsValue(RegKeyHandle key, const std::string& name, unsigned char* data,
-                          std::uint32_t* size) override {
-    return inner.QuerySettingsValue(key, name, data, size);
-  }
-  void CloseSettingsKey(RegKeyHandle key) override { inner.CloseSettingsKey(key); }
-  Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
-                      Long helpContext) override {
-    return inner.ShowMessageBox(prompt, style, title, helpFile, helpContext);
-  }
-  Long TickCount() override { return inner.TickCount(); }
-  Long OpenTextFile(const String& path, bool truncate, FileHandle& file) override {
-    return inner.OpenTextFile(path, truncate, file);
-  }
-  Long WriteTextFile(FileHandle file, const std::string& bytes) override { return inner.WriteTextFile(file, bytes); }
-  void CloseTextFile(FileHandle file) override { inner.CloseTextFile(file); }
-  ModuleHandle LoadResourceModule(const String& path) override { return inner.LoadResourceModule(path); }
-  void FreeResourceModule(ModuleHandle module) override { inner.FreeResourceModule(module); }
-  std::string LoadResourceString(ModuleHandle module, Long id, int chars) override {
-    return inner.LoadResourceString(module, id, chars);
-  }
-  bool DesktopFolder(String& path) override { return inner.DesktopFolder(path); }
-  bool GetEnvironment(const String& name, String& value) override { return inner.GetEnvironment(name, value); }
-  String CurrentDateText() override { return inner.CurrentDateText(); }
-  String CurrentTimeText() override { return inner.CurrentTimeText(); }
-  String CurrentDateTimeText() override { return inner.CurrentDateTimeText(); }
-  char16_t DecimalSeparator() override { return inner.DecimalSeparator(); }
-  std::string ToAnsi(const String& text) override { return inner.ToAnsi(text); }
-  String FromAnsi(const std::string& bytes) override { return inner.FromAnsi(bytes); }
 };
 
 TEST(ListenerAware, NobodyHearingSparesTheLinesAndAPlatformThatCannotTellIsAlwaysWritten) {

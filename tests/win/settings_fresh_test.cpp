@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ForwardingPlatform.h"
 #include "SettingsWriters.h"
 #include "WinTestSupport.h"
 #include "vx380/ErrorLog.h"
@@ -19,20 +20,11 @@ namespace {
 constexpr int kAlternations = 2000;
 
 // The system's platform, counting debug lines and text files opened; files are not written.
-class CountingPlatform final : public Platform {
+class CountingPlatform final : public testcases::ForwardingPlatform<> {
  public:
   std::atomic<int> debugLines{0}, filesOpened{0};
-  bool OpenSettingsKey(Long key, const std::string& sub, RegKeyHandle& opened) override {
-    return sys_.OpenSettingsKey(key, sub, opened);
-  }
-  bool QuerySettingsValue(RegKeyHandle key, const std::string& name, unsigned char* data, std::uint32_t* size) override {
-    return sys_.QuerySettingsValue(key, name, data, size);
-  }
-  void CloseSettingsKey(RegKeyHandle key) override { sys_.CloseSettingsKey(key); }
-  std::uint64_t SettingsGeneration(Long key, const std::string& sub) override { return sys_.SettingsGeneration(key, sub); }
   void WriteDebugLine(const std::string&) override { ++debugLines; }
   Long ShowMessageBox(const String&, Long, const String&, const String&, Long) override { return 1; }
-  Long TickCount() override { return sys_.TickCount(); }
   Long OpenTextFile(const String&, bool, FileHandle& file) override {
     ++filesOpened;
     file = 1;
@@ -40,20 +32,6 @@ class CountingPlatform final : public Platform {
   }
   Long WriteTextFile(FileHandle, const std::string&) override { return 0; }
   void CloseTextFile(FileHandle) override {}
-  ModuleHandle LoadResourceModule(const String& path) override { return sys_.LoadResourceModule(path); }
-  void FreeResourceModule(ModuleHandle module) override { sys_.FreeResourceModule(module); }
-  std::string LoadResourceString(ModuleHandle m, Long id, int chars) override { return sys_.LoadResourceString(m, id, chars); }
-  bool DesktopFolder(String& path) override { return sys_.DesktopFolder(path); }
-  bool GetEnvironment(const String& name, String& value) override { return sys_.GetEnvironment(name, value); }
-  String CurrentDateText() override { return sys_.CurrentDateText(); }
-  String CurrentTimeText() override { return sys_.CurrentTimeText(); }
-  String CurrentDateTimeText() override { return sys_.CurrentDateTimeText(); }
-  char16_t DecimalSeparator() override { return sys_.DecimalSeparator(); }
-  std::string ToAnsi(const String& text) override { return sys_.ToAnsi(text); }
-  String FromAnsi(const std::string& bytes) override { return sys_.FromAnsi(bytes); }
-
- private:
-  Platform& sys_ = SystemPlatform();
 };
 
 struct Step {
