@@ -2,6 +2,7 @@
 #include "vx380/Automation.h"
 
 #include "channel/TextCodec.h"
+#include "core/ThreadContext.h"
 
 #include <limits>
 #include <new>
@@ -11,10 +12,7 @@
 
 namespace vx380 {
 
-ErrObject& Err() {
-  thread_local ErrObject error;
-  return error;
-}
+ErrObject& Err() { return core::ThisThread().error; }
 
 namespace {
 struct RuntimeError {

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/CurrentPlatform.h"
 #include "vx380/Platform.h"
 
 namespace vx380 {

@@ -1,7 +1,9 @@
 // RBDEBUGLINE and RBDEBUGTIMESTAMP: markers inside the current routine and time stamps.
-#include "core/Internal.h"
-#include "vx380/ErrorLog.h"
+#include "core/ErrorTrap.h"
 #include "core/ModuleState.h"
+#include "core/RegistryLookup.h"
+#include "core/TextFormat.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/TraceChannel.h"
 
 namespace vx380 {
