@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/Internal.h"
+#include "core/AsciiText.h"
 
 namespace vx380::core {
 

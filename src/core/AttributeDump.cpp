@@ -1,5 +1,7 @@
 // DescribeAttributes: one box per attribute set of a graphic object.
-#include "core/Internal.h"
+#include "core/ErrorTrap.h"
+#include "core/TextFormat.h"
+#include "core/VariantText.h"
 #include "vx380/ErrorLog.h"
 
 namespace vx380 {

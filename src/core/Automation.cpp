@@ -2,6 +2,7 @@
 #include "vx380/Automation.h"
 
 #include "channel/TextCodec.h"
+#include "core/ThreadContext.h"
 #include "core/KeptExports.h"
 
 #include <limits>
@@ -12,10 +13,7 @@
 
 namespace vx380 {
 
-ErrObject& Err() {
-  thread_local ErrObject error;
-  return error;
-}
+ErrObject& Err() { return core::ThisThread().error; }
 
 namespace {
 struct RuntimeError {

@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/CurrentPlatform.h"
+#include "core/ThreadContext.h"
 #include "vx380/Platform.h"
 
 namespace vx380 {
@@ -28,16 +30,14 @@ namespace core {
 std::uint64_t PlatformInstallation() { return installation.load(std::memory_order_acquire); }
 
 bool DebugOutputHeard() {
-  // Trivially destructible: nothing to tear down at thread exit.
-  thread_local std::uint64_t lookedAt = 0;  // installations count from 1
-  thread_local ListenerAwarePlatform* aware = nullptr;
+  ThreadContext& thread = ThisThread();
   // The number before the platform: an installation meanwhile makes the next call look again.
   const std::uint64_t now = PlatformInstallation();
-  if (now != lookedAt) {
-    aware = dynamic_cast<ListenerAwarePlatform*>(&CurrentPlatform());
-    lookedAt = now;
+  if (now != thread.listenerInstallation) {
+    thread.listenerAware = dynamic_cast<ListenerAwarePlatform*>(&CurrentPlatform());
+    thread.listenerInstallation = now;
   }
-  return !aware || aware->DebugOutputHeard();
+  return !thread.listenerAware || thread.listenerAware->DebugOutputHeard();
 }
 }  // namespace core
 

@@ -3,10 +3,16 @@
 #include <set>
 #include <typeinfo>
 
-#include "core/Internal.h"
-#include "core/TextFile.h"
-#include "vx380/ErrorLog.h"
+#include "core/DebugOutput.h"
+
+#include "core/AsciiText.h"
+#include "core/CurrentPlatform.h"
 #include "core/ModuleState.h"
+#include "core/RegistryLookup.h"
+#include "core/TextFile.h"
+#include "core/TextFormat.h"
+#include "core/ThreadContext.h"
+#include "vx380/ErrorLog.h"
 
 namespace vx380 {
 
@@ -34,35 +40,25 @@ StartedMessageLogs& MessageLogs() {
   static StartedMessageLogs logs;
   return logs;
 }
-// The thread's line buffer. Lines may still come while the thread's objects are being destroyed,
-// so once the buffer is gone (or while a line is being written) a line brings its own.
-thread_local bool t_lineBufferGone = false;
-struct LineBufferHolder {
-  std::string bytes;
-  bool busy = false;
-  ~LineBufferHolder() { t_lineBufferGone = true; }
-};
-thread_local LineBufferHolder t_lineBuffer;
-
 }  // namespace
 
 namespace core {
 
+// The caller took `platform` before this looks at the installation, so the answer is kept for
+// both: a platform installed in between is asked again at the next line.
 bool AsciiKept(Platform& platform) noexcept {
-  struct Answer {
-    std::uint64_t installation = 0;
-    const Platform* platform = nullptr;
-    bool kept = false;
-  };
-  thread_local Answer answer;
-  const std::uint64_t installation = PlatformInstallation();  // before the look: a change meanwhile looks again
-  if (answer.installation == installation && answer.platform == &platform) return answer.kept;
+  ThreadContext& thread = ThisThread();
+  const std::uint64_t installation = PlatformInstallation();
+  if (thread.asciiInstallation == installation && thread.asciiPlatform == &platform) return thread.asciiKept;
   try {
     String ascii(0x80, u'\0');
     std::string bytes(0x80, '\0');
     for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
-    answer = {installation, &platform, platform.ToAnsi(ascii) == bytes};
-    return answer.kept;
+    const bool kept = platform.ToAnsi(ascii) == bytes;
+    thread.asciiKept = kept;
+    thread.asciiPlatform = &platform;
+    thread.asciiInstallation = installation;
+    return kept;
   } catch (...) {
     return false;  // a conversion that fails is left to the converted path, which expects it
   }
@@ -72,15 +68,18 @@ bool DirectDebugLines(const ErrorLog& log) {
   return typeid(log) == typeid(ErrorLog) && AsciiKept(CurrentPlatform());
 }
 
+// While a line is being built in the thread's buffer, a nested line brings its own.
 DebugLineBuffer::DebugLineBuffer() : bytes_(&own_) {
-  if (!t_lineBufferGone && !t_lineBuffer.busy) {
-    t_lineBuffer.busy = true;
-    bytes_ = &t_lineBuffer.bytes;
+  ThreadContext& thread = ThisThread();
+  if (!thread.lineBusy) {
+    thread.lineBusy = true;
+    busy_ = &thread.lineBusy;
+    bytes_ = &thread.lineBytes;
     bytes_->clear();
   }
 }
 DebugLineBuffer::~DebugLineBuffer() {
-  if (bytes_ != &own_) t_lineBuffer.busy = false;
+  if (busy_) *busy_ = false;
 }
 
 void DebugLineBuffer::AppendAscii(const String& text) { AppendIfAscii(text); }

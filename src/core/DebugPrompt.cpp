@@ -1,7 +1,7 @@
 // RBDEBUGMESSAGE: a question to the developer, unless the current routine's tracing is suppressed.
-#include "core/Internal.h"
-#include "vx380/ErrorLog.h"
+#include "core/ErrorTrap.h"
 #include "core/ModuleState.h"
+#include "vx380/ErrorLog.h"
 
 namespace vx380 {
 

@@ -1,8 +1,8 @@
 // LogError and the error log it keeps.
-#include "core/Internal.h"
-#include "core/TextFile.h"
-#include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "core/TextFile.h"
+#include "core/TextFormat.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/TraceChannel.h"
 
 namespace vx380 {
@@ -34,7 +34,7 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
 
   if (!st.bInitialized) {
     st.strAppName = u"VeltrixPFD";
-    st.hResourceDLL = 0;
+    st.hResourceDLL.Forget();
     st.bLogToFile = kFalse;
     st.bDisplay = kFalse;
     st.bInitialized = kTrue;
@@ -50,7 +50,7 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
 
   String userText;
   if (nErrorNumberForUser > 0)
-    userText = p.FromAnsi(p.LoadResourceString(st.hResourceDLL, nErrorNumberForUser, kUserTextBufferChars));
+    userText = p.FromAnsi(p.LoadResourceString(st.hResourceDLL.handle(), nErrorNumberForUser, kUserTextBufferChars));
 
   if (!bRaise && st.bDisplay)
     p.ShowMessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);

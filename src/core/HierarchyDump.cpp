@@ -1,8 +1,8 @@
 // RBDEBUGHIERARCHY: the tree of drawing objects below an object, one trace line each.
 // Any failure ends the current object's call quietly; its parent goes on with the next child.
-#include <unordered_set>
-
-#include "core/Internal.h"
+#include "core/TextFormat.h"
+#include "core/ThreadContext.h"
+#include "core/VariantText.h"
 #include "core/KeptExports.h"
 #include "vx380/DrawingTypeCodes.h"
 #include "vx380/ErrorLog.h"
@@ -19,28 +19,18 @@ constexpr size_t kMaxDepth = 256;
 
 // The objects on the current path of this thread's dump: an object that contains itself ends
 // there instead of recursing until the stack is gone.
-struct DumpPath {
-  std::unordered_set<const void*> objects;
-  size_t depth = 0;
-};
-
-DumpPath& Path() {
-  thread_local DumpPath path;
-  return path;
-}
-
 class OnPath {
  public:
   explicit OnPath(const void* identity) : identity_(identity) {
-    DumpPath& path = Path();
-    entered_ = path.depth < kMaxDepth && (!identity || path.objects.insert(identity).second);
-    if (entered_) ++path.depth;
+    core::ThreadContext& thread = core::ThisThread();
+    entered_ = thread.dumpDepth < kMaxDepth && (!identity || thread.dumpPath.insert(identity).second);
+    if (entered_) ++thread.dumpDepth;
   }
   ~OnPath() {
     if (!entered_) return;
-    DumpPath& path = Path();
-    --path.depth;
-    if (identity_) path.objects.erase(identity_);
+    core::ThreadContext& thread = core::ThisThread();
+    --thread.dumpDepth;
+    if (identity_) thread.dumpPath.erase(identity_);
   }
   bool entered() const { return entered_; }
 

@@ -1,8 +1,10 @@
 // RBDEBUGLINE and RBDEBUGTIMESTAMP: markers inside the current routine and time stamps.
-#include "core/Internal.h"
+#include "core/ErrorTrap.h"
 #include "core/KeptExports.h"
-#include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "core/RegistryLookup.h"
+#include "core/TextFormat.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/TraceChannel.h"
 
 namespace vx380 {

@@ -2,8 +2,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/Internal.h"
+#include <vector>
+
+#include "core/TextFormat.h"
 #include "vx380/ErrorLog.h"
+#include "vx380/Platform.h"
 
 namespace vx380 {
 

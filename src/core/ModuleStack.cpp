@@ -1,9 +1,13 @@
 // The module stack: RBDEBUGENTER, RBDEBUGEXIT and RBDEBUGMODULE trace routine entry and exit
 // as an indented call tree with elapsed milliseconds. Entry and exit do constant work apart
 // from the line they write, so a deep stack costs no more than a shallow one.
-#include "core/Internal.h"
-#include "vx380/ErrorLog.h"
+#include "core/AsciiText.h"
+#include "core/CurrentPlatform.h"
+#include "core/DebugOutput.h"
+#include "core/ErrorTrap.h"
 #include "core/ModuleState.h"
+#include "core/TextFormat.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/TraceChannel.h"
 
 namespace vx380 {
@@ -31,48 +35,68 @@ bool Direct(const ErrorLog& self, const String& name, const String& note) {
 }
 bool Heard() { return core::DebugOutputHeard(); }
 
-// The rest of an entry or exit line after its head: "<dots><name> , <note> , EOL ".
-void WriteRoutineLine(core::DebugLineBuffer& line, size_t dots, const String& name, const String& note) {
-  std::string& bytes = line.bytes();
-  bytes.append(dots, channel::kDepthDot);
-  line.AppendAscii(name);
-  bytes.append(channel::kSeparator.str());
-  line.AppendAscii(note);
-  bytes.append(channel::kEndOfLine.str());
-  line.Write(CurrentPlatform());
-}
-
-void WriteEntryLine(size_t dots, const String& name, const String& note) {
-  core::DebugLineBuffer line;
-  line.bytes().reserve(48 + dots + name.size() + note.size());
-  line.bytes().append(channel::kEntryPrefix.str());
-  WriteRoutineLine(line, dots, name, note);
-}
-
-// The decimal of `value` right-aligned in 8 columns, whole when longer (as "%8d").
-void AppendRightAligned8(std::string& bytes, long long value) {
+// A number right-aligned in 8 columns, whole when longer (as "%8d").
+struct Field8 {
+  explicit Field8(long long value) {
+    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value) : value;
+    do {
+      *--at = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--at = '-';
+  }
+  size_t length() const { return static_cast<size_t>(digits + sizeof digits - at); }
+  size_t padding() const { return length() < 8 ? 8 - length() : 0; }
   char digits[24];
-  char* end = digits + sizeof digits;
-  char* at = end;
-  unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value) : value;
-  do {
-    *--at = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) *--at = '-';
-  const size_t length = static_cast<size_t>(end - at);
-  if (length < 8) bytes.append(8 - length, ' ');
-  bytes.append(at, length);
+  char* at = digits + sizeof digits;
+};
+
+// Where a routine line is built: as bytes (its texts checked ASCII by the caller) or as text
+// for the object's DebugTrace. Both take the same pieces in the same order, below.
+struct ByteLine {
+  core::DebugLineBuffer& line;
+  template <size_t N>
+  void Put(const channel::LineText<N>& piece) { line.bytes().append(piece.str()); }
+  void Dots(size_t count) { line.bytes().append(count, channel::kDepthDot); }
+  void Put(const String& text) { line.AppendAscii(text); }
+  void Put(const Field8& field) { line.bytes().append(field.padding(), ' ').append(field.at, field.length()); }
+};
+struct TextLine {
+  String& text;
+  template <size_t N>
+  void Put(const channel::LineText<N>& piece) { text.append(piece.u16()); }
+  void Dots(size_t count) { text.append(count, static_cast<char16_t>(channel::kDepthDot)); }
+  void Put(const String& part) { text.append(part); }
+  void Put(const Field8& field) { text.append(field.padding(), u' ').append(field.at, field.at + field.length()); }
+};
+
+// "<dots><name> , <note> , EOL ": the rest of an entry or exit line after its head.
+template <typename Line>
+void RoutineTail(Line& out, size_t dots, const String& name, const String& note) {
+  out.Dots(dots);
+  out.Put(name);
+  out.Put(channel::kSeparator);
+  out.Put(note);
+  out.Put(channel::kEndOfLine);
 }
 
-void WriteExitLine(Long elapsed, size_t dots, const String& name, const String& note) {
-  core::DebugLineBuffer line;
-  std::string& bytes = line.bytes();
-  bytes.reserve(56 + dots + name.size() + note.size());
-  bytes.append(channel::kExitPrefix.str());
-  AppendRightAligned8(bytes, elapsed);
-  bytes.append(channel::kSeparator.str());
-  WriteRoutineLine(line, dots, name, note);
+// Builds the line with `build` into the thread's byte buffer or into text, and sends it.
+template <typename Build>
+void SendRoutineLine(ErrorLog& self, bool direct, size_t size, const Build& build) {
+  if (direct) {
+    if (!Heard()) return;
+    core::DebugLineBuffer bytes;
+    bytes.bytes().reserve(size);
+    ByteLine out{bytes};
+    build(out);
+    bytes.Write(CurrentPlatform());
+    return;
+  }
+  String text;
+  text.reserve(size);
+  TextLine out{text};
+  build(out);
+  self.DebugTrace(std::move(text));
 }
 
 void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const String& note, Boolean suppress,
@@ -81,14 +105,11 @@ void Enter(ErrorLog& self, core::ModuleStack& stack, const String& name, const S
   const Integer dots = CheckedInteger(2LL * stack.depth());
   if (dots < 0) RaiseRuntime(rt::kInvalidProcedureCall);
   const Long t = CurrentPlatform().TickCount();
-  if (!suppress && Direct(self, name, note)) {
-    if (Heard()) WriteEntryLine(static_cast<size_t>(dots), name, note);
-  } else if (!suppress) {
-    String line;
-    line.reserve(48 + dots + name.size() + note.size());
-    line.append(channel::kEntryPrefix.u16()).append(static_cast<size_t>(dots), channel::kDepthDot).append(name);
-    line.append(channel::kSeparator.u16()).append(note).append(channel::kEndOfLine.u16());
-    self.DebugTrace(std::move(line));
+  if (!suppress) {
+    SendRoutineLine(self, Direct(self, name, note), 48 + dots + name.size() + note.size(), [&](auto& out) {
+      out.Put(channel::kEntryPrefix);
+      RoutineTail(out, static_cast<size_t>(dots), name, note);
+    });
   }
   stack.Push(name, t, suppress);
 }
@@ -107,17 +128,12 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
   if (!stack.Suppressed(stack.depth())) {
     const Long elapsed = core::Elapsed(CurrentPlatform().TickCount(), stack.EntryTime(stack.depth()));
     const String& name = stack.TopName();
-    if (Direct(self, name, note)) {
-      if (Heard()) WriteExitLine(elapsed, static_cast<size_t>(dots), name, note);
-      stack.Pop();
-      return;
-    }
-    String line;
-    line.reserve(48 + dots + name.size() + note.size());
-    line.append(channel::kExitPrefix.u16()).append(core::RightAlign(core::Decimal(elapsed), 8));
-    line.append(channel::kSeparator.u16()).append(static_cast<size_t>(dots), channel::kDepthDot).append(name);
-    line.append(channel::kSeparator.u16()).append(note).append(channel::kEndOfLine.u16());
-    self.DebugTrace(std::move(line));
+    SendRoutineLine(self, Direct(self, name, note), 56 + dots + name.size() + note.size(), [&](auto& out) {
+      out.Put(channel::kExitPrefix);
+      out.Put(Field8(elapsed));
+      out.Put(channel::kSeparator);
+      RoutineTail(out, static_cast<size_t>(dots), name, note);
+    });
   }
   stack.Pop();
 }

@@ -11,12 +11,25 @@
 // - a level outside the values held is runtime error 9, so is any level before the first entry.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
-#include "core/Internal.h"
+#include "vx380/Automation.h"
 #include "core/KeptExports.h"
 
 namespace vx380::core {
+
+// Element `index` of a per-level array; an index outside it is runtime error 9.
+template <typename T>
+T& Element(std::vector<T>& array, long long index) {
+  if (index < 0 || index >= static_cast<long long>(array.size())) RaiseRuntime(rt::kSubscriptOutOfRange);
+  return array[static_cast<size_t>(index)];
+}
+
+// Milliseconds from `then` to `now` on the 32-bit counter, across either wrap.
+inline Long Elapsed(Long now, Long then) {
+  return static_cast<Long>(static_cast<std::uint32_t>(now) - static_cast<std::uint32_t>(then));
+}
 
 class ModuleStack {
  public:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/ModuleStack.h"
+#include "core/ResourceModule.h"
 #include "vx380/Automation.h"
 #include "vx380/Platform.h"
 
@@ -13,7 +14,7 @@ struct ModuleState {
   Boolean bInitialized = kFalse;
   String strAppName;
   String strResourceDLL;  // kept as the documented record has it: held for reference, never read
-  ModuleHandle hResourceDLL = 0;
+  core::ResourceModule hResourceDLL;
   Boolean bLogToFile = kFalse;
   Boolean bDisplay = kFalse;
   String strLogFilename;

@@ -1,9 +1,12 @@
 // LookUpValueForKey: one registry value as text, byte for byte as the registry holds it.
-#include <cstring>
-#include <map>
-#include <utility>
+#include "core/RegistryLookup.h"
 
-#include "core/Internal.h"
+#include <cstdint>
+#include <cstring>
+
+#include "core/CurrentPlatform.h"
+#include "core/ThreadContext.h"
+#include "core/VariantText.h"
 #include "vx380/ErrorLog.h"
 
 namespace vx380 {
@@ -50,29 +53,25 @@ Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, St
 
 namespace core {
 
-namespace {
-struct CachedSwitch {
-  const Platform* platform = nullptr;
-  std::uint64_t generation = 0;
-  Boolean found = kFalse;
-  String value;
-};
-// Per thread, as the switches' readers are; a handful of keys per application.
-thread_local std::map<std::pair<Long, String>, CachedSwitch> t_switches;
-}  // namespace
+String SettingKey(const String& appName, const String& setting) {
+  return u"SOFTWARE\\Meridox\\Applications\\" + appName + u".Application\\ErrorReporting\\" + setting;
+}
 
 // A platform may answer with a number only where it moves before the call that changed the
 // setting returns: a call made after a change must act on it. Windows cannot tell that
 // cheaply (change notifications arrive later) and answers 0, so every call reads.
 Boolean LookUpSwitch(ErrorLog& log, Long root, const String& subKey, String& value) {
+  // The installation is taken before the platform: a change meanwhile brings another read.
+  const std::uint64_t installation = PlatformInstallation();
   Platform& p = CurrentPlatform();
   // The number is taken before the read, so a change while reading brings another read.
   const std::uint64_t generation = p.SettingsGeneration(root, p.ToAnsi(subKey));
   if (generation == 0) return log.LookUpValueForKey(root, subKey, value, Variant(String{}));
-  CachedSwitch& cached = t_switches[{root, subKey}];
-  if (cached.platform != &p || cached.generation != generation) {
+  CachedSwitch& cached = ThisThread().switches[{root, subKey}];
+  if (cached.installation != installation || cached.generation != generation) {
+    cached.installation = 0;  // a read that throws leaves nothing to trust
     cached.found = log.LookUpValueForKey(root, subKey, cached.value, Variant(String{}));
-    cached.platform = &p;
+    cached.installation = installation;
     cached.generation = generation;
   }
   value = cached.value;

@@ -1,8 +1,9 @@
 // Initialize and the settings properties: reporting level, application name, log file name.
-#include "core/Internal.h"
+#include "core/ErrorTrap.h"
 #include "core/KeptExports.h"
-#include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "core/RegistryLookup.h"
+#include "vx380/ErrorLog.h"
 
 namespace vx380 {
 
@@ -50,16 +51,8 @@ void ErrorLog::Initialize(String strAppName, String strResourceDLL) {
       st.strLogFilename = AppendSlash(st.strLogFilename) + strAppName + u".log";
     }
 
-    if (!strResourceDLL.empty()) {
-      Platform& p = CurrentPlatform();
-      // A module from an earlier Initialize is released rather than leaked.
-      if (st.hResourceDLL > 0) {
-        const ModuleHandle previous = st.hResourceDLL;
-        st.hResourceDLL = 0;
-        p.FreeResourceModule(previous);
-      }
-      st.hResourceDLL = p.LoadResourceModule(strResourceDLL);
-    }
+    // A module from an earlier Initialize is released rather than leaked.
+    if (!strResourceDLL.empty()) st.hResourceDLL.Load(strResourceDLL);
   } catch (...) {
     core::ReportTrapped(u"", box::kCritical);
   }

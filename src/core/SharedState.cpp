@@ -1,19 +1,20 @@
 // The per-thread record, Main, the end of an object, the predeclared instance and CutAtNull.
-#include "core/Internal.h"
+#include <new>
+
+#include "core/ErrorTrap.h"
 #include "core/KeptExports.h"
-#include "vx380/ErrorLog.h"
 #include "core/ModuleState.h"
+#include "core/ThreadContext.h"
+#include "vx380/ErrorLog.h"
 
 namespace vx380 {
 
-ModuleState& ThisThreadState() {
-  thread_local ModuleState state;
-  return state;
-}
+ModuleState& ThisThreadState() { return core::ThisThread().state; }
 
 ErrorLog& ErrorLog::Default() {
-  thread_local ErrorLog predeclared{Predeclared{}};
-  return predeclared;
+  core::PredeclaredSlot& slot = core::ThisThread().predeclared;
+  if (!slot.get()) slot.Adopt(new (slot.storage()) ErrorLog(Predeclared{}));
+  return *slot.get();
 }
 
 void ErrorLog::Main() {
@@ -36,12 +37,7 @@ ErrorLog::~ErrorLog() {
   try {
     Err().source = st.strAppName;
     st.bInitialized = kFalse;
-    if (st.hResourceDLL > 0) {
-      // Forget the handle as it goes, so it is never used for texts or released again.
-      const ModuleHandle released = st.hResourceDLL;
-      st.hResourceDLL = 0;
-      CurrentPlatform().FreeResourceModule(released);
-    }
+    st.hResourceDLL.Release();
   } catch (...) {
     core::ReportTrapped(u"", box::kExclamation);
   }

@@ -1,8 +1,12 @@
 #include "core/TextFile.h"
 
-#include "core/Internal.h"
+#include "core/TextFormat.h"
 
 namespace vx380::core {
+
+namespace {
+const String kBanner = u"==============================";
+}
 
 TextFile::TextFile(const String& path, bool truncate) : platform_(CurrentPlatform()) {
   if (Long rc = platform_.OpenTextFile(path, truncate, file_)) RaiseRuntime(rc);

@@ -1,5 +1,5 @@
 // RBDEBUGLOG and RBDEBUGWRITE: free text into the trace.
-#include "core/Internal.h"
+#include "core/ErrorTrap.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/TraceChannel.h"
 

@@ -1,49 +1,12 @@
-#include "core/Internal.h"
+#include "core/VariantText.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
+#include "core/TextFormat.h"
+#include "vx380/Platform.h"
+
 namespace vx380::core {
-
-void ReportTrapped(const String& promptPrefix, Long style, const String& promptSuffix) {
-  Err() = ErrorFromCurrentException();
-  const ErrObject failure = Err();
-  try {
-    CurrentPlatform().ShowMessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,
-                                     u"", 0);
-  } catch (...) {
-    // A box that cannot be shown leaves nothing more to report to.
-  }
-  Err().Clear();
-}
-
-Long UntitledBox(const String& prompt, Long style) {
-  return CurrentPlatform().ShowMessageBox(prompt, style, kDefaultBoxTitle, u"", 0);
-}
-
-String SettingKey(const String& appName, const String& setting) {
-  return u"SOFTWARE\\Meridox\\Applications\\" + appName + u".Application\\ErrorReporting\\" + setting;
-}
-
-String Repeat(long long count, char16_t c) {
-  if (count < 0) RaiseRuntime(rt::kInvalidProcedureCall);
-  return String(static_cast<size_t>(count), c);
-}
-
-String Decimal(long long value) {
-  char buf[32];
-  const char* end = std::to_chars(buf, buf + sizeof buf, value).ptr;
-  return String(static_cast<const char*>(buf), end);
-}
-
-String RightAlign(const String& text, size_t width) {
-  return text.size() >= width ? text : String(width - text.size(), u' ') + text;
-}
-
-String LeftAlign(const String& text, size_t width) {
-  return text.size() >= width ? text : text + String(width - text.size(), u' ');
-}
 
 String DoubleText(double value) {
   if (value == 0) return u"0";

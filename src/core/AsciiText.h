@@ -1,0 +1,14 @@
+// Plain ASCII text recognised and narrowed to bytes without a code page.
+#pragma once
+
+#include <cstddef>
+
+#include "vx380/Automation.h"
+
+namespace vx380::core {
+
+bool AllAscii(const String& text);
+// Narrows units to bytes while they are ASCII; how many were (count when all were).
+size_t NarrowWhileAscii(const char16_t* in, size_t count, char* out);
+
+}  // namespace vx380::core

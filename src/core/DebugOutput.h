@@ -1,0 +1,40 @@
+// Debug lines of plain ASCII go to the channel as bytes built in a buffer the thread reuses,
+// without a conversion, when nobody could tell: the platform's code page keeps ASCII as it is
+// (asked once per installation) and DebugTrace is the component's own.
+#pragma once
+
+#include <string>
+
+#include "vx380/Platform.h"
+
+namespace vx380 {
+class ErrorLog;
+}
+
+namespace vx380::core {
+
+bool AsciiKept(Platform& platform) noexcept;
+bool DirectDebugLines(const ErrorLog& log);
+
+// The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
+class DebugLineBuffer {
+ public:
+  DebugLineBuffer();
+  ~DebugLineBuffer();
+  DebugLineBuffer(const DebugLineBuffer&) = delete;
+  DebugLineBuffer& operator=(const DebugLineBuffer&) = delete;
+  std::string& bytes() { return *bytes_; }
+  // ASCII text (checked by the caller) as its bytes.
+  void AppendAscii(const String& text);
+  // The text as its bytes when it is all ASCII; otherwise false, and the line as it was.
+  bool AppendIfAscii(const String& text);
+  // Ends the line and hands it to the platform; never fails its caller.
+  void Write(Platform& platform) noexcept;
+
+ private:
+  std::string* bytes_;
+  bool* busy_ = nullptr;
+  std::string own_;
+};
+
+}  // namespace vx380::core
