@@ -19,7 +19,7 @@ package=("${native[@]}" gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix bi
          wine64-tools libwine-dev libwine:i386 dpkg-dev file)
 test=("${build[@]}" "${package[@]}" mingw-w64 mingw-w64-tools binutils-mingw-w64 wine wine64 wine32:i386
       xvfb xdotool x11-utils chromium
-      lintian pkg-config python3 abigail-tools
+      lintian pkg-config python3 abigail-tools clang-format
       clang libclang-rt-14-dev)
 
 case $purpose in
