@@ -170,7 +170,8 @@ PairResult RunPair(const Pair& pair, int rounds, int calls) {
   PairSides sides = pair.setUp();
   if (!sides.skipped.empty()) return PairResult{0, 0, 0, 0, 0, 0, 0, 0, 0, sides.skipped};
   long candidateSwitches = 0, baselineSwitches = 0;
-  SideNs(sides.candidate, calls, pair.candidateThreads, candidateSwitches);  // first-call costs: lookups, connections, caches
+  SideNs(sides.candidate, calls, pair.candidateThreads,
+         candidateSwitches);  // first-call costs: lookups, connections, caches
   SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
   candidateSwitches = baselineSwitches = 0;
   std::vector<double> quotients, candidate, baseline;
@@ -191,8 +192,9 @@ PairResult RunPair(const Pair& pair, int rounds, int calls) {
   std::sort(candidate.begin(), candidate.end());
   std::sort(baseline.begin(), baseline.end());
   const double allCalls = double(rounds) * calls;
-  return {At(quotients, 0.5), At(quotients, 0.25), At(quotients, 0.75), quotients.front(), quotients.back(),
-          At(candidate, 0.5), At(baseline, 0.5), candidateSwitches / allCalls, baselineSwitches / allCalls};
+  return {At(quotients, 0.5),         At(quotients, 0.25), At(quotients, 0.75), quotients.front(),
+          quotients.back(),           At(candidate, 0.5),  At(baseline, 0.5),   candidateSwitches / allCalls,
+          baselineSwitches / allCalls};
 }
 
 std::vector<Ratio>& Ratios() {

@@ -54,8 +54,8 @@ std::string ScratchDirectory();
 struct PairSides {
   std::function<void()> candidate;  // one call each
   std::function<void()> baseline;
-  std::shared_ptr<void> state;      // what both sides use, released when the pair is done
-  std::string skipped{};  // why the pair cannot run here; then nothing else is set
+  std::shared_ptr<void> state;  // what both sides use, released when the pair is done
+  std::string skipped{};        // why the pair cannot run here; then nothing else is set
 };
 struct Pair {
   std::string candidate;
@@ -78,7 +78,7 @@ struct RegisterPair {
 };
 struct PairResult {
   double median, p25, p75, min, max;
-  double candidateNs, baselineNs;  // medians per call
+  double candidateNs, baselineNs;              // medians per call
   double candidateSwitches, baselineSwitches;  // the process's context switches per call
   std::string skipped{};
 };

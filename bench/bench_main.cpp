@@ -95,8 +95,7 @@ void PrintRatios(const CollectingReporter& reporter) {
   for (const auto& r : vx380::bench::Ratios()) {
     const double candidate = reporter.Median(r.candidate), baseline = reporter.Median(r.baseline);
     if (candidate <= 0 || baseline <= 0) continue;
-    std::printf("%-44s %-36s %8.3f %8.2f\n", r.candidate.c_str(), r.baseline.c_str(), candidate / baseline,
-                r.target);
+    std::printf("%-44s %-36s %8.3f %8.2f\n", r.candidate.c_str(), r.baseline.c_str(), candidate / baseline, r.target);
   }
 }
 }  // namespace

@@ -43,8 +43,7 @@ void BM_LogErrorLoggingOn(benchmark::State& state) {
   log.ReportingLevel(vx380::mxReportingLevelLog);
   const vx380::String procedure = u"SaveFile";
   const vx380::Long number = 61;
-  for (auto _ : state)
-    log.LogError(u"BenchApp", u"Disk full", u"", 0, number, procedure);
+  for (auto _ : state) log.LogError(u"BenchApp", u"Disk full", u"", 0, number, procedure);
   ::unlink(path.c_str());
 }
 BENCHMARK(BM_LogErrorLoggingOn);
@@ -89,7 +88,8 @@ vx380::bench::RegisterPair logErrorPair("LogErrorLoggingOn", "RawOpenAppendClose
                                    st->log.LogError(u"BenchApp", u"Disk full", u"", 0, number, u"SaveFile");
                                  },
                                  [st] {
-                                   int fd = ::open(st->rawPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+                                   int fd =
+                                       ::open(st->rawPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
                                    benchmark::DoNotOptimize(::write(fd, st->line.data(), st->line.size()));
                                    ::close(fd);
                                  },

@@ -15,9 +15,9 @@
 #include "RingFirstPlatform.h"
 
 namespace {
+using vx380::String;
 using vx380::bench::ChannelListener;
 using vx380::bench::RingListener;
-using vx380::String;
 
 const char kLine[] = "ERROR: BenchApp - SaveFile described as: Disk full, Error Number is: 61";
 const char kEntryLine[] = "RBDEBUG , BEG>>> , ........ , LoadDrawing , start , EOL \n";

@@ -111,12 +111,13 @@ int RunCapture(long linesPerThread) {
     if (child > 0) ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
   long threadsComplete = 0;
   for (const auto& [who, next] : tally.next) threadsComplete += next == linesPerThread;
-  std::printf("capture: %d processes x %d threads x %ld lines through the ring: %ld of %ld captured in %.3f s"
-              " = %.0f lines/s; out of order %ld, missing %ld, threads complete %ld of %d, dropped %llu, holes %llu"
-              " (goal >= 2000000 lines/s, every line in order)\n",
-              kProcesses, kThreads, linesPerThread, tally.lines, expected, seconds, tally.lines / seconds,
-              tally.outOfOrder, tally.gaps, threadsComplete, kProcesses * kThreads,
-              static_cast<unsigned long long>(ring.Dropped()), static_cast<unsigned long long>(ring.Holes()));
+  std::printf(
+      "capture: %d processes x %d threads x %ld lines through the ring: %ld of %ld captured in %.3f s"
+      " = %.0f lines/s; out of order %ld, missing %ld, threads complete %ld of %d, dropped %llu, holes %llu"
+      " (goal >= 2000000 lines/s, every line in order)\n",
+      kProcesses, kThreads, linesPerThread, tally.lines, expected, seconds, tally.lines / seconds, tally.outOfOrder,
+      tally.gaps, threadsComplete, kProcesses * kThreads, static_cast<unsigned long long>(ring.Dropped()),
+      static_cast<unsigned long long>(ring.Holes()));
   std::fflush(stdout);
   return tally.lines == expected && tally.outOfOrder == 0 ? 0 : 1;
 }

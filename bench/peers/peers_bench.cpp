@@ -62,8 +62,7 @@ struct LttngSession {
     }
     const std::string output = vx380::bench::ScratchDirectory() + "/lttng";
     if (!Run("lttng create " + name + " --output=" + output) ||
-        !Run("lttng enable-event --userspace --session=" + name + " vx380_bench:line") ||
-        !Run("lttng start " + name)) {
+        !Run("lttng enable-event --userspace --session=" + name + " vx380_bench:line") || !Run("lttng start " + name)) {
       skipped = "the LTTng session could not be made (lttng create, enable-event, start)";
       return;
     }
@@ -102,12 +101,15 @@ vx380::bench::PairSides RingAgainstSession() {
 }
 
 vx380::bench::RegisterPair ringVsSession("DebugTraceOnRing", "LttngEventInSession", 0.5, RingAgainstSession);
-vx380::bench::RegisterPair ringVsSession4("DebugTraceOnRing x4", "LttngEventInSession x4", 0.5, RingAgainstSession,
-                                          4, 4);
+vx380::bench::RegisterPair ringVsSession4("DebugTraceOnRing x4", "LttngEventInSession x4", 0.5, RingAgainstSession, 4,
+                                          4);
 
-vx380::bench::RegisterPair ringFourVsOne("DebugTraceOnRing x4", "DebugTraceOnRing x1", 1.2, [] {
-  auto ours = std::make_shared<RingListening>();
-  return vx380::bench::PairSides{[ours] { ours->traced.Call(); }, [ours] { ours->traced.Call(); }, ours};
-}, 4, 1);
+vx380::bench::RegisterPair ringFourVsOne(
+    "DebugTraceOnRing x4", "DebugTraceOnRing x1", 1.2,
+    [] {
+      auto ours = std::make_shared<RingListening>();
+      return vx380::bench::PairSides{[ours] { ours->traced.Call(); }, [ours] { ours->traced.Call(); }, ours};
+    },
+    4, 1);
 
 }  // namespace

@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
   std::atomic<long long> captured{0};
   std::thread reader([&] {
     auto count = [](void* c, const vx380::channel::RingRecord&) { ++*static_cast<std::atomic<long long>*>(c); };
-    while (!stop) if (ring.Poll(count, &captured) == 0) ring.Wait(10);
+    while (!stop)
+      if (ring.Poll(count, &captured) == 0) ring.Wait(10);
   });
   vx380::bench::RingFirstPlatform platform{&vx380::win32::TryWriteRing};
   vx380::SetPlatform(&platform);
@@ -108,16 +109,16 @@ int main(int argc, char** argv) {
                    &captured) > 0) {
   }
   vx380::SetPlatform(nullptr);
-  std::printf("vx380_ring_win_bench: %d rounds x %d calls, interleaved; DBWIN listener %s; %lld lines captured "
-              "from the ring, %llu dropped\n",
-              rounds, calls, DbwinListening() ? "present" : "absent", captured.load(),
-              static_cast<unsigned long long>(ring.Dropped()));
+  std::printf(
+      "vx380_ring_win_bench: %d rounds x %d calls, interleaved; DBWIN listener %s; %lld lines captured "
+      "from the ring, %llu dropped\n",
+      rounds, calls, DbwinListening() ? "present" : "absent", captured.load(),
+      static_cast<unsigned long long>(ring.Dropped()));
   std::printf("%-32s %10s %10s %17s %8s   (baseline: bare OutputDebugStringA)\n", "candidate", "us/call", "ratio",
               "p25-p75", "target");
   const bool listener = DbwinListening();
   for (const Row& r : rows)
     std::printf("%-32s %10.3f %10.4f %8.4f-%-8.4f %8.2f\n", r.name, At(r.perCall, 0.5), At(r.quotients, 0.5),
-                At(r.quotients, 0.25), At(r.quotients, 0.75),
-                listener && r.target == 0.10 ? 0.02 : r.target);
+                At(r.quotients, 0.25), At(r.quotients, 0.75), listener && r.target == 0.10 ? 0.02 : r.target);
   return 0;
 }

@@ -241,9 +241,10 @@ int main(int argc, char** argv) {
   }
 
   const std::string suffix = listener ? "+listener" : "";
-  std::printf("vx380_win_bench: %d rounds x %d calls per candidate, interleaved; DBWIN listener %s; "
-              "%lld debug lines sent\n",
-              rounds, calls, listener ? "present" : "absent", sent);
+  std::printf(
+      "vx380_win_bench: %d rounds x %d calls per candidate, interleaved; DBWIN listener %s; "
+      "%lld debug lines sent\n",
+      rounds, calls, listener ? "present" : "absent", sent);
   if (!quiet) {
     const Candidate& raw = candidates[kRaw];
     std::printf("\n%-44s %12s %12s %12s %16s\n", "candidate", "median us", "p25 us", "p75 us", "median/raw");

@@ -59,8 +59,7 @@ int StandIn::Reads(const std::string& member) const {
 }
 
 int StandIn::TotalReads() const {
-  return std::accumulate(reads_.begin(), reads_.end(), 0,
-                         [](int sum, const auto& r) { return sum + r.second; });
+  return std::accumulate(reads_.begin(), reads_.end(), 0, [](int sum, const auto& r) { return sum + r.second; });
 }
 
 void StandIn::Use(const std::string& member) {

@@ -71,10 +71,8 @@ class StandIn : public LateBound, public std::enable_shared_from_this<StandIn> {
 // into elements 0..15 of the caller's array.
 class Matrix final : public StandIn {
  public:
-  static constexpr std::array<double, 16> kIdentity{1, 0, 0, 0, 0, 1, 0, 0,
-                                                    0, 0, 1, 0, 0, 0, 0, 1};
-  explicit Matrix(const std::array<double, 16>& elements = kIdentity)
-      : StandIn(u"Xform"), elements_(elements) {}
+  static constexpr std::array<double, 16> kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  explicit Matrix(const std::array<double, 16>& elements = kIdentity) : StandIn(u"Xform"), elements_(elements) {}
   static std::shared_ptr<Matrix> Make(const std::array<double, 16>& elements = kIdentity) {
     return std::make_shared<Matrix>(elements);
   }
@@ -118,8 +116,7 @@ class Collection final : public StandIn {
 // Variant, Null included.
 class Attribute final : public StandIn {
  public:
-  Attribute(Variant name, Variant value)
-      : StandIn(u"Attribute"), name_(std::move(name)), value_(std::move(value)) {}
+  Attribute(Variant name, Variant value) : StandIn(u"Attribute"), name_(std::move(name)), value_(std::move(value)) {}
   static std::shared_ptr<Attribute> Make(Variant name, Variant value) {
     return std::make_shared<Attribute>(std::move(name), std::move(value));
   }
@@ -135,9 +132,7 @@ class AttributeSet final : public StandIn {
  public:
   explicit AttributeSet(Variant name, std::vector<Variant> attributes = {})
       : StandIn(u"AttributeSet"), name_(std::move(name)), attributes_(std::move(attributes)) {}
-  static std::shared_ptr<AttributeSet> Make(Variant name) {
-    return std::make_shared<AttributeSet>(std::move(name));
-  }
+  static std::shared_ptr<AttributeSet> Make(Variant name) { return std::make_shared<AttributeSet>(std::move(name)); }
   // Adds an Attribute and returns the set, for building in one expression.
   AttributeSet& Add(Variant name, Variant value);
   void AddItem(Variant item) { attributes_.push_back(std::move(item)); }
@@ -157,8 +152,7 @@ class DrawingObject final : public StandIn {
  public:
   DrawingObject(String typeName, Variant name, Long type = typecode::kGroup)
       : StandIn(std::move(typeName)), name_(std::move(name)), type_(type) {}
-  static std::shared_ptr<DrawingObject> Make(String typeName, Variant name,
-                                             Long type = typecode::kGroup) {
+  static std::shared_ptr<DrawingObject> Make(String typeName, Variant name, Long type = typecode::kGroup) {
     return std::make_shared<DrawingObject>(std::move(typeName), std::move(name), type);
   }
 

@@ -148,8 +148,7 @@ void ReportAtEveryLevel(DemoLog& app) {
     Say(std::string("  reporting level ") + names[level] + ": an error while saving");
     const bool logs = (level & mxReportingLevelLog) != 0;
     const Outcome expected{true, (level & mxReportingLevelDisplay) != 0, logs || logStarted, false};
-    ReportAndCompare(app, expected, !logs && logStarted ? "the log was started earlier on this thread" : "",
-                     false);
+    ReportAndCompare(app, expected, !logs && logStarted ? "the log was started earlier on this thread" : "", false);
     logStarted = logStarted || logs;
   }
   Say("  reporting level LogAndDisplay, raise asked for: the raise replaces the box");
@@ -167,8 +166,7 @@ void ReportAtEveryLevel(DemoLog& app) {
 
   Say("- an error raised back to the caller");
   try {
-    app.LogError(u"Validator", u"Wall thickness below minimum", u"rules.chm", 40, 1000, u"Check", 48, 0,
-                 kTrue);
+    app.LogError(u"Validator", u"Wall thickness below minimum", u"rules.chm", 40, 1000, u"Check", 48, 0, kTrue);
   } catch (const AutomationError& e) {
     Say("    caught error " + std::to_string(e.number()) + " from " + ToUtf8(e.error().source) + ": " +
         ToUtf8(e.error().description));
@@ -209,8 +207,8 @@ int main(int argc, char** argv) {
   app.RBDEBUGENTER(u"main", u"sample host");
   app.Initialize(u"SampleHost", resources);
   static const char* levels[] = {"Off", "Log", "Display", "LogAndDisplay"};
-  Say("Initialised SampleHost: reporting level " + std::string(levels[app.ReportingLevel() & 3]) +
-      ", error log " + ToUtf8(app.LogFilename()));
+  Say("Initialised SampleHost: reporting level " + std::string(levels[app.ReportingLevel() & 3]) + ", error log " +
+      ToUtf8(app.LogFilename()));
 
   app.LogMsg(u"Sample host started");
   ReportAtEveryLevel(app);

@@ -156,24 +156,24 @@ Bytes Image(const Bytes& rsrc) {
   Put32(b, 0x3C, 0x40);
   Put32(b, 0x40, 0x00004550);  // "PE\0\0"
   const std::size_t coff = 0x44, opt = coff + 20, section = opt + 240;
-  Put16(b, coff, 0x8664);                // x86-64
-  Put16(b, coff + 2, 1);                 // one section
-  Put16(b, coff + 16, 240);              // optional header size
+  Put16(b, coff, 0x8664);                         // x86-64
+  Put16(b, coff + 2, 1);                          // one section
+  Put16(b, coff + 16, 240);                       // optional header size
   Put16(b, coff + 18, 0x2000 | 0x0020 | 0x0002);  // DLL, large addresses, executable image
-  Put16(b, opt, 0x20B);                  // PE32+
-  Put32(b, opt + 8, raw);                // initialised data
-  Put32(b, opt + 20, kSectionRva);       // base of code (there is none)
-  Put64(b, opt + 24, 0x180000000ull);    // image base
+  Put16(b, opt, 0x20B);                           // PE32+
+  Put32(b, opt + 8, raw);                         // initialised data
+  Put32(b, opt + 20, kSectionRva);                // base of code (there is none)
+  Put64(b, opt + 24, 0x180000000ull);             // image base
   Put32(b, opt + 32, kSectionAlignment);
   Put32(b, opt + 36, kFileAlignment);
-  Put16(b, opt + 40, 6), Put16(b, opt + 48, 6);  // operating system and subsystem 6.0
+  Put16(b, opt + 40, 6), Put16(b, opt + 48, 6);                      // operating system and subsystem 6.0
   Put32(b, opt + 56, kSectionRva + Align(size, kSectionAlignment));  // image size
-  Put32(b, opt + 60, kFileAlignment);    // headers size
-  Put16(b, opt + 68, 2);                 // Windows GUI subsystem
-  Put16(b, opt + 70, 0x0100 | 0x0040);   // NX compatible, dynamic base
-  Put64(b, opt + 72, 0x100000), Put64(b, opt + 80, 0x1000);  // stack
-  Put64(b, opt + 88, 0x100000), Put64(b, opt + 96, 0x1000);  // heap
-  Put32(b, opt + 108, 16);               // data directories
+  Put32(b, opt + 60, kFileAlignment);                                // headers size
+  Put16(b, opt + 68, 2);                                             // Windows GUI subsystem
+  Put16(b, opt + 70, 0x0100 | 0x0040);                               // NX compatible, dynamic base
+  Put64(b, opt + 72, 0x100000), Put64(b, opt + 80, 0x1000);          // stack
+  Put64(b, opt + 88, 0x100000), Put64(b, opt + 96, 0x1000);          // heap
+  Put32(b, opt + 108, 16);                                           // data directories
   Put32(b, opt + 112 + 2 * 8, kSectionRva), Put32(b, opt + 112 + 2 * 8 + 4, size);  // resources
   const char name[8] = {'.', 'r', 's', 'r', 'c'};
   for (int k = 0; k < 8; ++k) b[section + k] = name[k];

@@ -75,8 +75,8 @@ struct ErrObject {
 
   void Clear() { *this = ErrObject{}; }
   bool operator==(const ErrObject& o) const {
-    return number == o.number && source == o.source && description == o.description &&
-           helpFile == o.helpFile && helpContext == o.helpContext;
+    return number == o.number && source == o.source && description == o.description && helpFile == o.helpFile &&
+           helpContext == o.helpContext;
   }
   bool operator!=(const ErrObject& o) const { return !(*this == o); }
 };
@@ -86,8 +86,7 @@ VX380_API ErrObject& Err();  // this thread's error object
 // A raised error: what ends a member call with a failure.
 class VX380_API AutomationError : public std::exception {
  public:
-  AutomationError(Long number, String source, String description, String helpFile = u"",
-                  Long helpContext = 0);
+  AutomationError(Long number, String source, String description, String helpFile = u"", Long helpContext = 0);
   // A classic runtime error with its standard text.
   static AutomationError Runtime(Long number);
 

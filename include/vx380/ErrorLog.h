@@ -32,14 +32,12 @@ class VX380_API ErrorLog {
                         const String& strProcedureName = u"", const Long& nButtons = box::kExclamation,
                         const Long& nErrorNumberForUser = 0, const Boolean& bRaise = kFalse);
   virtual void RBDEBUGLOG(String strMess);
-  virtual Long RBDEBUGMESSAGE(const String& strPrompt, const Long& vButtons = 0,
-                              const String& strTitle = u"", const String& strHelpFile = u"",
-                              const Long& lContext = 0);
+  virtual Long RBDEBUGMESSAGE(const String& strPrompt, const Long& vButtons = 0, const String& strTitle = u"",
+                              const String& strHelpFile = u"", const Long& lContext = 0);
   virtual String RBDEBUGMATRIX(const Object& Xform);
   virtual void DescribeAttributes(const Object& objGraphic);
   virtual void RBDEBUGWRITE(String strMess);
-  virtual void RBDEBUGENTER(String strModuleName, const String& strNote = u"",
-                            const Boolean& bSuppressDebug = kFalse);
+  virtual void RBDEBUGENTER(String strModuleName, const String& strNote = u"", const Boolean& bSuppressDebug = kFalse);
   virtual void RBDEBUGEXIT(const String& strNote = u"");
   virtual void RBDEBUGMODULE(String strModuleName, const Boolean& bEntry, const String& strNote = u"",
                              const Boolean& bSuppressDebug = kFalse);

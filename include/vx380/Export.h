@@ -4,9 +4,9 @@
 
 #if defined(_WIN32) || defined(__CYGWIN__)
 // Windows builds link the library statically (into the COM server and the tools).
-#  define VX380_API
+#define VX380_API
 #elif defined(__GNUC__) || defined(__clang__)
-#  define VX380_API __attribute__((visibility("default")))
+#define VX380_API __attribute__((visibility("default")))
 #else
-#  define VX380_API
+#define VX380_API
 #endif

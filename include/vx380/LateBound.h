@@ -22,9 +22,21 @@ class VX380_API Variant {
   Variant() = default;
   static Variant Null() { return Variant(Kind::Null); }
   static Variant Missing() { return Variant(Kind::Missing); }
-  static Variant FromBoolean(Boolean b) { Variant v(Kind::Boolean); v.number_ = b ? -1 : 0; return v; }
-  static Variant FromInteger(Integer i) { Variant v(Kind::Integer); v.number_ = i; return v; }
-  static Variant FromDate(double oleDate) { Variant v(Kind::Date); v.number_ = oleDate; return v; }
+  static Variant FromBoolean(Boolean b) {
+    Variant v(Kind::Boolean);
+    v.number_ = b ? -1 : 0;
+    return v;
+  }
+  static Variant FromInteger(Integer i) {
+    Variant v(Kind::Integer);
+    v.number_ = i;
+    return v;
+  }
+  static Variant FromDate(double oleDate) {
+    Variant v(Kind::Date);
+    v.number_ = oleDate;
+    return v;
+  }
   Variant(Long l) : kind_(Kind::Long), number_(l) {}
   Variant(double d) : kind_(Kind::Double), number_(d) {}
   Variant(String s) : kind_(Kind::String), text_(std::move(s)) {}

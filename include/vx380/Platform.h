@@ -79,8 +79,8 @@ class VX380_API Platform {
   virtual void WriteDiagnosticLine(const std::string& ansi) { (void)ansi; }
 
   // A modal message box; returns the button pressed (1 OK ... 7 No).
-  virtual Long ShowMessageBox(const String& prompt, Long style, const String& title,
-                              const String& helpFile, Long helpContext) = 0;
+  virtual Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
+                              Long helpContext) = 0;
 
   // Milliseconds since the system started, truncated to 32 bits, read as signed.
   virtual Long TickCount() = 0;

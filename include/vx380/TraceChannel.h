@@ -66,8 +66,7 @@ inline constexpr LineText kEntryPrefix{"RBDEBUG , BEG>>> , ........ , "};
 inline constexpr LineText kExitPrefix{"RBDEBUG , END<<< , "};
 inline constexpr LineText kLineMarkerPrefix{"RBDEBUG , L"};
 inline constexpr LineText kStackEmpty{"RBDEBUG Stack is empty"};
-inline constexpr LineText kLineWithoutEntry{
-    "RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE"};
+inline constexpr LineText kLineWithoutEntry{"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE"};
 inline constexpr LineText kTimingPrefix{"RBDEBUGTIMING , timestamp , "};
 inline constexpr LineText kLogPrefix{"RBDEBUG: "};
 inline constexpr LineText kHierarchyPrefix{"RBDEBUGHIERARCHY "};

@@ -15,9 +15,9 @@ void RouteDebugLine(const Line& line, TryRing&& tryRing, SystemChannel&& system)
 
 // What a ring write's result asks of the writer.
 struct RingAnswer {
-  bool taken;     // in the ring, or counted there as dropped: the line is done with
-  bool retire;    // the ring is closed: retire it, the line goes to the system's channel
-  bool askSoon;   // the ring was full: ask on the next line whether anybody still reads it
+  bool taken;    // in the ring, or counted there as dropped: the line is done with
+  bool retire;   // the ring is closed: retire it, the line goes to the system's channel
+  bool askSoon;  // the ring was full: ask on the next line whether anybody still reads it
 };
 
 constexpr RingAnswer AnswerOf(WriteResult result) {

@@ -10,14 +10,12 @@ namespace vx380::channel {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::size_t kPublishEvery = 64;  // records between two stores of the read position
+constexpr std::size_t kPublishEvery = 64;     // records between two stores of the read position
 constexpr std::uint64_t kPrefetchBytes = 64;  // a cache line: a typical line's record spans two
 
 // A multiplication by an odd constant is a bijection, so two positions less than 2^32 units
 // apart never share a tag: a record of an earlier lap never passes for a committed one.
-std::uint32_t Tag(std::uint64_t pos) {
-  return static_cast<std::uint32_t>(pos >> 5) * 0x9E3779B1u ^ 0xA5A5A5A5u;
-}
+std::uint32_t Tag(std::uint64_t pos) { return static_cast<std::uint32_t>(pos >> 5) * 0x9E3779B1u ^ 0xA5A5A5A5u; }
 
 std::uint32_t Units(std::uint64_t textLength) {
   return static_cast<std::uint32_t>((kRecordUnit + textLength + kRecordUnit - 1) / kRecordUnit);
@@ -127,7 +125,8 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   record.check = CheckWord(record);
   CopyIn(pos + kRecordUnit, line.data(), static_cast<std::size_t>(length));
   const std::uint64_t offset = pos & (capacity_ - 1);
-  std::memcpy(data_ + offset + sizeof record.commit, reinterpret_cast<const unsigned char*>(&record) + sizeof record.commit,
+  std::memcpy(data_ + offset + sizeof record.commit,
+              reinterpret_cast<const unsigned char*>(&record) + sizeof record.commit,
               sizeof record - sizeof record.commit);
   CommitWord(data_, offset).store(tag, std::memory_order_release);
   WakeReaderIfBehind(pos + size);
@@ -252,9 +251,12 @@ bool RingReader::Attach(void* base, std::size_t mappedBytes, RingSystem& system)
 
 RingReader::Look RingReader::Inspect(RecordHeader& record) const {
   switch (RecordAt(data_, capacity_, pos_, record)) {
-    case Found::kRecord: return Look::kRecord;
-    case Found::kDamaged: return Look::kDamaged;
-    case Found::kNone: break;
+    case Found::kRecord:
+      return Look::kRecord;
+    case Found::kDamaged:
+      return Look::kDamaged;
+    case Found::kNone:
+      break;
   }
   return header_->reserve.load(std::memory_order_relaxed) == pos_ ? Look::kEmpty : Look::kPending;
 }

@@ -56,14 +56,14 @@ struct RingHeader {
   std::atomic<std::uint32_t> version;
   std::atomic<std::uint64_t> capacity;  // bytes of the data area
   std::atomic<std::uint32_t> state;
-  std::atomic<std::uint32_t> readerProcess;  // where the platform tells liveness by process id
+  std::atomic<std::uint32_t> readerProcess;        // where the platform tells liveness by process id
   alignas(64) std::atomic<std::uint64_t> reserve;  // writers: next free position
   alignas(64) std::atomic<std::uint64_t> readPos;  // reader: everything before it is consumed
   std::atomic<std::uint32_t> readerSleeping;
   std::atomic<std::uint32_t> wakeWord;
   alignas(64) std::atomic<std::uint64_t> dropped;  // lines writers gave up on
   std::atomic<std::uint64_t> holes;                // reservations the reader skipped
-  std::atomic<std::uint64_t> lostEarlier;  // lines writers left unread in the ring of a listener that ended
+  std::atomic<std::uint64_t> lostEarlier;          // lines writers left unread in the ring of a listener that ended
 };
 static_assert(sizeof(RingHeader) <= kRingHeaderBytes);
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
@@ -138,7 +138,7 @@ class RingWriter {
   RingSystem* system_ = nullptr;
   std::atomic<std::uint64_t> stalledUntilNs_{0};
   std::atomic<std::uint64_t> stalledAtReadPos_{0};  // the reader's position when it was given up on
-  std::atomic<std::uint64_t> knownReadPos_{0};  // the reader's position as last seen
+  std::atomic<std::uint64_t> knownReadPos_{0};      // the reader's position as last seen
 };
 
 class RingReader {

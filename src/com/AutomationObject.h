@@ -84,8 +84,8 @@ class AutomationObject : public Iface, public ISupportErrorInfo, public IProvide
       return info->dispatchInfo()->GetIDsOfNames(names, count, ids);
     });
   }
-  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                      VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override {
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* excepInfo, UINT* argErr) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     // Held across the call: a member may release the caller's last other reference.
     ComPtr<Iface> keepAlive(static_cast<Iface*>(this));

@@ -9,8 +9,7 @@
 
 namespace vx380::com {
 
-class CErrorStatusObject final
-    : public AutomationObject<_CErrorStatus, IID__CErrorStatus, CLSID_CErrorStatus> {
+class CErrorStatusObject final : public AutomationObject<_CErrorStatus, IID__CErrorStatus, CLSID_CErrorStatus> {
  public:
   CErrorStatusObject();
 

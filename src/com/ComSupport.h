@@ -18,19 +18,33 @@ class ComPtr {
   ComPtr() = default;
   ComPtr(std::nullptr_t) {}
   // Takes a new reference.
-  explicit ComPtr(T* p) : p_(p) { if (p_) p_->AddRef(); }
+  explicit ComPtr(T* p) : p_(p) {
+    if (p_) p_->AddRef();
+  }
   ComPtr(const ComPtr& o) : ComPtr(o.p_) {}
   ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-  ComPtr& operator=(ComPtr o) noexcept { std::swap(p_, o.p_); return *this; }
-  ~ComPtr() { if (p_) p_->Release(); }
+  ComPtr& operator=(ComPtr o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  ~ComPtr() {
+    if (p_) p_->Release();
+  }
 
   // Adopts a reference the caller already owns.
-  static ComPtr Attach(T* p) { ComPtr r; r.p_ = p; return r; }
+  static ComPtr Attach(T* p) {
+    ComPtr r;
+    r.p_ = p;
+    return r;
+  }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
   // For out parameters: releases what is held first.
-  T** Put() { *this = nullptr; return &p_; }
+  T** Put() {
+    *this = nullptr;
+    return &p_;
+  }
 
   template <class U>
   ComPtr<U> As(REFIID iid) const {
@@ -64,7 +78,11 @@ class Bstr {
   Bstr& operator=(const Bstr&) = delete;
   ~Bstr() { SysFreeString(b_); }
   BSTR get() const { return b_; }
-  BSTR* Put() { SysFreeString(b_); b_ = nullptr; return &b_; }
+  BSTR* Put() {
+    SysFreeString(b_);
+    b_ = nullptr;
+    return &b_;
+  }
   String str() const { return ToString(b_); }
 
  private:

@@ -84,11 +84,28 @@ void SetZero(VARTYPE vt, VARIANT* v) {
 
 size_t ScalarSize(VARTYPE vt) {
   switch (vt) {
-    case VT_I1: case VT_UI1: return 1;
-    case VT_I2: case VT_UI2: case VT_BOOL: return 2;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR: return 4;
-    case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: return 8;
-    default: return 0;
+    case VT_I1:
+    case VT_UI1:
+      return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+      return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -230,18 +247,21 @@ HRESULT MapArguments(const MemberInfo& m, const DISPPARAMS& params, ArgumentMap&
 
 // One parameter as the method receives it.
 struct Slot {
-  Var value;                         // the argument converted to the parameter's type
-  VARIANT arg{};                     // a VT_BYREF view for ByRef parameters
-  const VARIANT* lent = nullptr;     // the caller's own value, passed as it is instead of value
-  VARIANT* writeBack = nullptr;      // the caller's by-reference argument when value is a copy
-  Var before;                        // value as passed in, to see whether the member wrote it
+  Var value;                      // the argument converted to the parameter's type
+  VARIANT arg{};                  // a VT_BYREF view for ByRef parameters
+  const VARIANT* lent = nullptr;  // the caller's own value, passed as it is instead of value
+  VARIANT* writeBack = nullptr;   // the caller's by-reference argument when value is a copy
+  Var before;                     // value as passed in, to see whether the member wrote it
 };
 
 // Everything the call is handed; slots and the result are pointed into, so it never moves.
 struct CallFrame {
   explicit CallFrame(const MemberInfo& m)
-      : from(m.params.size()), slots(m.params.size()), hasResult(m.resultVt != VT_EMPTY),
-        types(slots.size() + hasResult), args(slots.size() + hasResult) {
+      : from(m.params.size()),
+        slots(m.params.size()),
+        hasResult(m.resultVt != VT_EMPTY),
+        types(slots.size() + hasResult),
+        args(slots.size() + hasResult) {
     VariantInit(&resultArg);
   }
   CallFrame(const CallFrame&) = delete;
@@ -285,8 +305,7 @@ HRESULT CoerceArgument(const ParamInfo& param, VARIANT* given, LCID lcid, bool m
     slot.arg = *given;  // the caller's own variable of the exact type
     return S_OK;
   }
-  if (param.byRef && given->vt == (VT_BYREF | VT_VARIANT) && given->pvarVal->vt == param.vt &&
-      param.vt != VT_VARIANT) {
+  if (param.byRef && given->vt == (VT_BYREF | VT_VARIANT) && given->pvarVal->vt == param.vt && param.vt != VT_VARIANT) {
     slot.arg.vt = byRefType;  // a script variable holding the exact type: point into it
     slot.arg.byref = &given->pvarVal->llVal;
     return S_OK;
@@ -362,8 +381,19 @@ void PrepareResult(const MemberInfo& m, CallFrame& frame) {
 bool FitsOneWord(VARTYPE vt) {
   if (vt & VT_BYREF) return true;
   switch (vt) {
-    case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_BOOL: case VT_I4: case VT_UI4:
-    case VT_INT: case VT_UINT: case VT_ERROR: case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN:
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
       return true;
     default:
       return false;
@@ -377,12 +407,18 @@ using Method = HRESULT(STDMETHODCALLTYPE*)(void*, Words...);
 
 HRESULT CallWords(AnyMethod f, void* self, const Word* w, size_t n) {
   switch (n) {
-    case 0: return reinterpret_cast<Method<>>(f)(self);
-    case 1: return reinterpret_cast<Method<Word>>(f)(self, w[0]);
-    case 2: return reinterpret_cast<Method<Word, Word>>(f)(self, w[0], w[1]);
-    case 3: return reinterpret_cast<Method<Word, Word, Word>>(f)(self, w[0], w[1], w[2]);
-    case 4: return reinterpret_cast<Method<Word, Word, Word, Word>>(f)(self, w[0], w[1], w[2], w[3]);
-    default: return reinterpret_cast<Method<Word, Word, Word, Word, Word>>(f)(self, w[0], w[1], w[2], w[3], w[4]);
+    case 0:
+      return reinterpret_cast<Method<>>(f)(self);
+    case 1:
+      return reinterpret_cast<Method<Word>>(f)(self, w[0]);
+    case 2:
+      return reinterpret_cast<Method<Word, Word>>(f)(self, w[0], w[1]);
+    case 3:
+      return reinterpret_cast<Method<Word, Word, Word>>(f)(self, w[0], w[1], w[2]);
+    case 4:
+      return reinterpret_cast<Method<Word, Word, Word, Word>>(f)(self, w[0], w[1], w[2], w[3]);
+    default:
+      return reinterpret_cast<Method<Word, Word, Word, Word, Word>>(f)(self, w[0], w[1], w[2], w[3], w[4]);
   }
 }
 
@@ -410,9 +446,9 @@ HRESULT CallMember(void* self, const MemberInfo& m, CallFrame& frame, HRESULT& m
   if (CallDirect(self, m, frame, memberHr)) return S_OK;
   VARIANT status;
   VariantInit(&status);
-  const HRESULT hr = DispCallFunc(self, m.vtableOffset & 0xFFFC, m.callConv, VT_ERROR,
-                                  static_cast<UINT>(frame.types.size()), frame.types.data(), frame.args.data(),
-                                  &status);
+  const HRESULT hr =
+      DispCallFunc(self, m.vtableOffset & 0xFFFC, m.callConv, VT_ERROR, static_cast<UINT>(frame.types.size()),
+                   frame.types.data(), frame.args.data(), &status);
   memberHr = status.scode;
   return hr;
 }
@@ -473,8 +509,8 @@ HRESULT InvokeFound(void* self, const MemberInfo& m, LCID lcid, DISPPARAMS& para
 
 }  // namespace
 
-HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid, WORD flags,
-                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+                     VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   if (!params) params = &none;
   if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||

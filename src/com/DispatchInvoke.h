@@ -14,7 +14,7 @@ namespace vx380::com {
 
 // self is the dual interface pointer whose vtable the members index. Throws std::bad_alloc when
 // the arguments cannot be copied; the caller's entry point turns that into E_OUTOFMEMORY.
-HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid, WORD flags,
-                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr);
+HRESULT InvokeMember(void* self, const InterfaceInfo& info, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+                     VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr);
 
 }  // namespace vx380::com

@@ -44,7 +44,9 @@ class EnumView final : public Enumerator {
 class SafeArrayHolder {
  public:
   explicit SafeArrayHolder(SAFEARRAY* a) : a_(a) {}
-  ~SafeArrayHolder() { if (a_) SafeArrayDestroy(a_); }
+  ~SafeArrayHolder() {
+    if (a_) SafeArrayDestroy(a_);
+  }
   SAFEARRAY** ref() { return &a_; }
   SAFEARRAY* get() const { return a_; }
 

@@ -25,16 +25,11 @@ struct HResultError {
   Long number;
 };
 const HResultError kHResultErrors[] = {
-    {DISP_E_MEMBERNOTFOUND, rt::kNoSuchMember},
-    {DISP_E_UNKNOWNNAME, rt::kNoSuchMember},
-    {DISP_E_TYPEMISMATCH, rt::kTypeMismatch},
-    {DISP_E_OVERFLOW, rt::kOverflow},
-    {DISP_E_BADINDEX, rt::kSubscriptOutOfRange},
-    {DISP_E_PARAMNOTOPTIONAL, rt::kArgumentNotOptional},
-    {DISP_E_BADPARAMCOUNT, rt::kWrongArgumentCount},
-    {DISP_E_PARAMNOTFOUND, rt::kWrongArgumentCount},
-    {E_NOINTERFACE, rt::kNoAutomationInterface},
-    {E_OUTOFMEMORY, rt::kOutOfMemory},
+    {DISP_E_MEMBERNOTFOUND, rt::kNoSuchMember},      {DISP_E_UNKNOWNNAME, rt::kNoSuchMember},
+    {DISP_E_TYPEMISMATCH, rt::kTypeMismatch},        {DISP_E_OVERFLOW, rt::kOverflow},
+    {DISP_E_BADINDEX, rt::kSubscriptOutOfRange},     {DISP_E_PARAMNOTOPTIONAL, rt::kArgumentNotOptional},
+    {DISP_E_BADPARAMCOUNT, rt::kWrongArgumentCount}, {DISP_E_PARAMNOTFOUND, rt::kWrongArgumentCount},
+    {E_NOINTERFACE, rt::kNoAutomationInterface},     {E_OUTOFMEMORY, rt::kOutOfMemory},
 };
 
 bool IsClear(const ErrObject& e) { return e == ErrObject{}; }
@@ -71,8 +66,7 @@ ErrObject ErrorFromExcepInfo(EXCEPINFO& info) {
   }
   // The object's own texts win over the generic ones.
   if (info.bstrSource && SysStringLen(info.bstrSource)) e.source = ToString(info.bstrSource);
-  if (info.bstrDescription && SysStringLen(info.bstrDescription))
-    e.description = ToString(info.bstrDescription);
+  if (info.bstrDescription && SysStringLen(info.bstrDescription)) e.description = ToString(info.bstrDescription);
   e.helpFile = ToString(info.bstrHelpFile);
   e.helpContext = static_cast<Long>(info.dwHelpContext);
   return e;
@@ -180,6 +174,5 @@ HRESULT MemberCall::Refused(HRESULT hr) {
   if (outermost_) SetErrorInfo(0, entryInfo_.get());
   return hr;
 }
-
 
 }  // namespace vx380::com

@@ -64,7 +64,6 @@ class MemberCall {
   ComPtr<IErrorInfo> entryInfo_;
 };
 
-
 // Runs body as the member of interface iid: exceptions never leave, raised errors
 // become HRESULT + IErrorInfo.
 template <class F>

@@ -34,10 +34,9 @@ STDMETHODIMP ErrorLogObject::Initialize(BSTR strAppName, BSTR strResourceDLL) {
   return Run([&] { core_->Initialize(ToString(strAppName), ToString(strResourceDLL)); });
 }
 
-STDMETHODIMP ErrorLogObject::LogError(BSTR strSource, BSTR strDescription, BSTR* strHelpFile,
-                                      LONG* nHelpContext, LONG* nErrorNumberForLogFile,
-                                      BSTR* strProcedureName, LONG* nButtons, LONG* nErrorNumberForUser,
-                                      VARIANT_BOOL* bRaise) {
+STDMETHODIMP ErrorLogObject::LogError(BSTR strSource, BSTR strDescription, BSTR* strHelpFile, LONG* nHelpContext,
+                                      LONG* nErrorNumberForLogFile, BSTR* strProcedureName, LONG* nButtons,
+                                      LONG* nErrorNumberForUser, VARIANT_BOOL* bRaise) {
   return Run([&] {
     core_->LogError(ToString(strSource), ToString(strDescription), In(strHelpFile), In(nHelpContext),
                     In(nErrorNumberForLogFile), In(strProcedureName), In(nButtons, box::kExclamation),
@@ -49,8 +48,8 @@ STDMETHODIMP ErrorLogObject::RBDEBUGLOG(BSTR strMess) {
   return Run([&] { core_->RBDEBUGLOG(ToString(strMess)); });
 }
 
-STDMETHODIMP ErrorLogObject::RBDEBUGMESSAGE(BSTR* strPrompt, LONG* vButtons, BSTR* strTitle,
-                                            BSTR* strHelpFile, LONG* lContext, LONG* result) {
+STDMETHODIMP ErrorLogObject::RBDEBUGMESSAGE(BSTR* strPrompt, LONG* vButtons, BSTR* strTitle, BSTR* strHelpFile,
+                                            LONG* lContext, LONG* result) {
   if (!strPrompt || !result) return E_POINTER;
   return Run([&] {
     *result = core_->RBDEBUGMESSAGE(In(strPrompt), In(vButtons), In(strTitle), In(strHelpFile), In(lContext));
@@ -83,9 +82,7 @@ STDMETHODIMP ErrorLogObject::RBDEBUGEXIT(BSTR* strNote) {
 STDMETHODIMP ErrorLogObject::RBDEBUGMODULE(BSTR strModuleName, VARIANT_BOOL* bEntry, BSTR* strNote,
                                            VARIANT_BOOL* bSuppressDebug) {
   if (!bEntry) return E_POINTER;
-  return Run([&] {
-    core_->RBDEBUGMODULE(ToString(strModuleName), In(bEntry), In(strNote), In(bSuppressDebug));
-  });
+  return Run([&] { core_->RBDEBUGMODULE(ToString(strModuleName), In(bEntry), In(strNote), In(bSuppressDebug)); });
 }
 
 STDMETHODIMP ErrorLogObject::RBDEBUGTIMESTAMP(BSTR* strNote) {

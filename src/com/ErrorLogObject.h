@@ -19,11 +19,11 @@ class ErrorLogObject final : public AutomationObject<_ErrorLog, IID__ErrorLog, C
   STDMETHODIMP Main() override;
   STDMETHODIMP Initialize(BSTR strAppName, BSTR strResourceDLL) override;
   STDMETHODIMP LogError(BSTR strSource, BSTR strDescription, BSTR* strHelpFile, LONG* nHelpContext,
-                        LONG* nErrorNumberForLogFile, BSTR* strProcedureName, LONG* nButtons,
-                        LONG* nErrorNumberForUser, VARIANT_BOOL* bRaise) override;
+                        LONG* nErrorNumberForLogFile, BSTR* strProcedureName, LONG* nButtons, LONG* nErrorNumberForUser,
+                        VARIANT_BOOL* bRaise) override;
   STDMETHODIMP RBDEBUGLOG(BSTR strMess) override;
-  STDMETHODIMP RBDEBUGMESSAGE(BSTR* strPrompt, LONG* vButtons, BSTR* strTitle, BSTR* strHelpFile,
-                              LONG* lContext, LONG* result) override;
+  STDMETHODIMP RBDEBUGMESSAGE(BSTR* strPrompt, LONG* vButtons, BSTR* strTitle, BSTR* strHelpFile, LONG* lContext,
+                              LONG* result) override;
   STDMETHODIMP RBDEBUGMATRIX(IDispatch** Xform, BSTR* result) override;
   STDMETHODIMP DescribeAttributes(IDispatch** objGraphic) override;
   STDMETHODIMP RBDEBUGWRITE(BSTR strMess) override;

@@ -89,8 +89,7 @@ bool RegisterClass(HKEY root, const ClassEntry& c, const std::wstring& modulePat
   const std::wstring key = L"CLSID\\" + clsid;
   return SetKeyString(root, c.progId, L"", c.progId) &&
          SetKeyString(root, std::wstring(c.progId) + L"\\Clsid", L"", clsid) &&
-         SetKeyString(root, key, L"", c.progId) &&
-         SetKeyString(root, key + L"\\InprocServer32", L"", modulePath) &&
+         SetKeyString(root, key, L"", c.progId) && SetKeyString(root, key + L"\\InprocServer32", L"", modulePath) &&
          SetKeyString(root, key + L"\\InprocServer32", L"ThreadingModel", L"Apartment") &&
          SetKeyString(root, key + L"\\ProgID", L"", c.progId) &&
          SetKeyString(root, key + L"\\VersionIndependentProgID", L"", c.progId) &&
@@ -145,8 +144,9 @@ HRESULT RegisterServer(RegistrationScope scope) {
 HRESULT UnregisterServer(RegistrationScope scope) {
   ClassesRoot root(scope, false);
   if (!root) return scope == RegistrationScope::User ? S_OK : SELFREG_E_CLASS;  // no classes root, nothing of ours
-  const std::wstring made =
-      scope == RegistrationScope::User ? RegKey::Open(root.get(), OwnKey(), KEY_QUERY_VALUE).GetString(kMadeValue) : L"";
+  const std::wstring made = scope == RegistrationScope::User
+                                ? RegKey::Open(root.get(), OwnKey(), KEY_QUERY_VALUE).GetString(kMadeValue)
+                                : L"";
   bool ok = true;
   for (const ClassEntry& c : kClasses) {
     ok = DeleteTree(root.get(), L"CLSID\\" + GuidText(c.clsid)) && ok;

@@ -42,8 +42,8 @@ std::wstring RegKey::GetString(const wchar_t* name) const {
 
 bool RegKey::IsEmpty() const {
   DWORD subKeys = 0, values = 0;
-  if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS)
+  if (RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                       nullptr) != ERROR_SUCCESS)
     return false;  // unknown: keep the key
   return subKeys == 0 && values == 0;
 }

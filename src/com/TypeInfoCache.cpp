@@ -88,11 +88,18 @@ VARTYPE ValueType(ITypeInfo* owner, const TYPEDESC& td) {
   if (FAILED(ref->GetTypeAttr(&attr))) return VT_EMPTY;
   VARTYPE vt = VT_EMPTY;
   switch (attr->typekind) {
-    case TKIND_ENUM: vt = VT_I4; break;
-    case TKIND_ALIAS: vt = ValueType(ref.get(), attr->tdescAlias); break;
+    case TKIND_ENUM:
+      vt = VT_I4;
+      break;
+    case TKIND_ALIAS:
+      vt = ValueType(ref.get(), attr->tdescAlias);
+      break;
     case TKIND_INTERFACE:
-    case TKIND_DISPATCH: vt = IsEqualGUID(attr->guid, IID_IUnknown) ? VT_UNKNOWN : VT_DISPATCH; break;
-    default: break;
+    case TKIND_DISPATCH:
+      vt = IsEqualGUID(attr->guid, IID_IUnknown) ? VT_UNKNOWN : VT_DISPATCH;
+      break;
+    default:
+      break;
   }
   ref->ReleaseTypeAttr(attr);
   return vt;
@@ -253,17 +260,25 @@ void InterfaceInfo::IndexMembers() {
       at->id = m.id;
     }
     switch (m.kind) {  // a later member of the same id and kind wins
-      case INVOKE_FUNC: at->func = &m; break;
-      case INVOKE_PROPERTYGET: at->get = &m; break;
-      case INVOKE_PROPERTYPUT: at->put = &m; break;
-      case INVOKE_PROPERTYPUTREF: at->putRef = &m; break;
+      case INVOKE_FUNC:
+        at->func = &m;
+        break;
+      case INVOKE_PROPERTYGET:
+        at->get = &m;
+        break;
+      case INVOKE_PROPERTYPUT:
+        at->put = &m;
+        break;
+      case INVOKE_PROPERTYPUTREF:
+        at->putRef = &m;
+        break;
     }
   }
 }
 
 const DispatchEntry* InterfaceInfo::MembersOf(MEMBERID id) const {
-  auto at = std::lower_bound(byId_.begin(), byId_.end(), id,
-                             [](const DispatchEntry& e, MEMBERID key) { return e.id < key; });
+  auto at =
+      std::lower_bound(byId_.begin(), byId_.end(), id, [](const DispatchEntry& e, MEMBERID key) { return e.id < key; });
   return at != byId_.end() && at->id == id ? &*at : nullptr;
 }
 

@@ -28,8 +28,8 @@ struct MemberInfo {
   SHORT vtableOffset = 0;  // byte offset of the vtable slot
   CALLCONV callConv = CC_STDCALL;
   std::vector<ParamInfo> params;  // without the [retval]
-  VARTYPE resultVt = VT_EMPTY;   // type of the [retval], VT_EMPTY when none
-  bool anyByRef = false;         // some parameter is passed by reference
+  VARTYPE resultVt = VT_EMPTY;    // type of the [retval], VT_EMPTY when none
+  bool anyByRef = false;          // some parameter is passed by reference
 };
 
 // The members that share one dispatch id, one per kind (null when there is none of it).

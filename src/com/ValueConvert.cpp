@@ -20,19 +20,29 @@ Variant FromVariant(const VARIANT& v) {
     return FromVariant(*plain.get());
   }
   switch (v.vt) {
-    case VT_EMPTY: return Variant();
-    case VT_NULL: return Variant::Null();
+    case VT_EMPTY:
+      return Variant();
+    case VT_NULL:
+      return Variant::Null();
     case VT_ERROR:
       if (v.scode == DISP_E_PARAMNOTFOUND) return Variant::Missing();
       return Variant(static_cast<Long>(v.scode));
-    case VT_BOOL: return Variant::FromBoolean(v.boolVal);
-    case VT_I2: return Variant::FromInteger(v.iVal);
-    case VT_I1: return Variant::FromInteger(v.cVal);
-    case VT_UI1: return Variant::FromInteger(v.bVal);
-    case VT_I4: return Variant(static_cast<Long>(v.lVal));
-    case VT_INT: return Variant(static_cast<Long>(v.intVal));
-    case VT_UI2: return Variant(static_cast<Long>(v.uiVal));
-    case VT_R8: return Variant(v.dblVal);
+    case VT_BOOL:
+      return Variant::FromBoolean(v.boolVal);
+    case VT_I2:
+      return Variant::FromInteger(v.iVal);
+    case VT_I1:
+      return Variant::FromInteger(v.cVal);
+    case VT_UI1:
+      return Variant::FromInteger(v.bVal);
+    case VT_I4:
+      return Variant(static_cast<Long>(v.lVal));
+    case VT_INT:
+      return Variant(static_cast<Long>(v.intVal));
+    case VT_UI2:
+      return Variant(static_cast<Long>(v.uiVal));
+    case VT_R8:
+      return Variant(v.dblVal);
     case VT_R4:
     case VT_UI4:
     case VT_UINT:
@@ -44,9 +54,12 @@ Variant FromVariant(const VARIANT& v) {
       if (FAILED(VariantChangeType(d.get(), const_cast<VARIANT*>(&v), 0, VT_R8))) RaiseRuntime(rt::kOverflow);
       return Variant(d->dblVal);
     }
-    case VT_DATE: return Variant::FromDate(v.date);
-    case VT_BSTR: return Variant(ToString(v.bstrVal));
-    case VT_DISPATCH: return Variant(ObjectFromDispatch(v.pdispVal));
+    case VT_DATE:
+      return Variant::FromDate(v.date);
+    case VT_BSTR:
+      return Variant(ToString(v.bstrVal));
+    case VT_DISPATCH:
+      return Variant(ObjectFromDispatch(v.pdispVal));
     case VT_UNKNOWN: {
       if (!v.punkVal) return Variant(Object());
       ComPtr<IDispatch> d;

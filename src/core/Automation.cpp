@@ -48,8 +48,7 @@ String RuntimeErrorText(Long number) {
   return u"Application-defined or object-defined error";
 }
 
-AutomationError::AutomationError(Long number, String source, String description, String helpFile,
-                                 Long helpContext)
+AutomationError::AutomationError(Long number, String source, String description, String helpFile, Long helpContext)
     : error_{number, std::move(source), std::move(description), std::move(helpFile), helpContext} {
   what_ = "error " + std::to_string(number) + ": " + ToUtf8(error_.description);
 }
@@ -84,8 +83,7 @@ Integer CheckedInteger(long long value) {
 }
 
 Long CheckedLong(long long value) {
-  if (value < std::numeric_limits<Long>::min() || value > std::numeric_limits<Long>::max())
-    RaiseRuntime(rt::kOverflow);
+  if (value < std::numeric_limits<Long>::min() || value > std::numeric_limits<Long>::max()) RaiseRuntime(rt::kOverflow);
   return static_cast<Long>(value);
 }
 

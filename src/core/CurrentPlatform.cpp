@@ -13,7 +13,7 @@ std::atomic<Platform*> installed{nullptr};
 // Counts installations, so that what a thread learned of a platform is never taken for a
 // later platform that happens to live at the same address.
 std::atomic<std::uint64_t> installation{1};
-}
+}  // namespace
 
 Platform& CurrentPlatform() {
   Platform* p = installed.load(std::memory_order_acquire);

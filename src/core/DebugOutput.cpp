@@ -64,9 +64,7 @@ bool AsciiKept(Platform& platform) noexcept {
   }
 }
 
-bool DirectDebugLines(const ErrorLog& log) {
-  return typeid(log) == typeid(ErrorLog) && AsciiKept(CurrentPlatform());
-}
+bool DirectDebugLines(const ErrorLog& log) { return typeid(log) == typeid(ErrorLog) && AsciiKept(CurrentPlatform()); }
 
 // While a line is being built in the thread's buffer, a nested line brings its own.
 DebugLineBuffer::DebugLineBuffer() : bytes_(&own_) {

@@ -9,8 +9,8 @@ Long ErrorLog::RBDEBUGMESSAGE(const String& strPrompt, const Long& vButtons, con
                               const String& strHelpFile, const Long& lContext) {
   core::ModuleStack& stack = ThisThreadState().moduleStack;
   if (stack.depth() >= 1 && stack.Suppressed(stack.depth()))
-    return core::UntitledBox(
-        u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed", box::kOkOnly);
+    return core::UntitledBox(u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed",
+                             box::kOkOnly);
   return CurrentPlatform().ShowMessageBox(strPrompt, vButtons, strTitle, strHelpFile, lContext);
 }
 

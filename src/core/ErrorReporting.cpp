@@ -15,17 +15,16 @@ void ReportLogNotStarted(const String& file, const ErrObject& why) {
   try {
     Platform& p = CurrentPlatform();
     p.WriteDiagnosticLine(p.ToAnsi(u"VX380ErrorLog: the error log \"" + file + u"\" cannot be started: " +
-                                 why.description + u" (" + core::Decimal(why.number) + u")") +
-                        "\n");
+                                   why.description + u" (" + core::Decimal(why.number) + u")") +
+                          "\n");
   } catch (...) {
   }
 }
 }  // namespace
 
-void ErrorLog::LogError(String strSource, String strDescription, const String& strHelpFile,
-                        const Long& nHelpContext, const Long& nErrorNumberForLogFile,
-                        const String& strProcedureName, const Long& nButtons, const Long& nErrorNumberForUser,
-                        const Boolean& bRaise) {
+void ErrorLog::LogError(String strSource, String strDescription, const String& strHelpFile, const Long& nHelpContext,
+                        const Long& nErrorNumberForLogFile, const String& strProcedureName, const Long& nButtons,
+                        const Long& nErrorNumberForUser, const Boolean& bRaise) {
   ModuleState& st = ThisThreadState();
   Platform& p = CurrentPlatform();
 
@@ -44,23 +43,21 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
 
   static const String kUnknownError = u"Unknown error", kError = u"Error";
   const String& description = strDescription.empty() ? kUnknownError : strDescription;
-  const String& source = !strSource.empty()       ? strSource
-                         : !st.strAppName.empty() ? st.strAppName
-                                                  : kError;
+  const String& source = !strSource.empty() ? strSource : !st.strAppName.empty() ? st.strAppName : kError;
 
   String userText;
   if (nErrorNumberForUser > 0)
     userText = p.FromAnsi(p.LoadResourceString(st.hResourceDLL.handle(), nErrorNumberForUser, kUserTextBufferChars));
 
-  if (!bRaise && st.bDisplay)
-    p.ShowMessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
+  if (!bRaise && st.bDisplay) p.ShowMessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
 
   String line;
   line.reserve(64 + source.size() + strProcedureName.size() + description.size());
   line.append(channel::kErrorPrefix.u16()).append(source).append(channel::kErrorSourceSeparator.u16());
   if (!strProcedureName.empty()) line.append(strProcedureName).append(u" ");
   line.append(channel::kErrorDescribedAs.u16()).append(description);
-  if (nErrorNumberForLogFile >= 0) line.append(channel::kErrorNumberLabel.u16()).append(core::Decimal(nErrorNumberForLogFile));
+  if (nErrorNumberForLogFile >= 0)
+    line.append(channel::kErrorNumberLabel.u16()).append(core::Decimal(nErrorNumberForLogFile));
 
   DebugTrace(line);
 

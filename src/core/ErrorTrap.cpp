@@ -8,8 +8,7 @@ void ReportTrapped(const String& promptPrefix, Long style, const String& promptS
   Err() = ErrorFromCurrentException();
   const ErrObject failure = Err();
   try {
-    CurrentPlatform().ShowMessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source,
-                                     u"", 0);
+    CurrentPlatform().ShowMessageBox(promptPrefix + failure.description + promptSuffix, style, failure.source, u"", 0);
   } catch (...) {
     // A box that cannot be shown leaves nothing more to report to.
   }

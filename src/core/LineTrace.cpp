@@ -13,10 +13,8 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
   core::ModuleStack& stack = ThisThreadState().moduleStack;
   try {
     bool suppress = false;
-    if (stack.depth() >= 1)
-      suppress = stack.Suppressed(stack.depth());
-    else
-      DebugTrace(String(channel::kLineWithoutEntry.u16()));
+    if (stack.depth() >= 1) suppress = stack.Suppressed(stack.depth());
+    else DebugTrace(String(channel::kLineWithoutEntry.u16()));
 
     const Long indent = CheckedLong(2LL * stack.NameCount());
 
@@ -28,8 +26,8 @@ void ErrorLog::RBDEBUGLINE(const Integer& LineNumber, const String& strNote) {
       const String& name = stack.TopName();
       const String sep(channel::kSeparator.u16());
       DebugTrace(String(channel::kLineMarkerPrefix.u16()) + core::LeftAlign(u"(" + core::Decimal(line) + u")", 5) +
-                 sep + core::RightAlign(core::Decimal(elapsed), 8) + sep + core::Repeat(indent, u' ') + name +
-                 u" " + strNote);
+                 sep + core::RightAlign(core::Decimal(elapsed), 8) + sep + core::Repeat(indent, u' ') + name + u" " +
+                 strNote);
     }
   } catch (...) {
     core::ReportTrapped(u"RBDEBUGLINE ", box::kExclamation);

@@ -20,9 +20,12 @@ struct Progress {
 
   String Text() const {
     switch (stage) {
-      case kEntry: return u"Processing entry to module";
-      case kExit: return u"Processing exit from module";
-      case kExitCounted: break;
+      case kEntry:
+        return u"Processing entry to module";
+      case kExit:
+        return u"Processing exit from module";
+      case kExitCounted:
+        break;
     }
     return u"Processing exit from module lLastInStack = " + core::Decimal(count);
   }
@@ -56,7 +59,9 @@ struct Field8 {
 struct ByteLine {
   core::DebugLineBuffer& line;
   template <size_t N>
-  void Put(const channel::LineText<N>& piece) { line.bytes().append(piece.str()); }
+  void Put(const channel::LineText<N>& piece) {
+    line.bytes().append(piece.str());
+  }
   void Dots(size_t count) { line.bytes().append(count, channel::kDepthDot); }
   void Put(const String& text) { line.AppendAscii(text); }
   void Put(const Field8& field) { line.bytes().append(field.padding(), ' ').append(field.at, field.length()); }
@@ -64,7 +69,9 @@ struct ByteLine {
 struct TextLine {
   String& text;
   template <size_t N>
-  void Put(const channel::LineText<N>& piece) { text.append(piece.u16()); }
+  void Put(const channel::LineText<N>& piece) {
+    text.append(piece.u16());
+  }
   void Dots(size_t count) { text.append(count, static_cast<char16_t>(channel::kDepthDot)); }
   void Put(const String& part) { text.append(part); }
   void Put(const Field8& field) { text.append(field.padding(), u' ').append(field.at, field.at + field.length()); }
@@ -144,10 +151,8 @@ void ErrorLog::RBDEBUGMODULE(String strModuleName, const Boolean& bEntry, const 
   core::ModuleStack& stack = ThisThreadState().moduleStack;
   Progress progress;
   try {
-    if (bEntry)
-      Enter(*this, stack, strModuleName, strNote, bSuppressDebug, progress);
-    else
-      Exit(*this, stack, strNote, progress);
+    if (bEntry) Enter(*this, stack, strModuleName, strNote, bSuppressDebug, progress);
+    else Exit(*this, stack, strNote, progress);
   } catch (...) {
     core::ReportTrapped(u"RBDEBUGMODULE ", box::kExclamation, u"\r\nProgress was: " + progress.Text());
   }

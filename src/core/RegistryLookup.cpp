@@ -26,8 +26,7 @@ class OpenedKey {
 };
 }  // namespace
 
-Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, String& szValue,
-                                    const Variant& szName) {
+Boolean ErrorLog::LookUpValueForKey(const Long& lKey, const String& szSubKey, String& szValue, const Variant& szName) {
   Platform& p = CurrentPlatform();
   try {
     RegKeyHandle handle = 0;

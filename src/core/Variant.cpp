@@ -8,8 +8,10 @@ bool Variant::IsNumeric() const {
     case Kind::Integer:
     case Kind::Long:
     case Kind::Double:
-    case Kind::Date: return true;
-    default: return false;
+    case Kind::Date:
+      return true;
+    default:
+      return false;
   }
 }
 

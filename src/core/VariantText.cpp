@@ -25,7 +25,10 @@ String DateText(double oleDate) {
   long long days = static_cast<long long>(std::floor(oleDate));
   double frac = std::fabs(oleDate - static_cast<double>(days));
   long long secs = std::llround(frac * 86400.0);
-  if (secs >= 86400) { secs -= 86400; ++days; }
+  if (secs >= 86400) {
+    secs -= 86400;
+    ++days;
+  }
   // Civil date from days relative to 1970-01-01 (days since 1899-12-30 minus 25569).
   long long z = days - 25569 + 719468;
   long long era = (z >= 0 ? z : z - 146096) / 146097;
@@ -51,16 +54,24 @@ String DateText(double oleDate) {
 
 String VariantToString(const Variant& v) {
   switch (v.kind()) {
-    case Variant::Kind::Empty: return u"";
-    case Variant::Kind::Boolean: return v.number() != 0 ? u"True" : u"False";
+    case Variant::Kind::Empty:
+      return u"";
+    case Variant::Kind::Boolean:
+      return v.number() != 0 ? u"True" : u"False";
     case Variant::Kind::Integer:
-    case Variant::Kind::Long: return Decimal(static_cast<long long>(v.number()));
-    case Variant::Kind::Double: return DoubleText(v.number());
-    case Variant::Kind::Date: return DateText(v.number());
-    case Variant::Kind::String: return v.text();
-    case Variant::Kind::Null: RaiseRuntime(rt::kInvalidUseOfNull);
+    case Variant::Kind::Long:
+      return Decimal(static_cast<long long>(v.number()));
+    case Variant::Kind::Double:
+      return DoubleText(v.number());
+    case Variant::Kind::Date:
+      return DateText(v.number());
+    case Variant::Kind::String:
+      return v.text();
+    case Variant::Kind::Null:
+      RaiseRuntime(rt::kInvalidUseOfNull);
     case Variant::Kind::Missing:
-    case Variant::Kind::Object: break;
+    case Variant::Kind::Object:
+      break;
   }
   RaiseRuntime(rt::kTypeMismatch);
 }

@@ -31,7 +31,7 @@ TEST_F(PosixRing, AListenerOffersAPrivateRingThatWritersFindAndLeaveWhenItCloses
   ::umask(oldMask);
   ASSERT_TRUE(opened) << error;
   EXPECT_EQ(listener.path(), dir.File("debug.sock.ring"));
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::lstat(listener.path().c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode)) << "the ring itself has no name anyone could truncate";
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -125,7 +125,7 @@ TEST(PosixRingPlace, TheRingLivesInTheUsersPrivateRuntimeFolderAndNowhereUnsound
   const std::string own = dir.File("vx380-" + std::to_string(::geteuid()));
   EXPECT_EQ(posix::TraceRingPath(false), "") << "a writer never creates the folder";
   EXPECT_EQ(posix::TraceRingPath(), own + "/vx380-trace.ring");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::lstat(own.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 

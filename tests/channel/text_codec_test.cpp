@@ -13,7 +13,12 @@ namespace {
 
 TEST(TextCodec, Utf8ValidityAgreesWithTheLibrarysStrictDecoder) {
   const std::string cases[] = {
-      "", "plain", "caf\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+      "",
+      "plain",
+      "caf\xC3\xA9",
+      "\xE2\x82\xAC",
+      "\xF0\x9F\x98\x80",
+      "\xF4\x8F\xBF\xBF",
       "\xC0\xAF",          // overlong "/"
       "\xE0\x80\xAF",      // overlong, three bytes
       "\xF0\x80\x80\xAF",  // overlong, four bytes
@@ -21,7 +26,9 @@ TEST(TextCodec, Utf8ValidityAgreesWithTheLibrarysStrictDecoder) {
       "\xF4\x90\x80\x80",  // past U+10FFFF
       "\xC3",              // cut short
       "ab\xE2\x82",        // cut short at the end
-      "\x80", "\xFF", "caf\xE9",  // Windows-1252, not UTF-8
+      "\x80",
+      "\xFF",
+      "caf\xE9",  // Windows-1252, not UTF-8
   };
   for (const std::string& bytes : cases)
     EXPECT_EQ(IsValidUtf8(bytes), FromUtf8Strict(bytes).has_value()) << "bytes: " << bytes;

@@ -108,7 +108,7 @@ TEST(TraceRing, AReaderBackFromAHiccupIsWaitedForAgainAtOnce) {
   RingReader reader;
   ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
   ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-  writer.waitMs = 1000;  // longer than a busy machine keeps the reader thread off a core
+  writer.waitMs = 1000;    // longer than a busy machine keeps the reader thread off a core
   writer.stallMs = 60000;  // every later line would be dropped, were a stall kept while the reader reads
   const std::string line = std::string(90, 'x') + "\n";
   int before = 0;
@@ -122,7 +122,7 @@ TEST(TraceRing, AReaderBackFromAHiccupIsWaitedForAgainAtOnce) {
     }
   });
   while (!reading) std::this_thread::yield();  // it reads again
-  constexpr int kLines = 3000;  // several times what the ring holds
+  constexpr int kLines = 3000;                 // several times what the ring holds
   int dropped = 0;
   for (int n = 0; n < kLines; ++n) dropped += writer.Write(line, 1, 2) != WriteResult::kWritten;
   done = true;

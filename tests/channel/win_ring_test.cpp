@@ -17,8 +17,8 @@
 namespace vx380::testing {
 namespace {
 
-using win32::TraceRingListener;
 using vx380::CurrentPlatform;
+using win32::TraceRingListener;
 using win32::TryWriteRing;
 using Clock = std::chrono::steady_clock;
 
@@ -125,7 +125,8 @@ class ListenerProcess {
     char program[MAX_PATH];
     const DWORD n = ::GetModuleFileNameA(nullptr, program, MAX_PATH);
     std::string line = std::string(program, n);
-    line = "\"" + line.substr(0, line.find_last_of("\\/") + 1) + "vx380_win_ring_listener.exe\" " + std::to_string(count);
+    line =
+        "\"" + line.substr(0, line.find_last_of("\\/") + 1) + "vx380_win_ring_listener.exe\" " + std::to_string(count);
     PROCESS_INFORMATION pi{};
     if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
       process_ = pi.hProcess;

@@ -69,9 +69,9 @@ VARIANT Bool(bool b);
 VARIANT Double(double d);
 VARIANT Object(IDispatch* d);  // adds a reference
 VARIANT Missing();
-VARIANT RefTo(VARIANT* v);     // VT_BYREF|VT_VARIANT
-VARIANT RefTo(BSTR* b);        // VT_BYREF|VT_BSTR
-VARIANT RefTo(LONG* l);        // VT_BYREF|VT_I4
+VARIANT RefTo(VARIANT* v);  // VT_BYREF|VT_VARIANT
+VARIANT RefTo(BSTR* b);     // VT_BYREF|VT_BSTR
+VARIANT RefTo(LONG* l);     // VT_BYREF|VT_I4
 
 // A late-bound call: args in natural (left-to-right) order, named ones last with their ids.
 struct CallResult {
@@ -105,8 +105,8 @@ class FakeObject final : public IDispatch {
   STDMETHODIMP GetTypeInfoCount(UINT* count) override;
   STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** out) override;
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                      EXCEPINFO* excep, UINT* argErr) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                      UINT* argErr) override;
 
  private:
   FakeObject() = default;

@@ -40,5 +40,4 @@ int SweepAllocations(Call&& call, std::initializer_list<HRESULT> allowed, After&
   return -1;
 }
 
-
 }  // namespace comtest

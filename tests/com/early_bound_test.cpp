@@ -151,8 +151,8 @@ TEST_F(EarlyBound, RaisedErrorIsHresultAndErrorInfo) {
   BSTR helpFile = SysAllocString(L"app.chm");
   LONG context = 77, number = 1000;
   VARIANT_BOOL raise = VARIANT_TRUE;
-  HRESULT hr = log->LogError(source.get(), description.get(), &helpFile, &context, &number, nullptr, nullptr,
-                             nullptr, &raise);
+  HRESULT hr =
+      log->LogError(source.get(), description.get(), &helpFile, &context, &number, nullptr, nullptr, nullptr, &raise);
   EXPECT_EQ(static_cast<HRESULT>(0x800A03E8), hr);
   ComPtr<ISupportErrorInfo> support = log.As<ISupportErrorInfo>(IID_ISupportErrorInfo);
   ASSERT_TRUE(support);

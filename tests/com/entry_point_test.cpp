@@ -29,7 +29,8 @@ using vx380::com::ReleaseTypeInfoCache;
 using vx380::com::Var;
 
 // Long enough to be allocated, not held in a string's own room.
-constexpr const wchar_t* kPath = L"C:\\Program Files\\VX380 Error Logging\\a folder deep enough to be a real allocation";
+constexpr const wchar_t* kPath =
+    L"C:\\Program Files\\VX380 Error Logging\\a folder deep enough to be a real allocation";
 constexpr HRESULT kVbOutOfMemory = static_cast<HRESULT>(0x800A0007);  // the runtime's error 7
 
 // AppendSlash gives the path back as it came when it cannot add the backslash: whole either way.
@@ -61,7 +62,8 @@ TEST_F(AllocationFailure, TheClassFactoryAndTheObjectsItMakesSayOutOfMemory) {
   for (const CLSID* clsid : {&CLSID_ErrorLog, &CLSID_CErrorStatus}) {
     IClassFactory* factory = nullptr;
     SweepAllocations([&] { return ::DllGetClassObject(*clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)); },
-                     {E_OUTOFMEMORY}, [&](HRESULT) {
+                     {E_OUTOFMEMORY},
+                     [&](HRESULT) {
                        if (factory) factory->Release();
                        factory = nullptr;
                      });
@@ -69,7 +71,8 @@ TEST_F(AllocationFailure, TheClassFactoryAndTheObjectsItMakesSayOutOfMemory) {
     ASSERT_TRUE(made);
     IDispatch* object = nullptr;
     const int runs = SweepAllocations(
-        [&] { return made->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)); }, {E_OUTOFMEMORY},
+        [&] { return made->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object)); },
+        {E_OUTOFMEMORY},
         [&](HRESULT hr) {
           EXPECT_EQ(object != nullptr, SUCCEEDED(hr));
           if (object) object->Release();
@@ -192,8 +195,8 @@ TEST_F(AllocationFailure, RegistrationSaysOutOfMemoryAndLeavesNothingHalfDone) {
   SweepRegistration(
       HKEY_CURRENT_USER, ClassKey(L"Software\\Classes\\"), [] { return ::DllInstall(TRUE, L"user"); },
       [] { return ::DllInstall(FALSE, L"user"); });
-  SweepRegistration(HKEY_CLASSES_ROOT, ClassKey(L""), [] { return ::DllRegisterServer(); },
-                    [] { return ::DllUnregisterServer(); });
+  SweepRegistration(
+      HKEY_CLASSES_ROOT, ClassKey(L""), [] { return ::DllRegisterServer(); }, [] { return ::DllUnregisterServer(); });
 }
 
 }  // namespace

@@ -21,10 +21,15 @@ const DISPID kMembers[] = {0x60030003, 0x60030004, 0x60030005, 0x60030006, 0x600
                            0x6003000A, 0x6003000E, 0x60030010, 0x60030011, 0x60030012, 0x68030002,
                            0x68030001, 0x68030000, 0x60030016, 0x60030017};
 const DISPID kBoxMembers[] = {0x60030007, 0x6003000B, 0x6003000C, 0x6003000D, 0x6003000F};
-const DISPID kOthers[] = {0, -1, DISPID_NEWENUM, DISPID_PROPERTYPUT, 0x60000000, 0x60010002, 0x60030007 + 0x100,
-                          0x68030003, 0x7FFFFFFF};
-const WORD kFlags[] = {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                       DISPATCH_PROPERTYPUT, DISPATCH_PROPERTYPUTREF, 0, 0xFFFF};
+const DISPID kOthers[] = {
+    0, -1, DISPID_NEWENUM, DISPID_PROPERTYPUT, 0x60000000, 0x60010002, 0x60030007 + 0x100, 0x68030003, 0x7FFFFFFF};
+const WORD kFlags[] = {DISPATCH_METHOD,
+                       DISPATCH_PROPERTYGET,
+                       DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                       DISPATCH_PROPERTYPUT,
+                       DISPATCH_PROPERTYPUTREF,
+                       0,
+                       0xFFFF};
 
 // Most parameters any member has (LogError), for the count check.
 constexpr UINT kMostParams = 9;
@@ -32,13 +37,23 @@ constexpr UINT kMostParams = 9;
 // Fewest and most arguments of the members a random caller uses.
 std::pair<int, int> ArgumentRange(DISPID id) {
   switch (id) {
-    case 0x60030004: return {2, 2};
-    case 0x60030005: return {2, 9};
-    case 0x6003000E: return {0, 1};
-    case 0x60030010: return {1, 2};
-    case 0x60030011: return {3, 4};
-    case 0x60030003: case 0x68030002: case 0x68030001: case 0x68030000: return {0, 0};
-    default: return {1, 1};
+    case 0x60030004:
+      return {2, 2};
+    case 0x60030005:
+      return {2, 9};
+    case 0x6003000E:
+      return {0, 1};
+    case 0x60030010:
+      return {1, 2};
+    case 0x60030011:
+      return {3, 4};
+    case 0x60030003:
+    case 0x68030002:
+    case 0x68030001:
+    case 0x68030000:
+      return {0, 0};
+    default:
+      return {1, 1};
   }
 }
 
@@ -65,19 +80,44 @@ class Hostile {
     VARIANT v;
     VariantInit(&v);
     switch (plausible ? Int(2, 13) : Int(0, 21)) {
-      case 0: break;  // Empty
-      case 1: v.vt = VT_NULL; break;
-      case 2: v = Short(static_cast<SHORT>(Int(-32768, 32767))); break;
-      case 3: v = Long(Int(-2, 70000)); break;
-      case 4: v = Double(Int(-5, 5) * 1e300); break;
-      case 5: v = Str(nullptr); break;
-      case 6: v = Str(L""); break;
-      case 7: v = Str(L"Z:\\no\\such\\folder\\x.log"); break;
-      case 8: v = Str(L"12"); break;
-      case 9: v = Bool(Int(0, 1)); break;
-      case 10: v = Object(nullptr); break;
-      case 11: v = Object(object_.get()); break;
-      case 12: v = Missing(); break;
+      case 0:
+        break;  // Empty
+      case 1:
+        v.vt = VT_NULL;
+        break;
+      case 2:
+        v = Short(static_cast<SHORT>(Int(-32768, 32767)));
+        break;
+      case 3:
+        v = Long(Int(-2, 70000));
+        break;
+      case 4:
+        v = Double(Int(-5, 5) * 1e300);
+        break;
+      case 5:
+        v = Str(nullptr);
+        break;
+      case 6:
+        v = Str(L"");
+        break;
+      case 7:
+        v = Str(L"Z:\\no\\such\\folder\\x.log");
+        break;
+      case 8:
+        v = Str(L"12");
+        break;
+      case 9:
+        v = Bool(Int(0, 1));
+        break;
+      case 10:
+        v = Object(nullptr);
+        break;
+      case 11:
+        v = Object(object_.get());
+        break;
+      case 12:
+        v = Missing();
+        break;
       case 13: {  // a script variable holding something
         VariantClear(&targets_[slot]);
         targets_[slot] = Int(0, 1) ? Str(L"var") : Long(Int(-3, 3));
@@ -132,9 +172,9 @@ class Hostile {
 };
 
 bool IsDispatchError(HRESULT hr) {
-  static const std::set<HRESULT> known = {DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT,  DISP_E_PARAMNOTFOUND,
-                                          DISP_E_PARAMNOTOPTIONAL, DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW,
-                                          DISP_E_BADVARTYPE,     DISP_E_UNKNOWNINTERFACE};
+  static const std::set<HRESULT> known = {DISP_E_MEMBERNOTFOUND,   DISP_E_BADPARAMCOUNT,   DISP_E_PARAMNOTFOUND,
+                                          DISP_E_PARAMNOTOPTIONAL, DISP_E_TYPEMISMATCH,    DISP_E_OVERFLOW,
+                                          DISP_E_BADVARTYPE,       DISP_E_UNKNOWNINTERFACE};
   return known.count(hr) != 0;
 }
 
@@ -161,12 +201,11 @@ TEST(HostileInvoke, RandomCallsNeverCrashAndFailProperly) {
     // Half the calls look like a script's: a fitting count of plausible values.
     const bool plausible = !boxMember && kind >= 3 && h.Int(0, 1) == 0;
     auto [fewest, most] = ArgumentRange(id);
-    const UINT cArgs = static_cast<UINT>(boxMember ? h.Int(kMostParams + 1, 11)
+    const UINT cArgs = static_cast<UINT>(boxMember   ? h.Int(kMostParams + 1, 11)
                                          : plausible ? h.Int(fewest, most)
                                                      : h.Int(0, 11));
-    const UINT cNamed = !boxMember && !plausible && h.Int(0, 4) == 0
-                            ? static_cast<UINT>(h.Int(0, static_cast<int>(cArgs)))
-                            : 0;
+    const UINT cNamed =
+        !boxMember && !plausible && h.Int(0, 4) == 0 ? static_cast<UINT>(h.Int(0, static_cast<int>(cArgs))) : 0;
     std::vector<VARIANT> args;
     for (UINT i = 0; i < cArgs; ++i) args.push_back(h.RandomArg(i, plausible));
     std::vector<DISPID> named;
@@ -177,10 +216,10 @@ TEST(HostileInvoke, RandomCallsNeverCrashAndFailProperly) {
     Var result;
     EXCEPINFO excep{};
     UINT argErr = 0xFFFFFFFF;
-    HRESULT hr = disp->Invoke(id, otherIid ? IID_IUnknown : IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                              result.get(), &excep, &argErr);
-    SCOPED_TRACE(testing::Message() << "call " << call << " id " << std::hex << id << " flags " << flags
-                                    << std::dec << " args " << cArgs << " named " << cNamed);
+    HRESULT hr = disp->Invoke(id, otherIid ? IID_IUnknown : IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.get(),
+                              &excep, &argErr);
+    SCOPED_TRACE(testing::Message() << "call " << call << " id " << std::hex << id << " flags " << flags << std::dec
+                                    << " args " << cArgs << " named " << cNamed);
     if (hr == S_OK) {
       ++succeeded;
     } else if (hr == DISP_E_EXCEPTION) {

@@ -9,9 +9,9 @@ using namespace comtest;
 namespace {
 
 constexpr WORD kCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;  // what script engines pass
-constexpr DISPID kLogError = 0x60030005, kLookUp = 0x60030011, kAppendSlash = 0x60030012,
-                 kReportingLevel = 0x68030002, kApplicationName = 0x68030001, kLogFilename = 0x68030000,
-                 kInitialize = 0x60030004, kHierarchy = 0x60030010, kDebugTrace = 0x60030017;
+constexpr DISPID kLogError = 0x60030005, kLookUp = 0x60030011, kAppendSlash = 0x60030012, kReportingLevel = 0x68030002,
+                 kApplicationName = 0x68030001, kLogFilename = 0x68030000, kInitialize = 0x60030004,
+                 kHierarchy = 0x60030010, kDebugTrace = 0x60030017;
 
 class LateBound : public ::testing::Test {
  protected:
@@ -36,13 +36,26 @@ class LateBound : public ::testing::Test {
 
 TEST_F(LateBound, NamesMapToTheirDispatchIds) {
   const std::pair<const wchar_t*, DISPID> names[] = {
-      {L"Main", 0x60030003},          {L"initialize", kInitialize},      {L"LogError", kLogError},
-      {L"RBDEBUGLOG", 0x60030006},    {L"RBDEBUGMESSAGE", 0x60030007},   {L"RBDEBUGMATRIX", 0x60030008},
-      {L"DescribeAttributes", 0x60030009}, {L"RBDEBUGWRITE", 0x6003000A}, {L"RBDEBUGENTER", 0x6003000B},
-      {L"RBDEBUGEXIT", 0x6003000C},   {L"RBDEBUGMODULE", 0x6003000D},    {L"RBDEBUGTIMESTAMP", 0x6003000E},
-      {L"RBDEBUGLINE", 0x6003000F},   {L"RBDEBUGHIERARCHY", kHierarchy}, {L"LookUpValueForKey", kLookUp},
-      {L"AppendSlash", kAppendSlash}, {L"ReportingLevel", kReportingLevel},
-      {L"ApplicationName", kApplicationName}, {L"LogFilename", kLogFilename}, {L"LogMsg", 0x60030016},
+      {L"Main", 0x60030003},
+      {L"initialize", kInitialize},
+      {L"LogError", kLogError},
+      {L"RBDEBUGLOG", 0x60030006},
+      {L"RBDEBUGMESSAGE", 0x60030007},
+      {L"RBDEBUGMATRIX", 0x60030008},
+      {L"DescribeAttributes", 0x60030009},
+      {L"RBDEBUGWRITE", 0x6003000A},
+      {L"RBDEBUGENTER", 0x6003000B},
+      {L"RBDEBUGEXIT", 0x6003000C},
+      {L"RBDEBUGMODULE", 0x6003000D},
+      {L"RBDEBUGTIMESTAMP", 0x6003000E},
+      {L"RBDEBUGLINE", 0x6003000F},
+      {L"RBDEBUGHIERARCHY", kHierarchy},
+      {L"LookUpValueForKey", kLookUp},
+      {L"AppendSlash", kAppendSlash},
+      {L"ReportingLevel", kReportingLevel},
+      {L"ApplicationName", kApplicationName},
+      {L"LogFilename", kLogFilename},
+      {L"LogMsg", 0x60030016},
       {L"DebugTrace", 0x60030017},
   };
   for (auto& [name, id] : names) EXPECT_EQ(id, IdOf(disp.get(), name)) << name;
@@ -131,9 +144,10 @@ TEST_F(LateBound, ByRefArgumentsTakeAnyCoercibleVariable) {
   BSTR typed = SysAllocString(L"old");
   VARIANT keyText = Str(L"-2147483646");
   CallResult r2;
-  Invoke(disp.get(), kLookUp, kCall, {RefTo(&keyText), Str(L"Software\\Microsoft\\Windows NT\\CurrentVersion"),
-                                      RefTo(&typed), Str(L"CurrentVersion")},
-         r2);
+  Invoke(
+      disp.get(), kLookUp, kCall,
+      {RefTo(&keyText), Str(L"Software\\Microsoft\\Windows NT\\CurrentVersion"), RefTo(&typed), Str(L"CurrentVersion")},
+      r2);
   ASSERT_HRESULT_SUCCEEDED(r2.hr);
   EXPECT_EQ(read, std::wstring(typed));
   EXPECT_EQ(VT_BSTR, keyText.vt) << "a converted variable that was not written keeps its own type";
@@ -141,9 +155,8 @@ TEST_F(LateBound, ByRefArgumentsTakeAnyCoercibleVariable) {
   // A variable of another type receives the text converted to its type when it can.
   VARIANT numeric = Long(5);
   CallResult r3;
-  Invoke(disp.get(), kLookUp, kCall, {Long(static_cast<LONG>(0x80000002)), Str(L"Software\\VX380 no such key"),
-                                      RefTo(&numeric), Str(L"")},
-         r3);
+  Invoke(disp.get(), kLookUp, kCall,
+         {Long(static_cast<LONG>(0x80000002)), Str(L"Software\\VX380 no such key"), RefTo(&numeric), Str(L"")}, r3);
   ASSERT_HRESULT_SUCCEEDED(r3.hr);
   EXPECT_EQ(VARIANT_FALSE, r3.value->boolVal);
   EXPECT_EQ(VT_I4, numeric.vt);
@@ -176,8 +189,8 @@ TEST_F(LateBound, AStringArgumentArrivesHoweverItIsPassed) {
 TEST_F(LateBound, ManyArgumentsBehaveAsFew) {
   // LogError's nine parameters, every one a script variable, one variable given twice (once
   // by value, once by reference): the same line as the same values passed plainly.
-  VARIANT vars[9] = {Str(L"App1"), Str(L"Disk full"), Str(L"help.chm"), Long(3), Long(61), {}, Long(48),
-                     Long(0),      Bool(false)};
+  VARIANT vars[9] = {Str(L"App1"), Str(L"Disk full"), Str(L"help.chm"), Long(3),    Long(61),
+                     {},           Long(48),          Long(0),          Bool(false)};
   std::vector<VARIANT> args;
   for (VARIANT& v : vars) args.push_back(RefTo(&v));
   args[5] = RefTo(&vars[0]);  // the procedure name is the source's variable
@@ -291,8 +304,8 @@ TEST_F(LateBound, NullStringsAndNullPointersAreEmpty) {
   EXPECT_EQ("ERROR: VeltrixPFD - described as: Unknown error, Error Number is: 0\n", lines[0]);
   // No result variant, no EXCEPINFO, no argErr: still answered.
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  EXPECT_HRESULT_SUCCEEDED(disp->Invoke(kApplicationName, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, nullptr,
-                                        nullptr, nullptr));
+  EXPECT_HRESULT_SUCCEEDED(
+      disp->Invoke(kApplicationName, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr));
   EXPECT_HRESULT_SUCCEEDED(
       disp->Invoke(kApplicationName, IID_NULL, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr));
 }

@@ -16,8 +16,7 @@ using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
 
 CanUnloadFn CanUnloadNow() {
   HMODULE dll = GetModuleHandleW(L"VX380ErrorLog.dll");
-  return dll ? reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")))
-             : nullptr;
+  return dll ? reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow"))) : nullptr;
 }
 
 std::wstring AppName(_ErrorLog* log) {
@@ -173,7 +172,8 @@ TEST(Lifetime, ASettingChangedAfterTheServerWasFreedIsHarmless) {
   }
   EXPECT_NE(nullptr, GetModuleHandleW(L"VX380ErrorLog.dll")) << "the server stays loaded";
   HKEY k = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
   const wchar_t value[] = L"true";
   EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(k, L"Timing", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value));
   RegCloseKey(k);

@@ -32,8 +32,8 @@ std::wstring FolderOfModule(HMODULE module) {
 
 void UseErrorLog() {
   _ErrorLog* el = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_ErrorLog, nullptr, CLSCTX_INPROC_SERVER, IID__ErrorLog,
-                                reinterpret_cast<void**>(&el));
+  HRESULT hr =
+      CoCreateInstance(CLSID_ErrorLog, nullptr, CLSCTX_INPROC_SERVER, IID__ErrorLog, reinterpret_cast<void**>(&el));
   Check(SUCCEEDED(hr) && el, "CoCreateInstance(CLSID_ErrorLog) without registration", hr);
   if (!el) {
     std::fflush(stdout);

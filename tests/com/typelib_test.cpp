@@ -70,9 +70,7 @@ ComPtr<ITypeInfo> VtableView(ITypeLib* lib, REFIID iid) {
 
 class TypeLibrary : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_VX380ErrorLogging, 1, 0, 0x409, lib.Put()));
-  }
+  void SetUp() override { ASSERT_HRESULT_SUCCEEDED(LoadRegTypeLib(LIBID_VX380ErrorLogging, 1, 0, 0x409, lib.Put())); }
   Apartment apartment;
   ComPtr<ITypeLib> lib;
 };
@@ -160,9 +158,9 @@ TEST_F(TypeLibrary, ErrorLogInterfaceHasEveryMemberInOrder) {
 
   // LogError: two ByVal strings, then seven optional ByRef parameters; 48 and False as defaults.
   const FuncView& logError = funcs[2];
-  const std::vector<std::wstring> names = {L"strSource", L"strDescription", L"strHelpFile", L"nHelpContext",
-                                           L"nErrorNumberForLogFile", L"strProcedureName", L"nButtons",
-                                           L"nErrorNumberForUser", L"bRaise"};
+  const std::vector<std::wstring> names = {L"strSource",    L"strDescription",         L"strHelpFile",
+                                           L"nHelpContext", L"nErrorNumberForLogFile", L"strProcedureName",
+                                           L"nButtons",     L"nErrorNumberForUser",    L"bRaise"};
   EXPECT_EQ(names, logError.params);
   ASSERT_EQ(9u, logError.paramVts.size());
   EXPECT_EQ(VT_BSTR, logError.paramVts[0]);

@@ -49,7 +49,8 @@ class DatagramListener {
       if (n < 0) break;
       const std::size_t header = offsetof(sockaddr_un, sun_path) + 1;
       const std::size_t nameLength = length > header ? length - header : 0;
-      got.push_back({std::string(buffer.data(), static_cast<std::size_t>(n)), std::string(from.sun_path + 1, nameLength)});
+      got.push_back(
+          {std::string(buffer.data(), static_cast<std::size_t>(n)), std::string(from.sun_path + 1, nameLength)});
     }
     return got;
   }

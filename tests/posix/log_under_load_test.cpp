@@ -86,8 +86,10 @@ TEST(ErrorLogUnderLoad, ThreadsAndProcessesNeverTearOrLoseLines) {
   for (const auto& [line, count] : seen) ASSERT_EQ(count, 1) << line;
   for (int w = 0; w < writers; ++w) {
     const std::string writer = w < kThreads ? "T" + std::to_string(w) : "P" + std::to_string(w - kThreads);
-    const std::string last = "ERROR: " + writer + " - Save described as: Disk full while saving the drawing named "
-                             "in the title block, Error Number is: " + std::to_string(kErrorsEach - 1);
+    const std::string last = "ERROR: " + writer +
+                             " - Save described as: Disk full while saving the drawing named "
+                             "in the title block, Error Number is: " +
+                             std::to_string(kErrorsEach - 1);
     EXPECT_EQ(seen.count(last), 1u) << last;
   }
   std::filesystem::remove_all(dir);

@@ -8,7 +8,6 @@ namespace {
 
 using namespace vx380::testing;
 
-
 struct PosixPlace {
   static constexpr bool kThreadSafe = true;
   ScratchDir dir;

@@ -11,8 +11,8 @@ namespace {
 TEST(Ansi1252Runs, NonAsciiAtEveryPositionOfALine) {
   Platform& platform = SystemPlatform();
   for (size_t at = 0; at < 40; ++at) {
-    for (const auto& [unit, byte] : {std::pair<char16_t, char>{0x7F, '\x7F'}, {0x80, '?'}, {0x20AC, '\x80'},
-                                     {0x00E9, '\xE9'}, {0xD800, '?'}}) {
+    for (const auto& [unit, byte] :
+         {std::pair<char16_t, char>{0x7F, '\x7F'}, {0x80, '?'}, {0x20AC, '\x80'}, {0x00E9, '\xE9'}, {0xD800, '?'}}) {
       String text(40, u'a');
       text[at] = unit;
       std::string expected(40, 'a');

@@ -23,7 +23,9 @@ TEST(Ansi1252, EveryByteRoundTrips) {
 
 TEST(Ansi1252, CharactersOutsideThePageBecomeQuestionMarks) {
   Platform& platform = SystemPlatform();
-  EXPECT_EQ(platform.ToAnsi(u"caf\u00E9 \u201Cquoted\u201D \u2013 \u20AC5"), "caf\xE9 \x93quoted\x94 \x96 \x80" "5");
+  EXPECT_EQ(platform.ToAnsi(u"caf\u00E9 \u201Cquoted\u201D \u2013 \u20AC5"),
+            "caf\xE9 \x93quoted\x94 \x96 \x80"
+            "5");
   EXPECT_EQ(platform.ToAnsi(u"\u0100\u4E2D\u0080"), "???");
   EXPECT_EQ(platform.ToAnsi(u"a\U0001F600b"), "a?b") << "a surrogate pair is one character";
   EXPECT_EQ(platform.ToAnsi(String(u"\xD800x\xDC00", 3)), "?x?");

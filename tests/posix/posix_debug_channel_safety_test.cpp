@@ -101,7 +101,8 @@ TEST(DebugChannelSafety, EachThreadsLinesComeFromANameThatTellsTheThread) {
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());
     ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr*>(&address),
-                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())), 0);
+                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+              0);
     Trace("unnamed\n");
     ::close(squatter);
   }).join();
@@ -151,13 +152,16 @@ int ManyThreadsUnderTheLimit() {
   pthread_attr_setstacksize(&attr, 128 * 1024);
   std::vector<pthread_t> threads(kThreads);
   for (pthread_t& t : threads) {
-    if (pthread_create(&t, &attr, [](void* arg) -> void* {
-          auto* s = static_cast<Shared*>(arg);
-          Trace("RBDEBUGENTER one of many\n");
-          pthread_barrier_wait(s->traced);
-          pthread_barrier_wait(s->release);
-          return nullptr;
-        }, &shared) != 0)
+    if (pthread_create(
+            &t, &attr,
+            [](void* arg) -> void* {
+              auto* s = static_cast<Shared*>(arg);
+              Trace("RBDEBUGENTER one of many\n");
+              pthread_barrier_wait(s->traced);
+              pthread_barrier_wait(s->release);
+              return nullptr;
+            },
+            &shared) != 0)
       return 3;
   }
   pthread_barrier_wait(&traced);

@@ -72,7 +72,7 @@ TEST_F(DebugChannel, SocketPathComesFromTheEnvironment) {
   ScopedEnv tmpdir("TMPDIR", dir.path());
   const std::string priv = dir.File("vx380-" + std::to_string(::geteuid()));
   EXPECT_EQ(posix::DebugSocketPath(), priv + "/vx380-debug.sock");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::lstat(priv.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
 }

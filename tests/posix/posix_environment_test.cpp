@@ -58,8 +58,9 @@ TEST(Environment, DesktopFolderFollowsTheXdgUserDirectories) {
   ASSERT_TRUE(platform.DesktopFolder(desktop));
   EXPECT_EQ(desktop, FromUtf8(dir.File("home/Desktop")));
 
-  dir.Write("user-dirs.dirs", "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
-                              "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+  dir.Write("user-dirs.dirs",
+            "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+            "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
   ASSERT_TRUE(platform.DesktopFolder(desktop));
   EXPECT_EQ(desktop, FromUtf8(dir.File("home/Schreibtisch")));
 
@@ -80,7 +81,8 @@ TEST(Clock, TickCountIsTheMonotonicClockInMilliseconds) {
   const Long first = platform.TickCount();
   EXPECT_LE(static_cast<std::uint32_t>(first) - expected, 50u);
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  const Long elapsed = static_cast<Long>(static_cast<std::uint32_t>(platform.TickCount()) - static_cast<std::uint32_t>(first));
+  const Long elapsed =
+      static_cast<Long>(static_cast<std::uint32_t>(platform.TickCount()) - static_cast<std::uint32_t>(first));
   EXPECT_GE(elapsed, 30);
   EXPECT_LT(elapsed, 2000);
 }
@@ -118,7 +120,8 @@ TEST(DateTimeText, CurrentTextsUseTheUsersLocale) {
   const std::regex time("(1[0-2]|[1-9]):[0-5][0-9]:[0-5][0-9] (AM|PM)");
   EXPECT_TRUE(std::regex_match(ToUtf8(platform.CurrentTimeText()), time));
   const std::string both = ToUtf8(platform.CurrentDateTimeText());
-  EXPECT_TRUE(std::regex_match(both, std::regex("1?[0-9]/[1-3]?[0-9]/[0-9]{4} (1[0-2]|[1-9]):[0-5][0-9]:[0-5][0-9] (AM|PM)")))
+  EXPECT_TRUE(
+      std::regex_match(both, std::regex("1?[0-9]/[1-3]?[0-9]/[0-9]{4} (1[0-2]|[1-9]):[0-5][0-9]:[0-5][0-9] (AM|PM)")))
       << both;
   EXPECT_EQ(platform.DecimalSeparator(), u'.');
 }

@@ -22,7 +22,7 @@ namespace vx380::testing {
 namespace {
 
 mode_t ModeOf(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? st.st_mode & 07777 : 0;
 }
 
@@ -89,7 +89,8 @@ std::vector<std::string> LinesDuring(const std::string& path, const std::functio
 TEST(LogPlaces, AnErrorLogThatCannotStartIsNamedOnTheDebugChannelEachTime) {
   ScratchDir dir;
   const std::string log = dir.File("missing/app.log");
-  ScopedEnv home("HOME", dir.path()), user("VX380_HKCU", dir.File("none.reg")), machine("VX380_HKLM", dir.File("none.reg"));
+  ScopedEnv home("HOME", dir.path()), user("VX380_HKCU", dir.File("none.reg")),
+      machine("VX380_HKLM", dir.File("none.reg"));
   const auto lines = LinesDuring(dir.File("debug.sock"), [&] {
     std::thread([&] {
       ErrorLog errors;
@@ -116,7 +117,8 @@ TEST(LogPlaces, WithoutAnyHomeNoLogIsWrittenAndTheDebugChannelSaysWhy) {
                   {"HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "VX380_HKCU=/nonexistent/user.reg",
                    "VX380_HKLM=/nonexistent/machine.reg"});
   EXPECT_EQ(nobody.ReadLine(), "\\NoHomeApp.log");
-  EXPECT_EQ(nobody.ReadLine(), "VX380ErrorLog: the error log \"\\NoHomeApp.log\" cannot be started: Path not found (76)");
+  EXPECT_EQ(nobody.ReadLine(),
+            "VX380ErrorLog: the error log \"\\NoHomeApp.log\" cannot be started: Path not found (76)");
   EXPECT_EQ(nobody.ReadLine(), "ERROR: Helper - described as: Disk full, Error Number is: 61");
   EXPECT_EQ(nobody.Wait(), 0) << "4: LogError raised";
   EXPECT_FALSE(std::filesystem::exists("/NoHomeApp.log"));

@@ -44,10 +44,20 @@ TEST(MessageBoxes, WithoutATerminalTheDefaultButtonAnswers) {
   const struct {
     Long style, answer;
   } cases[] = {
-      {0, kOk},         {1, kOk},          {1 + 0x100, kCancel}, {2, kAbort},     {2 + 0x100, kRetry},
-      {2 + 0x200, kIgnore}, {3 + 0x100, kNo}, {3 + 0x200, kCancel}, {4, kYes},  {4 + 0x100, kNo},
+      {0, kOk},
+      {1, kOk},
+      {1 + 0x100, kCancel},
+      {2, kAbort},
+      {2 + 0x100, kRetry},
+      {2 + 0x200, kIgnore},
+      {3 + 0x100, kNo},
+      {3 + 0x200, kCancel},
+      {4, kYes},
+      {4 + 0x100, kNo},
       {4 + 0x200, kYes},  // beyond the last button: the first
-      {5 + 0x100, kCancel}, {6 + 0x200, kContinue}, {16 + 0x4000, kOk},
+      {5 + 0x100, kCancel},
+      {6 + 0x200, kContinue},
+      {16 + 0x4000, kOk},
   };
   for (const auto& c : cases) {
     ::testing::internal::CaptureStderr();

@@ -16,7 +16,7 @@ namespace {
 std::string Own(const std::string& tmp) { return tmp + "/vx380-" + std::to_string(::geteuid()); }
 
 mode_t ModeOf(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
@@ -78,7 +78,8 @@ TEST_F(PrivateDir, AnotherUsersFolderInItsPlaceIsNotUsedAndStandardErrorSaysSoOn
 
   // A fresh process (the line is said once per process), as this same user.
   HelperAs again(::geteuid(), "socketpath", "", {"TMPDIR=" + shared.path(), "XDG_RUNTIME_DIR", "VX380_DEBUG_SOCKET"});
-  EXPECT_EQ(again.ReadLine(), "vx380: not using " + Own(shared.path()) + " as a private directory: it belongs to another user");
+  EXPECT_EQ(again.ReadLine(),
+            "vx380: not using " + Own(shared.path()) + " as a private directory: it belongs to another user");
   EXPECT_EQ(again.ReadLine(), "path=");
   EXPECT_EQ(again.ReadLine(), "path=") << "said once";
   EXPECT_EQ(again.Wait(), 0);

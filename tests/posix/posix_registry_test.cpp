@@ -59,7 +59,9 @@ class RegistryFiles : public ::testing::Test {
     buffer.resize(size);
     return buffer;
   }
-  std::optional<std::string> ReadUser(const std::string& key, const std::string& name) { return Read(kHKeyCurrentUser, key, name); }
+  std::optional<std::string> ReadUser(const std::string& key, const std::string& name) {
+    return Read(kHKeyCurrentUser, key, name);
+  }
 };
 
 TEST_F(RegistryFiles, PublishesTheFilesItReads) {
@@ -139,8 +141,8 @@ TEST_F(RegistryFiles, UnicodeFilesAreReadInTheAnsiCodePage) {
 }
 
 TEST_F(RegistryFiles, QueriesReportTheStoredSizeAndFailWhenItDoesNotFit) {
-  WriteUser("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Test]\n\"254\"=\"" + std::string(254, 'a') +
-            "\"\n\"255\"=\"" + std::string(255, 'b') + "\"\n");
+  WriteUser("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Test]\n\"254\"=\"" + std::string(254, 'a') + "\"\n\"255\"=\"" +
+            std::string(255, 'b') + "\"\n");
   EXPECT_EQ(ReadUser("Software\\Test", "254"), std::string(254, 'a') + '\0');
   EXPECT_EQ(ReadUser("Software\\Test", "255"), std::nullopt);
 
@@ -291,9 +293,15 @@ TEST_F(RegistryFiles, MalformedFilesAreReadAsFarAsTheyAreValid) {
     for (int k = 0; k < 1 + round % 8; ++k) {
       const std::size_t at = random() % damaged.size();
       switch (random() % 3) {
-        case 0: damaged[at] = static_cast<char>(random()); break;
-        case 1: damaged.erase(at, 1 + random() % 4); break;
-        default: damaged.insert(at, 1, "\\\"[]\r\n,:;=@\0"[random() % 12]); break;
+        case 0:
+          damaged[at] = static_cast<char>(random());
+          break;
+        case 1:
+          damaged.erase(at, 1 + random() % 4);
+          break;
+        default:
+          damaged.insert(at, 1, "\\\"[]\r\n,:;=@\0"[random() % 12]);
+          break;
       }
       if (damaged.empty()) damaged.assign(1, 'x');
     }

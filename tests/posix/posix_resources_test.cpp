@@ -35,9 +35,9 @@ std::string BuildImage(bool pe32plus, const std::vector<Block>& blocks) {
   for (const Block& b : blocks) byId[b.id].push_back(&b);
 
   std::string rsrc(24 + 16 + 8 * byId.size(), '\0');
-  Put16(rsrc, 14, 1);                  // root: one id entry
-  Put32(rsrc, 16, 6);                  // RT_STRING
-  Put32(rsrc, 20, 0x80000000u | 24);   // -> type directory
+  Put16(rsrc, 14, 1);                 // root: one id entry
+  Put32(rsrc, 16, 6);                 // RT_STRING
+  Put32(rsrc, 20, 0x80000000u | 24);  // -> type directory
   Put16(rsrc, 24 + 14, static_cast<std::uint32_t>(byId.size()));
   std::vector<std::pair<std::size_t, const Block*>> dataEntries;
   std::size_t entry = 24 + 16;
@@ -137,7 +137,9 @@ TEST_F(ResourceModules, StringsComeFromTheirBlockInEitherImageFormat) {
     EXPECT_EQ(s[18], "\x80 ? ?");  // Windows-1252, one "?" per character it lacks
     EXPECT_EQ(s[48], "English");
     EXPECT_EQ(s[64], "Neutral");
-    EXPECT_EQ(s[80], "Fran\xE7" "ais seulement");
+    EXPECT_EQ(s[80],
+              "Fran\xE7"
+              "ais seulement");
     EXPECT_EQ(s[0xFFFF], "high id");
     EXPECT_EQ(s[99], "");
   }

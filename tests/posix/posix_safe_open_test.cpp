@@ -29,7 +29,7 @@ int OpenWithin(const std::string& path, bool truncate) {
 }
 
 mode_t ModeOf(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
@@ -67,7 +67,8 @@ TEST(SafeOpen, AnotherUsersFileOrFifoIsAPermissionErrorAtOnce) {
 
   // The message log raises the error to LogMsg's caller, as any failure to open it.
   const std::string machine = folder.Private("machine.reg");
-  std::ofstream(machine) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel]\r\n@=\"1\"\r\n";
+  std::ofstream(machine)
+      << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Meridox\\DEBUG\\LogMessageLevel]\r\n@=\"1\"\r\n";
   ScopedEnv hklm("VX380_HKLM", machine);
   ScopedEnv temp("TEMP", folder.path());
   const int result = InChildWithin(kWatchdogMs, [] {

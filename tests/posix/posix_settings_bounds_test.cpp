@@ -147,7 +147,8 @@ TEST_F(SettingsBounds, KeysAndValuesUpToTheBoundAreReadAndTheRestIsSaidOnce) {
   EXPECT_EQ(ReadValue("K" + last, ""), "v" + last + std::string(1, '\0'));
   const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find(dir.File("user.reg") + " holds more than 65536 keys: line 131074 and the rest"),
-            std::string::npos) << said;
+            std::string::npos)
+      << said;
   EXPECT_EQ(said.find("vx380:"), said.rfind("vx380:")) << "said once, not at each read: " << said;
 
   std::string values = "REGEDIT4\n[HKEY_CURRENT_USER\\Many]\n";
@@ -178,7 +179,8 @@ TEST_F(SettingsBounds, TextPastThePiecesReadsAsInASmallFile) {
   std::u16string text = u"Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\Software\\Wanted]\r\n";
   for (int i = 0; text.size() < kMiB; ++i) text += u"\"x" + Utf16(std::to_string(i)) + u"\"=\"\u00E9\u20AC\"\r\n";
   std::string utf16 = "\xFF\xFE";
-  for (char16_t c : text + u"\"Last\"=\"\u20AC\"\r\n") utf16 += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  for (char16_t c : text + u"\"Last\"=\"\u20AC\"\r\n")
+    utf16 += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
   dir.Write("user.reg", utf16 + "\x42");  // and an odd last byte
   EXPECT_EQ(ReadValue("Software\\Wanted", "x1"), std::string("\xE9\x80\0", 3));
   EXPECT_EQ(ReadValue("Software\\Wanted", "Last"), std::string("\x80\0", 2));

@@ -94,7 +94,8 @@ TEST_F(TextFiles, ConcurrentAppendersNeverTearLines) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kLines; ++i)
-        Write(log, "thread " + std::to_string(t) + " line " + std::to_string(i) + " " + std::string(200, 'a' + t) + "\r\n");
+        Write(log,
+              "thread " + std::to_string(t) + " line " + std::to_string(i) + " " + std::string(200, 'a' + t) + "\r\n");
     });
   }
   for (auto& thread : threads) thread.join();

@@ -140,9 +140,7 @@ class RegistryFiles : public ::testing::TestWithParam<std::tuple<Format, Registr
   vx380::Platform* previous_ = nullptr;
 };
 
-TEST_P(RegistryFiles, MatchesTheSharedTable) {
-  vx380::testcases::ExpectLookUpMatches(std::get<1>(GetParam()));
-}
+TEST_P(RegistryFiles, MatchesTheSharedTable) { vx380::testcases::ExpectLookUpMatches(std::get<1>(GetParam())); }
 
 INSTANTIATE_TEST_SUITE_P(Shared, RegistryFiles,
                          ::testing::Combine(::testing::Values(Format::kUnicode, Format::kAnsi),

@@ -40,7 +40,7 @@ class FakePlatform : public Platform {
   std::vector<RecordedBox> boxes;
   std::deque<Long> boxAnswers;  // answers in order; 1 (OK) when empty
 
-  Long tick = 0;          // the millisecond counter; advanced by tickStep at each read
+  Long tick = 0;  // the millisecond counter; advanced by tickStep at each read
   Long tickStep = 0;
   String desktop = u"C:\\Users\\user\\Desktop";
   bool desktopAvailable = true;
@@ -67,7 +67,11 @@ class FakePlatform : public Platform {
   void WriteDebugLine(const std::string& ansi) override { debugLines.push_back(ansi); }
   Long ShowMessageBox(const String& prompt, Long style, const String& title, const String& helpFile,
                       Long helpContext) override;
-  Long TickCount() override { Long t = tick; tick = static_cast<Long>(static_cast<std::uint32_t>(tick) + static_cast<std::uint32_t>(tickStep)); return t; }
+  Long TickCount() override {
+    Long t = tick;
+    tick = static_cast<Long>(static_cast<std::uint32_t>(tick) + static_cast<std::uint32_t>(tickStep));
+    return t;
+  }
   Long OpenTextFile(const String& path, bool truncate, FileHandle& file) override;
   Long WriteTextFile(FileHandle file, const std::string& ansiBytes) override;
   void CloseTextFile(FileHandle file) override;

@@ -43,8 +43,7 @@ TEST_F(DebugLineBytes, EntryAndExitLinesMatchTheConvertedPath) {
       ErrorLog direct;
       ConvertedLog converted(fake);
       const auto expected = PairLines(converted, name, u"note " + name, t[0], t[1]);
-      EXPECT_EQ(PairLines(direct, name, u"note " + name, t[0], t[1]), expected)
-          << "ticks " << t[0] << " to " << t[1];
+      EXPECT_EQ(PairLines(direct, name, u"note " + name, t[0], t[1]), expected) << "ticks " << t[0] << " to " << t[1];
     }
   }
   // The lines themselves, for the widths that matter.
@@ -63,7 +62,6 @@ TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
   EXPECT_EQ(fake.debugLines, (std::vector<std::string>{std::string("tab\tnul\0end\x7F\n", 13), "caf\xE9\n", "\n",
                                                        std::string(1000, 'x') + "?\n"}));
 }
-
 
 // Text is looked at several units at once: a unit outside ASCII in any place of a word, or in
 // the tail, sends the line down the converted path.

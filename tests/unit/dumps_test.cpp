@@ -90,11 +90,12 @@ TEST_F(Dumps, IdentityMatrixText) {
   const String text = log.RBDEBUGMATRIX(matrix);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(text.size(), 222u);
-  EXPECT_EQ(text, u"\r\n"
-                  u"|  1.0000000 ,  0.0000000 ,  0.0000000 ,  0.0000000 |\r\n"
-                  u"|  0.0000000 ,  1.0000000 ,  0.0000000 ,  0.0000000 |\r\n"
-                  u"|  0.0000000 ,  0.0000000 ,  1.0000000 ,  0.0000000 |\r\n"
-                  u"|  0.0000000 ,  0.0000000 ,  0.0000000 ,  1.0000000 |\r\n");
+  EXPECT_EQ(text,
+            u"\r\n"
+            u"|  1.0000000 ,  0.0000000 ,  0.0000000 ,  0.0000000 |\r\n"
+            u"|  0.0000000 ,  1.0000000 ,  0.0000000 ,  0.0000000 |\r\n"
+            u"|  0.0000000 ,  0.0000000 ,  1.0000000 ,  0.0000000 |\r\n"
+            u"|  0.0000000 ,  0.0000000 ,  0.0000000 ,  1.0000000 |\r\n");
   // Nothing carries over between calls.
   EXPECT_EQ(log.RBDEBUGMATRIX(matrix), text);
   EXPECT_EQ(calls, 2);
@@ -108,11 +109,12 @@ TEST_F(Dumps, MatrixFieldsAlignAndWidenWhenTheyMust) {
 
   // Fields shorter than ten characters are padded; longer ones widen their row.
   const String text = log.RBDEBUGMATRIX(Matrix({123.456, -0.5, 1.0 / 3, 2.0 / 3, 10, -10, 99.99999999, 0}));
-  EXPECT_EQ(text, u"\r\n"
-                  u"| 123.4560000 , -0.5000000 ,  0.3333333 ,  0.6666667 |\r\n"
-                  u"| 10.0000000 , -10.0000000 , 100.0000000 ,  0.0000000 |\r\n"
-                  u"|  0.0000000 ,  0.0000000 ,  0.0000000 ,  0.0000000 |\r\n"
-                  u"|  0.0000000 ,  0.0000000 ,  0.0000000 ,  0.0000000 |\r\n");
+  EXPECT_EQ(text,
+            u"\r\n"
+            u"| 123.4560000 , -0.5000000 ,  0.3333333 ,  0.6666667 |\r\n"
+            u"| 10.0000000 , -10.0000000 , 100.0000000 ,  0.0000000 |\r\n"
+            u"|  0.0000000 ,  0.0000000 ,  0.0000000 ,  0.0000000 |\r\n"
+            u"|  0.0000000 ,  0.0000000 ,  0.0000000 ,  0.0000000 |\r\n");
 }
 
 TEST_F(Dumps, MatrixUsesTheUsersDecimalSeparator) {
@@ -214,10 +216,13 @@ TEST_F(Dumps, HostFailureEndsTheAttributeDump) {
   locked->byId[2] = []() -> Variant { throw AutomationError(2001, u"DRW2D", u"Set is locked"); };
   bool thirdVisited = false;
   auto third = AttributeSet(u"Third", {});
-  third->byId[2] = [&thirdVisited] { thirdVisited = true; return Variant(u"Third"); };
+  third->byId[2] = [&thirdVisited] {
+    thirdVisited = true;
+    return Variant(u"Third");
+  };
   try {
-    log.DescribeAttributes(Graphic({Variant(Object(AttributeSet(u"First", {}))), Variant(Object(locked)),
-                                    Variant(Object(third))}));
+    log.DescribeAttributes(
+        Graphic({Variant(Object(AttributeSet(u"First", {}))), Variant(Object(locked)), Variant(Object(third))}));
     FAIL() << "expected the host's failure";
   } catch (const AutomationError& e) {
     EXPECT_EQ(e.error(), (ErrObject{2001, u"DRW2D", u"Set is locked", u"", 0}));
@@ -303,8 +308,8 @@ TEST_F(Dumps, StartingLevelSetsIndentationAndFraming) {
   auto group = Drawing(u"Group", u"G", kGroup);
   SetChildren(group, {Drawing(u"Line", u"L", kChildless[0])});
   log.RBDEBUGHIERARCHY(group, 3);
-  EXPECT_EQ(fake.Lines(), (std::vector<String>{u"RBDEBUGHIERARCHY       Group : G",
-                                               u"RBDEBUGHIERARCHY         Line : L"}));
+  EXPECT_EQ(fake.Lines(),
+            (std::vector<String>{u"RBDEBUGHIERARCHY       Group : G", u"RBDEBUGHIERARCHY         Line : L"}));
 
   fake.debugLines.clear();
   log.RBDEBUGHIERARCHY(group, -1);  // a negative indentation ends the call quietly
@@ -348,9 +353,9 @@ TEST_F(Dumps, CyclesStopQuietlyAtTheRepeat) {
   SetChildren(a, {b});
   SetChildren(b, {a, c});
   log.RBDEBUGHIERARCHY(a);
-  EXPECT_EQ(fake.Lines(), (std::vector<String>{kBegin, kDateTime, u"RBDEBUGHIERARCHY Group : A",
-                                               u"RBDEBUGHIERARCHY   Group : B", u"RBDEBUGHIERARCHY     Line : C",
-                                               kEnd}));
+  EXPECT_EQ(fake.Lines(),
+            (std::vector<String>{kBegin, kDateTime, u"RBDEBUGHIERARCHY Group : A", u"RBDEBUGHIERARCHY   Group : B",
+                                 u"RBDEBUGHIERARCHY     Line : C", kEnd}));
   EXPECT_TRUE(fake.boxes.empty());
 
   // The doubles own each other; let them go.
@@ -367,10 +372,10 @@ TEST_F(Dumps, SharedObjectInTwoBranchesIsNoCycle) {
   SetChildren(g2, {shared});
   SetChildren(root, {g1, g2});
   log.RBDEBUGHIERARCHY(root);
-  EXPECT_EQ(fake.Lines(), (std::vector<String>{kBegin, kDateTime, u"RBDEBUGHIERARCHY Group : Root",
-                                               u"RBDEBUGHIERARCHY   Group : G1", u"RBDEBUGHIERARCHY     Line : Shared",
-                                               u"RBDEBUGHIERARCHY   Group : G2", u"RBDEBUGHIERARCHY     Line : Shared",
-                                               kEnd}));
+  EXPECT_EQ(fake.Lines(),
+            (std::vector<String>{kBegin, kDateTime, u"RBDEBUGHIERARCHY Group : Root", u"RBDEBUGHIERARCHY   Group : G1",
+                                 u"RBDEBUGHIERARCHY     Line : Shared", u"RBDEBUGHIERARCHY   Group : G2",
+                                 u"RBDEBUGHIERARCHY     Line : Shared", kEnd}));
 }
 
 // A drawing nested `remaining` levels deep, made one level at a time as the dump asks.

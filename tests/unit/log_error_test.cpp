@@ -47,8 +47,7 @@ void PrintTo(const LevelRow& row, std::ostream* os) {
   *os << "level " << row.level << (row.raise ? ", raise" : ", no raise");
 }
 
-class ByReportingLevel : public LogErrorTest,
-                         public ::testing::WithParamInterface<std::tuple<LevelRow, bool>> {};
+class ByReportingLevel : public LogErrorTest, public ::testing::WithParamInterface<std::tuple<LevelRow, bool>> {};
 
 TEST_P(ByReportingLevel, BoxDebugLineLogLineAndRaise) {
   const auto [row, startedEarlier] = GetParam();
@@ -96,18 +95,17 @@ std::string LevelRowName(const ::testing::TestParamInfo<std::tuple<LevelRow, boo
          (std::get<1>(info.param) ? "_LogStartedEarlier" : "_FreshLog");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ByReportingLevel,
-    ::testing::Combine(::testing::Values(LevelRow{mxReportingLevelOff, false, false},
-                                         LevelRow{mxReportingLevelOff, true, false},
-                                         LevelRow{mxReportingLevelLog, false, false},
-                                         LevelRow{mxReportingLevelLog, true, false},
-                                         LevelRow{mxReportingLevelDisplay, false, true},
-                                         LevelRow{mxReportingLevelDisplay, true, false},
-                                         LevelRow{mxReportingLevelLogAndDisplay, false, true},
-                                         LevelRow{mxReportingLevelLogAndDisplay, true, false}),
-                       ::testing::Bool()),
-    LevelRowName);
+INSTANTIATE_TEST_SUITE_P(Table, ByReportingLevel,
+                         ::testing::Combine(::testing::Values(LevelRow{mxReportingLevelOff, false, false},
+                                                              LevelRow{mxReportingLevelOff, true, false},
+                                                              LevelRow{mxReportingLevelLog, false, false},
+                                                              LevelRow{mxReportingLevelLog, true, false},
+                                                              LevelRow{mxReportingLevelDisplay, false, true},
+                                                              LevelRow{mxReportingLevelDisplay, true, false},
+                                                              LevelRow{mxReportingLevelLogAndDisplay, false, true},
+                                                              LevelRow{mxReportingLevelLogAndDisplay, true, false}),
+                                            ::testing::Bool()),
+                         LevelRowName);
 
 // Records the order of the visible effects of one call.
 class OrderRecordingPlatform : public testing::FakePlatform {

@@ -9,7 +9,6 @@ namespace {
 
 using namespace vx380::testing;
 
-
 struct FakePlace {
   static constexpr bool kThreadSafe = false;
   FakePlatform fake;

@@ -54,7 +54,7 @@ TEST_F(Settings, EmptyApplicationNameOnlySetsTheSource) {
 
 struct LevelCase {
   std::optional<std::string> registryText;  // nullopt: no text in either hive
-  mxReportingLevelConstants before;          // set through ReportingLevel before Initialize
+  mxReportingLevelConstants before;         // set through ReportingLevel before Initialize
   mxReportingLevelConstants after;
 };
 
@@ -178,8 +178,8 @@ TEST_F(Settings, ALaterInitializeWithAnotherModuleReleasesTheFirst) {
 
 TEST_F(Settings, ReportingLevelPropertyRoundTrips) {
   log.Initialize(u"Sample", u"");  // so that LogError below goes by the flags as set here
-  for (auto level : {mxReportingLevelLog, mxReportingLevelDisplay, mxReportingLevelLogAndDisplay,
-                     mxReportingLevelOff}) {
+  for (auto level :
+       {mxReportingLevelLog, mxReportingLevelDisplay, mxReportingLevelLogAndDisplay, mxReportingLevelOff}) {
     log.ReportingLevel(level);
     EXPECT_EQ(log.ReportingLevel(), level);
   }
@@ -216,8 +216,7 @@ TEST_F(Settings, FailureInsideInitializeIsShownWithTheCriticalIcon) {
   FailingLookup failing;
   EXPECT_NO_THROW(failing.Initialize(u"Sample", u""));
   ASSERT_EQ(failing.keys.size(), 1u);
-  EXPECT_EQ(failing.keys[0],
-            u"SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\ReportingLevel");
+  EXPECT_EQ(failing.keys[0], u"SOFTWARE\\Meridox\\Applications\\Sample.Application\\ErrorReporting\\ReportingLevel");
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].prompt, u"Registry unavailable");
   EXPECT_EQ(fake.boxes[0].style, 16);

@@ -63,8 +63,8 @@ TEST_F(SharedState, SecondThreadStartsFromTheStartValues) {
     level = b.ReportingLevel();
     name = b.ApplicationName();
     logFile = b.LogFilename();
-    b.RBDEBUGEXIT();                                   // no names on its stack
-    b.RBDEBUGLINE();                                   // no levels either
+    b.RBDEBUGEXIT();                               // no names on its stack
+    b.RBDEBUGLINE();                               // no levels either
     b.LogError(u"", u"e", u"", 0, 0, u"", 48, 5);  // not initialised: the defaults, no module
     defaultName = b.ApplicationName();
     b.Initialize(u"Other", u"");
@@ -75,9 +75,9 @@ TEST_F(SharedState, SecondThreadStartsFromTheStartValues) {
   EXPECT_EQ(name, u"");
   EXPECT_EQ(logFile, u"");
   EXPECT_EQ(defaultName, u"VeltrixPFD");
-  EXPECT_EQ(fake.Lines(), (std::vector<String>{u"RBDEBUG Stack is empty",
-                                               u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE",
-                                               u"ERROR: VeltrixPFD - described as: e, Error Number is: 0"}));
+  EXPECT_EQ(fake.Lines(),
+            (std::vector<String>{u"RBDEBUG Stack is empty", u"RBDEBUGLINE Called Without RBDEBUGENTER or RBDEBUGMODULE",
+                                 u"ERROR: VeltrixPFD - described as: e, Error Number is: 0"}));
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].prompt, u"RBDEBUGLINE Subscript out of range");
   EXPECT_EQ(fake.stringLoads, (std::vector<std::pair<ModuleHandle, Long>>{{0, 5}}));
@@ -105,7 +105,8 @@ TEST_F(SharedState, MainResetsTheReportingStateAndKeepsTheRest) {
   log.RBDEBUGENTER(u"A");
   log.RBDEBUGENTER(u"B");
   log.RBDEBUGLINE(7);
-  const std::string banner = "==============================\r\n3/5/2021 - 2:07:09 PM\r\n==============================\r\n";
+  const std::string banner =
+      "==============================\r\n3/5/2021 - 2:07:09 PM\r\n==============================\r\n";
   ASSERT_EQ(fake.files[u"C:\\logs\\app.log"].rfind(banner, 0), 0u);
   ASSERT_EQ(fake.stringLoads.size(), 1u);
   const ModuleHandle module = fake.stringLoads[0].first;
@@ -194,9 +195,7 @@ TEST_F(SharedState, ReleasedResourceModuleIsNeverUsedAgain) {
 // A platform whose module release fails, to reach the trap at the end of an object.
 class FailingReleasePlatform : public testing::FakePlatform {
  public:
-  void FreeResourceModule(ModuleHandle) override {
-    throw AutomationError(70, u"Loader", u"Module is busy");
-  }
+  void FreeResourceModule(ModuleHandle) override { throw AutomationError(70, u"Loader", u"Module is busy"); }
 };
 
 TEST_F(SharedState, FailureAtTheEndOfAnObjectIsShownNotThrown) {

@@ -53,7 +53,6 @@ TEST(DebugTraceCodePage, APlatformMadeAgainAtTheSameAddressIsAskedAfresh) {
   second->~CodePagePlatform();
 }
 
-
 TEST_F(Trace, LogAndWriteLines) {
   log.RBDEBUGLOG(u"hello");
   log.RBDEBUGLOG(u"");
@@ -62,9 +61,8 @@ TEST_F(Trace, LogAndWriteLines) {
   log.RBDEBUGENTER(u"Quiet", u"", kTrue);  // suppression does not apply to free text
   log.RBDEBUGLOG(u"still");
   log.RBDEBUGWRITE(u"still");
-  EXPECT_EQ(fake.debugLines,
-            (std::vector<std::string>{"RBDEBUG: hello\n", "RBDEBUG: \n", "as is\n", "\n", "RBDEBUG: still\n",
-                                      "still\n"}));
+  EXPECT_EQ(fake.debugLines, (std::vector<std::string>{"RBDEBUG: hello\n", "RBDEBUG: \n", "as is\n", "\n",
+                                                       "RBDEBUG: still\n", "still\n"}));
   EXPECT_TRUE(fake.boxes.empty());
   EXPECT_TRUE(fake.files.empty());
 }
@@ -157,7 +155,7 @@ TEST_F(Trace, SuppressedLevelsArePushedAndPoppedSilently) {
   log.RBDEBUGENTER(u"Quiet", u"note", kTrue);
   log.RBDEBUGLINE();
   log.RBDEBUGLINE();
-  log.RBDEBUGENTER(u"Inner");         // traced again, indented under both
+  log.RBDEBUGENTER(u"Inner");  // traced again, indented under both
   log.RBDEBUGEXIT();
   log.RBDEBUGEXIT();  // passes False, but the flag stored at entry decides
   EXPECT_EQ(Depth(), 1);
@@ -315,8 +313,8 @@ class TimeStamp : public Trace {
     fake.tick = 123456;
   }
   void SetTiming(Long root, const std::string& app, const std::string& text) {
-    fake.SetRegistryString(root, "SOFTWARE\\Meridox\\Applications\\" + app + ".Application\\ErrorReporting\\Timing",
-                           "", text);
+    fake.SetRegistryString(root, "SOFTWARE\\Meridox\\Applications\\" + app + ".Application\\ErrorReporting\\Timing", "",
+                           text);
   }
 };
 
@@ -373,8 +371,7 @@ TEST_F(Trace, PromptInASuppressedLevelShowsTheNotice) {
   log.RBDEBUGENTER(u"Quiet", u"", kTrue);
   EXPECT_EQ(log.RBDEBUGMESSAGE(u"Continue?", 4, u"Check", u"dev.hlp", 12), 1);
   ASSERT_EQ(fake.boxes.size(), 1u);
-  EXPECT_EQ(fake.boxes[0].prompt,
-            u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed");
+  EXPECT_EQ(fake.boxes[0].prompt, u"RBDEBUGMESSAGE Called, expecting a response, but with debug currently suppressed");
   EXPECT_EQ(fake.boxes[0].style, 0);
   EXPECT_EQ(fake.boxes[0].title, u"ErrorLogging");
   EXPECT_EQ(fake.boxes[0].helpFile, u"");

@@ -92,8 +92,8 @@ DWORD WINAPI LoadWorker(void* context) {
 DWORD WINAPI ComWorker(void*) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   _ErrorLog* log = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_ErrorLog, nullptr, CLSCTX_INPROC_SERVER, IID__ErrorLog,
-                                reinterpret_cast<void**>(&log));
+  HRESULT hr =
+      CoCreateInstance(CLSID_ErrorLog, nullptr, CLSCTX_INPROC_SERVER, IID__ErrorLog, reinterpret_cast<void**>(&log));
   if (SUCCEEDED(hr)) {
     Use(log);
     log->Release();

@@ -16,7 +16,8 @@ HKEY Hive(const char* name) { return name[0] == 'M' ? HKEY_LOCAL_MACHINE : HKEY_
 
 std::vector<BYTE> FromHex(const char* hex) {
   std::vector<BYTE> bytes;
-  for (; hex[0] && hex[1]; hex += 2) bytes.push_back(static_cast<BYTE>(std::strtoul(std::string(hex, 2).c_str(), nullptr, 16)));
+  for (; hex[0] && hex[1]; hex += 2)
+    bytes.push_back(static_cast<BYTE>(std::strtoul(std::string(hex, 2).c_str(), nullptr, 16)));
   return bytes;
 }
 
@@ -33,7 +34,8 @@ LONG Run(char* line) {
   HKEY opened = nullptr;
   LONG rc = RegCreateKeyExA(Hive(hive), key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExA(opened, nullptr, 0, std::strtoul(type, nullptr, 10), data.data(), static_cast<DWORD>(data.size()));
+  rc =
+      RegSetValueExA(opened, nullptr, 0, std::strtoul(type, nullptr, 10), data.data(), static_cast<DWORD>(data.size()));
   RegCloseKey(opened);
   return rc;
 }

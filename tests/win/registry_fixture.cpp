@@ -21,9 +21,7 @@ std::wstring FromUtf8(const std::string& s) {
   return w;
 }
 
-std::wstring RootName(vx380::Long root) {
-  return root == vx380::testcases::kLocalMachine ? L"HKLM" : L"HKCU";
-}
+std::wstring RootName(vx380::Long root) { return root == vx380::testcases::kLocalMachine ? L"HKLM" : L"HKCU"; }
 
 std::wstring Hex(const std::string& bytes) {
   static const wchar_t digits[] = L"0123456789ABCDEF";

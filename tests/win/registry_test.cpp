@@ -11,9 +11,7 @@ using vx380::testcases::RegistryCase;
 
 class RegistryLookup : public ::testing::TestWithParam<RegistryCase> {};
 
-TEST_P(RegistryLookup, MatchesTheSharedTable) {
-  vx380::testcases::ExpectLookUpMatches(GetParam());
-}
+TEST_P(RegistryLookup, MatchesTheSharedTable) { vx380::testcases::ExpectLookUpMatches(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Shared, RegistryLookup, ::testing::ValuesIn(vx380::testcases::RegistryCases()),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -44,7 +44,8 @@ TEST_F(Win32Services, TickCountIsMillisecondsSinceStart) {
   const vx380::Long first = platform.TickCount();
   Sleep(60);
   const vx380::Long second = platform.TickCount();
-  const vx380::Long elapsed = static_cast<vx380::Long>(static_cast<std::uint32_t>(second) - static_cast<std::uint32_t>(first));
+  const vx380::Long elapsed =
+      static_cast<vx380::Long>(static_cast<std::uint32_t>(second) - static_cast<std::uint32_t>(first));
   EXPECT_GE(elapsed, 50);
   EXPECT_LT(elapsed, 2000);
   const auto drift = static_cast<std::int32_t>(static_cast<std::uint32_t>(platform.TickCount()) - GetTickCount());

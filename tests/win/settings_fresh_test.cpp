@@ -64,20 +64,21 @@ bool MessageLogProbe(ErrorLog& log, CountingPlatform& platform) {
   return platform.filesOpened > before;
 }
 
-std::vector<Step> Values(const Switch& s) { return {{Set(REG_SZ, Z(s.on.c_str())), true}, {Set(REG_SZ, Z(s.off.c_str())), false}}; }
+std::vector<Step> Values(const Switch& s) {
+  return {{Set(REG_SZ, Z(s.on.c_str())), true}, {Set(REG_SZ, Z(s.off.c_str())), false}};
+}
 
 std::vector<Step> DeleteAndRecreate(const Switch& s) {
-  return {{Set(REG_SZ, Z(s.on.c_str())), true}, {RegChange{true, REG_SZ, {}}, false}, {Set(REG_SZ, Z(s.off.c_str())), false}};
+  return {{Set(REG_SZ, Z(s.on.c_str())), true},
+          {RegChange{true, REG_SZ, {}}, false},
+          {Set(REG_SZ, Z(s.off.c_str())), false}};
 }
 
 // Any type is read as its bytes, less the last one.
 std::vector<Step> Types(const Switch& s) {
-  return {{Set(REG_EXPAND_SZ, Z(s.on.c_str())), true},
-          {Set(REG_DWORD, std::string("\1\0\0\0", 4)), false},
-          {Set(REG_BINARY, Z(s.on.c_str())), true},
-          {Set(REG_BINARY, s.on), false},
-          {Set(REG_MULTI_SZ, Z(s.on.c_str())), true},
-          {Set(REG_MULTI_SZ, Z(s.on.c_str()) + '\0'), false}};
+  return {{Set(REG_EXPAND_SZ, Z(s.on.c_str())), true}, {Set(REG_DWORD, std::string("\1\0\0\0", 4)), false},
+          {Set(REG_BINARY, Z(s.on.c_str())), true},    {Set(REG_BINARY, s.on), false},
+          {Set(REG_MULTI_SZ, Z(s.on.c_str())), true},  {Set(REG_MULTI_SZ, Z(s.on.c_str()) + '\0'), false}};
 }
 
 class SettingsFresh : public ::testing::Test {

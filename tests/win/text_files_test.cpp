@@ -108,8 +108,8 @@ TEST_F(Win32TextFiles, ProcessesAppendingLineByLineNeverLoseLines) {
   constexpr int kLines = 120;
   std::vector<PROCESS_INFORMATION> children;
   for (wchar_t letter : {L'p', L'q', L'r'}) {
-    std::wstring line = L"\"" + program + L"\" \"" + std::wstring(path.begin(), path.end()) + L"\" " + letter +
-                        L" " + std::to_wstring(kLines);
+    std::wstring line = L"\"" + program + L"\" \"" + std::wstring(path.begin(), path.end()) + L"\" " + letter + L" " +
+                        std::to_wstring(kLines);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};

@@ -93,7 +93,8 @@ TEST(ThreadExit, ThreadsThatTracedAndLoggedEndWithoutHarm) {
   }
   const std::string text = vx380::wintest::ReadWholeFile(log);
   std::size_t lines = 0;
-  for (std::size_t at = text.find("ERROR: T - Save"); at != std::string::npos; at = text.find("ERROR: T - Save", at + 1))
+  for (std::size_t at = text.find("ERROR: T - Save"); at != std::string::npos;
+       at = text.find("ERROR: T - Save", at + 1))
     ++lines;
   EXPECT_EQ(80u, lines);
 }
@@ -104,7 +105,8 @@ TEST(ThreadExit, ThreadsThatTracedAndLoggedEndWithoutHarm) {
 // put, and the process exits.
 TEST(ThreadExit, AServerLoadedAndFreedOnWorkerThreadsLetsThemAndTheProcessEnd) {
   using vx380::wintest::WindowsPath;
-  const std::wstring command = L"\"" + WindowsPath(VX380_LOAD_HOST) + L"\" load 500 \"" + WindowsPath(VX380_COM_DLL) + L"\"";
+  const std::wstring command =
+      L"\"" + WindowsPath(VX380_LOAD_HOST) + L"\" load 500 \"" + WindowsPath(VX380_COM_DLL) + L"\"";
   std::string output;
   EXPECT_EQ(0, vx380::wintest::RunProgram(command, 300000, output)) << "-1: the host did not exit\n" << output;
   EXPECT_NE(std::string::npos, output.find("ok")) << output;

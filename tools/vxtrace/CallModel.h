@@ -10,13 +10,13 @@ namespace vxtrace {
 // One routine from its entry to its exit. Times are milliseconds since the capture began.
 struct CallSpan {
   std::string name;
-  std::string note;      // the entry line's
+  std::string note;  // the entry line's
   double beginMs = 0;
   double endMs = 0;
-  int depth = 0;         // 0 = outermost call of its thread
-  bool closed = true;    // false: no exit was seen; endMs is the thread's last time
-  bool hasError = false; // an error line arrived while this call was the innermost one
-  std::string exitNote;  // the exit line's
+  int depth = 0;          // 0 = outermost call of its thread
+  bool closed = true;     // false: no exit was seen; endMs is the thread's last time
+  bool hasError = false;  // an error line arrived while this call was the innermost one
+  std::string exitNote;   // the exit line's
 };
 
 // A moment on a thread's time line that is not a call.
@@ -28,10 +28,10 @@ struct CallInstant {
 };
 
 struct ThreadTrack {
-  unsigned long pid = 0;         // 0 when the channel did not tell
-  unsigned long long tid = 0;    // 0 when the channel did not tell: the process's lines
-  std::string process;           // process name, "" when unknown
-  std::vector<CallSpan> spans;   // in order of entry
+  unsigned long pid = 0;        // 0 when the channel did not tell
+  unsigned long long tid = 0;   // 0 when the channel did not tell: the process's lines
+  std::string process;          // process name, "" when unknown
+  std::vector<CallSpan> spans;  // in order of entry
   std::vector<CallInstant> instants;
 };
 

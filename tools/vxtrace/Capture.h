@@ -16,16 +16,16 @@ enum class WaitResult { Received, TimedOut, Failed };
 
 // What a capture could not show, for the closing report.
 struct CaptureLosses {
-  long long dropped = 0;       // not kept while the output was blocked (where nothing holds back)
-  long long otherUsers = 0;    // datagrams from another user, not shown
-  long long ringLines = 0;     // messages that came through it
-  long long ringDropped = 0;   // lines writers dropped while it was full
-  long long ringHoles = 0;     // lines writers began and never finished (they died or stalled)
-  long long ringDamages = 0;   // rings retired because a shared word was overwritten, and replaced
+  long long dropped = 0;           // not kept while the output was blocked (where nothing holds back)
+  long long otherUsers = 0;        // datagrams from another user, not shown
+  long long ringLines = 0;         // messages that came through it
+  long long ringDropped = 0;       // lines writers dropped while it was full
+  long long ringHoles = 0;         // lines writers began and never finished (they died or stalled)
+  long long ringDamages = 0;       // rings retired because a shared word was overwritten, and replaced
   long long ringLostToDamage = 0;  // lines (at least) lost with them
   std::string ringDamageCause;     // the last one's
   long long ringLostEarlier = 0;   // lines writers left in the ring of a listener that ended before
-  long long viewSkipped = 0;   // lines the live view skipped while the terminal was behind
+  long long viewSkipped = 0;       // lines the live view skipped while the terminal was behind
 };
 
 // One sentence per loss the capture counted, each with its cause; nothing when none.

@@ -120,22 +120,17 @@ class SocketListener : public Listener {
     // Remove the path only while it is still ours: a later vxtrace may have
     // replaced it after finding this one gone.
     struct stat st;
-    if (lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
-      unlink(path_.c_str());
+    if (lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) unlink(path_.c_str());
     close(fd_);
     for (int w : wake_)
       if (w >= 0) close(w);
   }
 
-  WaitResult Wait(Message& message, int timeoutMs) override {
-    return queue_.Pop(message, timeoutMs);
-  }
-  WaitResult WaitBatch(std::vector<Message>& batch, int timeoutMs) override {
-    return queue_.Take(batch, timeoutMs);
-  }
+  WaitResult Wait(Message& message, int timeoutMs) override { return queue_.Pop(message, timeoutMs); }
+  WaitResult WaitBatch(std::vector<Message>& batch, int timeoutMs) override { return queue_.Take(batch, timeoutMs); }
   std::string Describe() const override {
-    return "listening on " + path_ + (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "") +
-           ringNote_;
+    return "listening on " + path_ +
+           (replacedStale_ ? " (replaced a stale socket left by a listener that ended)" : "") + ringNote_;
   }
   std::string LastError() const override { return queue_.Error(); }
   CaptureLosses Losses() const override {
@@ -159,8 +154,8 @@ class SocketListener : public Listener {
     }
     ringNote_ = " and offering the trace ring " + ringPath;
     ring_ = std::move(ring);
-    feed_ = std::make_unique<RingFeed<vx380::posix::TraceRingListener>>(*ring_, queue_, &ProcessName,
-                                                                         RingClockOffsetNs());
+    feed_ =
+        std::make_unique<RingFeed<vx380::posix::TraceRingListener>>(*ring_, queue_, &ProcessName, RingClockOffsetNs());
   }
 #endif
 
@@ -301,14 +296,14 @@ bool ClearThePath(const std::string& path, const sockaddr_un& addr, OpenFailure&
   }
   const bool live = SomeoneListens(addr);
   if (st.st_uid != geteuid()) {
-    failure = {kExitBusy, path + (live ? " is held by another user (uid " : " is a stale socket of another user (uid ") +
-                              std::to_string(st.st_uid) +
-                              "); vxtrace will not listen there. Remove it or pass --socket"};
+    failure = {kExitBusy,
+               path + (live ? " is held by another user (uid " : " is a stale socket of another user (uid ") +
+                   std::to_string(st.st_uid) + "); vxtrace will not listen there. Remove it or pass --socket"};
     return false;
   }
   if (live) {
-    failure = {kExitBusy, "another listener (probably vxtrace) already holds " + path +
-                              "; stop it first or pass --socket"};
+    failure = {kExitBusy,
+               "another listener (probably vxtrace) already holds " + path + "; stop it first or pass --socket"};
     return false;
   }
   if (unlink(path.c_str()) != 0) {
@@ -405,8 +400,7 @@ bool Interrupted() { return gInterrupted; }
 bool PrepareConsole() {
   const char* noColor = std::getenv("NO_COLOR");
   const char* term = std::getenv("TERM");
-  return isatty(STDOUT_FILENO) && !(noColor && *noColor) &&
-         !(term && std::strcmp(term, "dumb") == 0);
+  return isatty(STDOUT_FILENO) && !(noColor && *noColor) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
 void KeepFilesPrivate() { umask(umask(0) | 077); }

@@ -119,8 +119,7 @@ std::int64_t RingClockOffsetNs() {
 class FastListener : public Listener {
  public:
   FastListener(std::unique_ptr<DbwinListener> dbwin, std::unique_ptr<vx380::win32::TraceRingListener> ring)
-      : dbwin_(std::move(dbwin)), ring_(std::move(ring)),
-        feed_(*ring_, queue_, &ProcessName, RingClockOffsetNs()) {
+      : dbwin_(std::move(dbwin)), ring_(std::move(ring)), feed_(*ring_, queue_, &ProcessName, RingClockOffsetNs()) {
     pump_ = std::thread([this] { Pump(); });
   }
   ~FastListener() override {

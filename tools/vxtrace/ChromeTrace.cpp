@@ -102,10 +102,11 @@ void WriteMetadata(const CallModel& model, const std::vector<ShownId>& ids, Even
       w.Write(label + "}}");
     }
     label = Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"thread_name\",\"args\":{\"name\":";
-    AppendJsonString(label, ProcessLabel(t) + " \xC2\xB7 " + ThreadLabel(t));  // a thread number alone says nothing of its process
+    AppendJsonString(
+        label, ProcessLabel(t) + " \xC2\xB7 " + ThreadLabel(t));  // a thread number alone says nothing of its process
     w.Write(label + "}}");
-    w.Write(Head("M", ids[i].pid, ids[i].tid) + ",\"name\":\"thread_sort_index\",\"args\":{\"sort_index\":" +
-            std::to_string(i) + "}}");
+    w.Write(Head("M", ids[i].pid, ids[i].tid) +
+            ",\"name\":\"thread_sort_index\",\"args\":{\"sort_index\":" + std::to_string(i) + "}}");
   }
 }
 

@@ -117,10 +117,8 @@ LineDecor Display::Decor(const vxtrace::Message& m, std::string_view line) const
   decor.highlight = !highlight_.empty() && AnyMatch(highlight_, line);
   if (options_.times) {
     char text[32];
-    if (m.time > 0)
-      std::snprintf(text, sizeof text, "%10.3f ", m.time - firstTime_);
-    else
-      std::snprintf(text, sizeof text, "%10s ", "-");
+    if (m.time > 0) std::snprintf(text, sizeof text, "%10.3f ", m.time - firstTime_);
+    else std::snprintf(text, sizeof text, "%10s ", "-");
     decor.prefix = text;
   }
   return decor;
@@ -166,8 +164,7 @@ bool Display::ErrorContext(const TraceRecord& r, const ThreadKey& key, const Lin
     stack.push_back({r, decor, false});
   } else if (r.kind == RecordKind::Exit) {
     while (!stack.empty() && stack.back().entry.depth > r.depth) stack.pop_back();
-    if (!stack.empty() && stack.back().entry.depth == r.depth && stack.back().entry.name == r.name)
-      stack.pop_back();
+    if (!stack.empty() && stack.back().entry.depth == r.depth && stack.back().entry.name == r.name) stack.pop_back();
   } else if (r.kind == RecordKind::Error) {
     for (Pending& p : stack) {
       if (!p.shown) Draw(p.entry, key, p.decor);

@@ -59,7 +59,7 @@ class Display {
   TreeRenderer tree_;
   TraceSummary summary_;
   std::vector<std::regex> include_, exclude_, highlight_;
-  std::map<ThreadKey, std::vector<Pending>> context_;  // open routines, for --errors
+  std::map<ThreadKey, std::vector<Pending>> context_;                           // open routines, for --errors
   std::map<ThreadKey, std::vector<std::pair<int, std::string>>> excludedOpen_;  // depth, name
   // Which filters matched at least once.
   std::vector<bool> pidHit_, processHit_, includeHit_, excludeHit_;

@@ -67,7 +67,8 @@ Totals Count(const CallModel& model) {
 std::string TrackTitle(const ThreadTrack& t) {
   std::string title = ProcessLabel(t);
   if (t.pid != 0) title += " \xC2\xB7 pid " + std::to_string(t.pid);
-  title += " \xC2\xB7 " + ThreadLabel(t) + " \xC2\xB7 " + Counted(static_cast<long long>(t.spans.size()), "call", "calls");
+  title +=
+      " \xC2\xB7 " + ThreadLabel(t) + " \xC2\xB7 " + Counted(static_cast<long long>(t.spans.size()), "call", "calls");
   return title;
 }
 
@@ -83,16 +84,14 @@ void AppendTrackJson(std::string& out, const ThreadTrack& t, StringTable& string
     out += first ? "" : ",";
     first = false;
     out += FormatNumber(begin, 3) + ',' + FormatNumber(end, 3) + ',' + std::to_string(std::max(s.depth, 0)) + ',' +
-           std::to_string(strings.Index(s.name)) + ',' +
-           std::to_string(s.note.empty() ? -1 : strings.Index(s.note)) + ',' +
-           std::to_string((s.hasError ? 1 : 0) | (s.closed ? 0 : 2));
+           std::to_string(strings.Index(s.name)) + ',' + std::to_string(s.note.empty() ? -1 : strings.Index(s.note)) +
+           ',' + std::to_string((s.hasError ? 1 : 0) | (s.closed ? 0 : 2));
   }
   out += "],\"marks\":[";
   std::vector<const CallInstant*> errors;
   for (const CallInstant& in : t.instants)
     if (in.kind == CallInstant::Kind::Error) errors.push_back(&in);
-  std::stable_sort(errors.begin(), errors.end(),
-                   [](auto* a, auto* b) { return FiniteMs(a->ms) < FiniteMs(b->ms); });
+  std::stable_sort(errors.begin(), errors.end(), [](auto* a, auto* b) { return FiniteMs(a->ms) < FiniteMs(b->ms); });
   for (size_t i = 0; i < errors.size(); ++i)
     out += (i ? "," : "") + FormatNumber(errors[i]->ms, 3) + ',' + std::to_string(strings.Index(errors[i]->text));
   out += "]}";
@@ -100,8 +99,8 @@ void AppendTrackJson(std::string& out, const ThreadTrack& t, StringTable& string
 
 void WriteData(const CallModel& model, const Totals& totals, std::ostream& out) {
   StringTable strings;
-  std::string json = "{\"t0\":" + FormatNumber(totals.firstMs, 3) + ",\"t1\":" + FormatNumber(totals.lastMs, 3) +
-                     ",\"threads\":[";
+  std::string json =
+      "{\"t0\":" + FormatNumber(totals.firstMs, 3) + ",\"t1\":" + FormatNumber(totals.lastMs, 3) + ",\"threads\":[";
   for (size_t i = 0; i < model.threads.size(); ++i) {
     if (i) json += ',';
     AppendTrackJson(json, model.threads[i], strings);
@@ -126,7 +125,8 @@ void WriteStatRow(const RoutineStat& r, std::ostream& out) {
 }
 
 void WriteStats(const CallModel& model, std::ostream& out) {
-  out << "<h2>Routines</h2>\n<p class=\"hint\">Sorted by self time. Click a heading to sort by it, a routine to mark its calls in the charts.</p>\n"
+  out << "<h2>Routines</h2>\n<p class=\"hint\">Sorted by self time. Click a heading to sort by it, a routine to mark "
+         "its calls in the charts.</p>\n"
          "<table id=\"stats\"><thead><tr><th>Routine</th><th>Calls</th><th>Total ms</th><th>Self ms</th>"
          "<th>Min ms</th><th>Avg ms</th><th>Max ms</th></tr></thead>\n<tbody>\n";
   for (const RoutineStat& r : model.routines) WriteStatRow(r, out);
@@ -136,8 +136,8 @@ void WriteStats(const CallModel& model, std::ostream& out) {
 
 void WriteSummary(const CallModel& model, const Totals& t, std::ostream& out) {
   out << "<header><h1>vxtrace</h1><p>" << model.threads.size() << " thread" << (model.threads.size() == 1 ? "" : "s")
-      << ", " << Counted(t.calls, "call", "calls") << ", " << Counted(t.errors, "error line", "error lines") << ", from "
-      << FormatNumber(t.firstMs, 3) << " to " << FormatNumber(t.lastMs, 3) << " ms</p></header>\n";
+      << ", " << Counted(t.calls, "call", "calls") << ", " << Counted(t.errors, "error line", "error lines")
+      << ", from " << FormatNumber(t.firstMs, 3) << " to " << FormatNumber(t.lastMs, 3) << " ms</p></header>\n";
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ bool SameFile(const FileStat& a, const FileStat& b) { return a.st_dev == b.st_de
 }  // namespace
 
 InputReader::InputReader(int fd, bool follow, std::string path, std::size_t maxLine)
-    : fd_(fd), follow_(follow), path_(std::move(path)), maxLine_(std::max<std::size_t>(maxLine, 1)),
+    : fd_(fd),
+      follow_(follow),
+      path_(std::move(path)),
+      maxLine_(std::max<std::size_t>(maxLine, 1)),
       buffer_(kReadBytes) {
   // Room for the longest line kept and one read: never moved, and touched only as far as used.
   pending_.reserve(maxLine_ + kReadBytes);

@@ -63,7 +63,7 @@ class InputReader {
   bool ended_ = false;
   bool skipping_ = false;  // dropping the rest of a cut line, up to its LF
   bool cut_ = false;
-  bool gone_ = false;      // the path names no file; said once
+  bool gone_ = false;  // the path names no file; said once
   bool noticeReady_ = false;
   std::string notice_;
   long long lineNumber_ = 0;

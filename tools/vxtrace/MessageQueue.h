@@ -124,9 +124,7 @@ class MessageQueue {
   static constexpr std::size_t kSpareBatches = 64;
   static constexpr std::size_t kSpareTextBytes = 256;  // batches holding longer texts are freed
 
-  static std::size_t Cost(const Message& m) {
-    return m.text.size() + m.process.size() + kQueuedMessageOverhead;
-  }
+  static std::size_t Cost(const Message& m) { return m.text.size() + m.process.size() + kQueuedMessageOverhead; }
   std::size_t Used() const { return bytes_ + takenBytes_; }
 
   void DropWhatDoesNotFit(std::vector<Message>& batch, std::size_t& size) {

@@ -66,7 +66,8 @@ const char* const kUsage =
     "threads, are known by process only and go to the process's tree.\n"
     "On Windows the debug-output protocol tells the process but not the thread: one\n"
     "tree per process for lines that do not come through the ring.\n"
-    "--fast: offer a shared-memory ring; processes write there instead of the debug output, except processes with a debugger attached, which keep writing to the debugger.\n"
+    "--fast: offer a shared-memory ring; processes write there instead of the debug output, except processes with a "
+    "debugger attached, which keep writing to the debugger.\n"
     "The trace ring (POSIX by default, Windows with --fast) is shared memory for the\n"
     "user alone: a process of the library writes its lines there without a system call,\n"
     "with its process, thread and time. On POSIX it is vx380-trace.ring in the private\n"
@@ -87,25 +88,24 @@ const char* const kUsage =
 namespace {
 
 bool TakesValue(const std::string& name) {
-  for (const char* n : {"--socket", "--out", "--read", "--count", "--timeout", "--color", "--colour",
-                        "--include", "--exclude", "--highlight", "--pid", "--process", "--chrome",
-                        "--html"})
+  for (const char* n : {"--socket", "--out", "--read", "--count", "--timeout", "--color", "--colour", "--include",
+                        "--exclude", "--highlight", "--pid", "--process", "--chrome", "--html"})
     if (name == n) return true;
   return false;
 }
 
 bool SetFlag(const std::string& name, Options& o) {
-  bool* flag = name == "--summary"     ? &o.summary
-               : name == "--by-thread" ? &o.byThread
-               : name == "--ascii"     ? &o.ascii
-               : name == "--pids"      ? &o.tagSources
-               : name == "--time"      ? &o.times
-               : name == "--any-user"  ? &o.anyUser
-               : name == "--follow"    ? &o.follow
-               : name == "--no-ring"   ? &o.noRing
-               : name == "--fast"      ? &o.fast
-               : name == "--errors"    ? &o.errorsOnly
-               : name == "--version"   ? &o.version
+  bool* flag = name == "--summary"                  ? &o.summary
+               : name == "--by-thread"              ? &o.byThread
+               : name == "--ascii"                  ? &o.ascii
+               : name == "--pids"                   ? &o.tagSources
+               : name == "--time"                   ? &o.times
+               : name == "--any-user"               ? &o.anyUser
+               : name == "--follow"                 ? &o.follow
+               : name == "--no-ring"                ? &o.noRing
+               : name == "--fast"                   ? &o.fast
+               : name == "--errors"                 ? &o.errorsOnly
+               : name == "--version"                ? &o.version
                : (name == "--help" || name == "-h") ? &o.help
                                                     : nullptr;
   if (flag) *flag = true;

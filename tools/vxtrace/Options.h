@@ -20,11 +20,11 @@ struct Options {
   ColorMode color = ColorMode::Auto;
   std::string socketPath;  // "" = the component's default
   bool anyUser = false;
-  bool noRing = false;     // POSIX: do not offer the shared-memory ring
-  bool fast = false;       // Windows: offer the shared-memory ring
-  std::string outFile;     // also record every message here (JSON Lines)
-  std::string chromeFile;  // write a Chrome trace-event file at the end
-  std::string htmlFile;    // write an HTML report at the end
+  bool noRing = false;                  // POSIX: do not offer the shared-memory ring
+  bool fast = false;                    // Windows: offer the shared-memory ring
+  std::string outFile;                  // also record every message here (JSON Lines)
+  std::string chromeFile;               // write a Chrome trace-event file at the end
+  std::string htmlFile;                 // write an HTML report at the end
   std::optional<std::string> readFile;  // render a capture ("-" = stdin) instead of listening
   bool follow = false;                  // with --read: wait for more at the end
   long long count = 0;                  // stop after this many messages (0 = no limit)

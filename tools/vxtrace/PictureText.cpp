@@ -35,18 +35,31 @@ void AppendHexEscape(std::string& out, char ch) {
 
 void AppendJsonAscii(std::string& out, char ch) {
   switch (ch) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    case '<': case '>': case '&': AppendUnicodeEscape(out, static_cast<unsigned char>(ch)); return;
-    default: break;
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '<':
+    case '>':
+    case '&':
+      AppendUnicodeEscape(out, static_cast<unsigned char>(ch));
+      return;
+    default:
+      break;
   }
-  if (IsControl(ch))
-    AppendUnicodeEscape(out, static_cast<unsigned char>(ch));
-  else
-    out += ch;
+  if (IsControl(ch)) AppendUnicodeEscape(out, static_cast<unsigned char>(ch));
+  else out += ch;
 }
 
 }  // namespace
@@ -72,14 +85,11 @@ void AppendJsonString(std::string& out, std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     size_t n = SequenceLength(text, i);
     std::string_view seq = n == 0 ? std::string_view{} : text.substr(i, n);
-    if (n == 0)
-      out += kReplacement;
-    else if (n == 1)
-      AppendJsonAscii(out, text[i]);
+    if (n == 0) out += kReplacement;
+    else if (n == 1) AppendJsonAscii(out, text[i]);
     else if (seq == "\xE2\x80\xA8" || seq == "\xE2\x80\xA9")  // line separators end a JS line
       AppendUnicodeEscape(out, seq[2] == '\xA8' ? 0x2028 : 0x2029);
-    else
-      out += seq;
+    else out += seq;
     i += n == 0 ? 1 : n;
   }
   out += '"';
@@ -91,16 +101,24 @@ std::string HtmlEscape(std::string_view text) {
   out.reserve(clean.size());
   for (char ch : clean) {
     switch (ch) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       default:
-        if (IsControl(ch))
-          AppendHexEscape(out, ch);  // shown as the terminal view shows it
-        else
-          out += ch;
+        if (IsControl(ch)) AppendHexEscape(out, ch);  // shown as the terminal view shows it
+        else out += ch;
     }
   }
   return out;
@@ -144,11 +162,16 @@ std::string ThreadLabel(const ThreadTrack& track) {
 
 const char* InstantKindName(CallInstant::Kind kind) {
   switch (kind) {
-    case CallInstant::Kind::LineMarker: return "line";
-    case CallInstant::Kind::Error: return "error";
-    case CallInstant::Kind::TimeStamp: return "timestamp";
-    case CallInstant::Kind::Log: return "log";
-    case CallInstant::Kind::Other: break;
+    case CallInstant::Kind::LineMarker:
+      return "line";
+    case CallInstant::Kind::Error:
+      return "error";
+    case CallInstant::Kind::TimeStamp:
+      return "timestamp";
+    case CallInstant::Kind::Log:
+      return "log";
+    case CallInstant::Kind::Other:
+      break;
   }
   return "other";
 }

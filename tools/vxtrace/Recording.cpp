@@ -39,9 +39,7 @@ void AppendJsonString(std::string& out, std::u32string_view text) {
   out += '"';
 }
 
-void AppendJsonString(std::string& out, std::string_view utf8) {
-  AppendJsonString(out, DecodeUtf8(utf8));
-}
+void AppendJsonString(std::string& out, std::string_view utf8) { AppendJsonString(out, DecodeUtf8(utf8)); }
 
 class JsonCursor {
  public:
@@ -152,8 +150,7 @@ std::string ToJsonLine(const Message& m) {
   std::string out;
   out.reserve(m.text.size() + m.process.size() + 96);
   char head[96];
-  std::snprintf(head, sizeof head, "{\"time\":%.6f,\"pid\":%lu,\"tid\":%llu,\"process\":", m.time, m.pid,
-                m.tid);
+  std::snprintf(head, sizeof head, "{\"time\":%.6f,\"pid\":%lu,\"tid\":%llu,\"process\":", m.time, m.pid, m.tid);
   out += head;
   AppendJsonString(out, IsValidUtf8(m.process) ? m.process : EncodeUtf8(DecodeWindows1252(m.process)));
   out += ",\"text\":";

@@ -193,7 +193,9 @@ std::size_t BytesOf(const std::vector<Message>& batch) {
 }
 }  // namespace
 
-Recorder::Recorder(std::ostream& out) : writer_(out) { thread_ = std::thread([this] { Run(); }); }
+Recorder::Recorder(std::ostream& out) : writer_(out) {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void Recorder::Hand(std::vector<Message>& batch) {
   if (batch.empty()) return;

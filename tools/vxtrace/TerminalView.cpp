@@ -19,7 +19,9 @@ bool OutputIsTerminal() { return _isatty(1) != 0; }
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 #endif
 
-TerminalView::TerminalView(int fd) : fd_(fd) { thread_ = std::thread([this] { Run(); }); }
+TerminalView::TerminalView(int fd) : fd_(fd) {
+  thread_ = std::thread([this] { Run(); });
+}
 
 TerminalView::int_type TerminalView::overflow(int_type c) {
   if (!traits_type::eq_int_type(c, traits_type::eof())) drawn_ += traits_type::to_char_type(c);

@@ -14,9 +14,7 @@ struct ThreadKey {
   bool operator<(const ThreadKey& o) const { return std::tie(pid, tid) < std::tie(o.pid, o.tid); }
   bool operator==(const ThreadKey& o) const { return pid == o.pid && tid == o.tid; }
   // "4242" or "4242/4243".
-  std::string Label() const {
-    return tid ? std::to_string(pid) + "/" + std::to_string(tid) : std::to_string(pid);
-  }
+  std::string Label() const { return tid ? std::to_string(pid) + "/" + std::to_string(tid) : std::to_string(pid); }
 };
 
 }  // namespace vxtrace

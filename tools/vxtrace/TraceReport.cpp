@@ -30,18 +30,18 @@ void TraceSummary::PrintTable(std::ostream& out, const std::map<std::string, Rou
   if (rows.empty()) return;
   size_t width = 7;  // "routine"
   for (const Row& row : rows) width = std::max(width, ToDisplay(row.first).size());
-  out << std::left << std::setw(static_cast<int>(width)) << "routine" << std::right << std::setw(8)
-      << "calls" << std::setw(11) << "total ms" << std::setw(10) << "self ms" << std::setw(9) << "min ms"
-      << std::setw(10) << "avg ms" << std::setw(9) << "max ms" << '\n';
+  out << std::left << std::setw(static_cast<int>(width)) << "routine" << std::right << std::setw(8) << "calls"
+      << std::setw(11) << "total ms" << std::setw(10) << "self ms" << std::setw(9) << "min ms" << std::setw(10)
+      << "avg ms" << std::setw(9) << "max ms" << '\n';
   for (const auto& [name, r] : rows) {
     std::string shown = ToDisplay(name);
     out << shown << std::string(width - std::min(width, shown.size()), ' ') << std::setw(8) << r.calls;
     if (r.timed > 0)
-      out << std::setw(11) << r.totalMs << std::setw(10) << r.selfMs << std::setw(9) << r.minMs
-          << std::setw(10) << Average(r) << std::setw(9) << r.maxMs;
+      out << std::setw(11) << r.totalMs << std::setw(10) << r.selfMs << std::setw(9) << r.minMs << std::setw(10)
+          << Average(r) << std::setw(9) << r.maxMs;
     else
-      out << std::setw(11) << "-" << std::setw(10) << "-" << std::setw(9) << "-" << std::setw(10) << "-"
-          << std::setw(9) << "-";
+      out << std::setw(11) << "-" << std::setw(10) << "-" << std::setw(9) << "-" << std::setw(10) << "-" << std::setw(9)
+          << "-";
     out << '\n';
   }
 }
@@ -55,9 +55,8 @@ void TraceSummary::Print(std::ostream& out, bool byThread) const {
     out << '\n';
     PrintTable(out, t.routines);
   }
-  out << lines_ << (lines_ == 1 ? " line, " : " lines, ") << errors_
-      << (errors_ == 1 ? " error, " : " errors, ") << warnings_
-      << (warnings_ == 1 ? " warning, " : " warnings, ") << other_ << " unrecognised, " << unbalanced_
+  out << lines_ << (lines_ == 1 ? " line, " : " lines, ") << errors_ << (errors_ == 1 ? " error, " : " errors, ")
+      << warnings_ << (warnings_ == 1 ? " warning, " : " warnings, ") << other_ << " unrecognised, " << unbalanced_
       << " unbalanced\n";
   for (const auto& [key, names] : OpenRoutines()) {
     out << "still open";

@@ -29,11 +29,16 @@ void Update(TraceSummary::Routine& r, long long ms, long long self, bool nested)
 
 CallInstant::Kind InstantKind(RecordKind kind) {
   switch (kind) {
-    case RecordKind::LineMarker: return CallInstant::Kind::LineMarker;
-    case RecordKind::Error: return CallInstant::Kind::Error;
-    case RecordKind::Timing: return CallInstant::Kind::TimeStamp;
-    case RecordKind::Log: return CallInstant::Kind::Log;
-    default: return CallInstant::Kind::Other;
+    case RecordKind::LineMarker:
+      return CallInstant::Kind::LineMarker;
+    case RecordKind::Error:
+      return CallInstant::Kind::Error;
+    case RecordKind::Timing:
+      return CallInstant::Kind::TimeStamp;
+    case RecordKind::Log:
+      return CallInstant::Kind::Log;
+    default:
+      return CallInstant::Kind::Other;
   }
 }
 
@@ -63,8 +68,7 @@ void TraceSummary::Tick(Thread& t, const TraceRecord& r, double atMs) {
     t.clockMs = std::max(t.clockMs, t.stack.back().beginMs + static_cast<double>(Elapsed(r)));
 }
 
-void TraceSummary::Add(const TraceRecord& r, const ThreadKey& key, double atMs,
-                       const std::string& process) {
+void TraceSummary::Add(const TraceRecord& r, const ThreadKey& key, double atMs, const std::string& process) {
   ++lines_;
   // Lines come in runs from one writer: the last one is looked up first.
   if (!last_ || !(lastKey_ == key)) {
@@ -81,15 +85,24 @@ void TraceSummary::Add(const TraceRecord& r, const ThreadKey& key, double atMs,
   const bool dateLine = t.afterBegin;
   t.afterBegin = r.kind == RecordKind::HierarchyBegin;
   switch (r.kind) {
-    case RecordKind::Entry: Enter(t, r); return;
-    case RecordKind::Exit: Leave(t, r); return;
-    case RecordKind::Error: ++errors_; break;
+    case RecordKind::Entry:
+      Enter(t, r);
+      return;
+    case RecordKind::Exit:
+      Leave(t, r);
+      return;
+    case RecordKind::Error:
+      ++errors_;
+      break;
     case RecordKind::StackEmpty:
-    case RecordKind::LineWithoutEntry: ++warnings_; break;
+    case RecordKind::LineWithoutEntry:
+      ++warnings_;
+      break;
     case RecordKind::Other:
       if (!dateLine) ++other_;  // the hierarchy dump's date line has no prefix
       break;
-    default: break;
+    default:
+      break;
   }
   Instant(t, r);
 }
@@ -116,8 +129,7 @@ void TraceSummary::Enter(Thread& t, const TraceRecord& r) {
   std::size_t span = kNoSpan;
   if (keepCalls_) {
     span = t.track.spans.size();
-    t.track.spans.push_back({r.name, r.note, t.clockMs, t.clockMs, static_cast<int>(t.stack.size()),
-                             false, false, {}});
+    t.track.spans.push_back({r.name, r.note, t.clockMs, t.clockMs, static_cast<int>(t.stack.size()), false, false, {}});
   }
   t.stack.push_back({r.depth, r.name, t.clockMs, 0, span});
   t.orphanChildMs.erase(r.depth + 1);
@@ -149,12 +161,9 @@ void TraceSummary::Leave(Thread& t, const TraceRecord& r) {
     t.orphanChildMs.erase(r.depth + 1);
   }
   const long long ms = Elapsed(r);
-  if (!t.stack.empty() && t.stack.back().depth < r.depth)
-    t.stack.back().childMs += ms;
-  else
-    t.orphanChildMs[r.depth] += ms;
-  const bool nested = std::any_of(t.stack.begin(), t.stack.end(),
-                                  [&](const Frame& f) { return f.name == r.name; });
+  if (!t.stack.empty() && t.stack.back().depth < r.depth) t.stack.back().childMs += ms;
+  else t.orphanChildMs[r.depth] += ms;
+  const bool nested = std::any_of(t.stack.begin(), t.stack.end(), [&](const Frame& f) { return f.name == r.name; });
   Count(t, r.name, ms, childMs, nested);
 }
 

@@ -18,13 +18,13 @@ namespace vxtrace {
 class TraceSummary {
  public:
   struct Routine {
-    long long calls = 0;  // entries seen, plus exits whose entry came before the capture
-    long long timed = 0;  // exit lines, which carry the elapsed time
+    long long calls = 0;    // entries seen, plus exits whose entry came before the capture
+    long long timed = 0;    // exit lines, which carry the elapsed time
     long long totalMs = 0;  // inclusive; a call inside a call of itself is not added again
     long long selfMs = 0;   // without the calls it made
     long long minMs = 0;
     long long maxMs = 0;
-    long long sumMs = 0;    // of every timed call, for the average
+    long long sumMs = 0;  // of every timed call, for the average
     void Merge(const Routine& o);
   };
 
@@ -35,8 +35,7 @@ class TraceSummary {
 
   // atMs: the arrival in milliseconds since the capture began, or below 0 when the
   // line's time is unknown (the thread's clock then follows the lines' own times).
-  void Add(const TraceRecord& record, const ThreadKey& key = {}, double atMs = -1,
-           const std::string& process = "");
+  void Add(const TraceRecord& record, const ThreadKey& key = {}, double atMs = -1, const std::string& process = "");
   // byThread: one table per thread instead of one for the run.
   void Print(std::ostream& out, bool byThread = false) const;
   CallModel Model() const;

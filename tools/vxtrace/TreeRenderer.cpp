@@ -58,10 +58,8 @@ void TreeRenderer::Guides(int depth) {
 }
 
 void TreeRenderer::Paint(const char* color, const std::string& text) {
-  if (style_.color && color)
-    line_ << color << text << kReset;
-  else
-    line_ << text;
+  if (style_.color && color) line_ << color << text << kReset;
+  else line_ << text;
 }
 
 void TreeRenderer::PaintShown(const char* color, std::string_view glyph, std::string_view bytes) {
@@ -160,9 +158,15 @@ void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegi
   Guides(s.depth);
   switch (r.kind) {
     case RecordKind::StackEmpty:
-    case RecordKind::LineWithoutEntry: PaintShown(kWarning, "! ", r.text); break;
-    case RecordKind::Error: PaintShown(kError, "! ", r.text); break;
-    case RecordKind::Log: PaintShown(kLog, (style_.ascii ? kAscii : kBox).log, r.note); break;
+    case RecordKind::LineWithoutEntry:
+      PaintShown(kWarning, "! ", r.text);
+      break;
+    case RecordKind::Error:
+      PaintShown(kError, "! ", r.text);
+      break;
+    case RecordKind::Log:
+      PaintShown(kLog, (style_.ascii ? kAscii : kBox).log, r.note);
+      break;
     case RecordKind::Timing:
       Paint(kInfo, "@ " + ToDisplay(r.timeOfDay) + "  tick " + std::to_string(r.ms));
       Note(r.note);
@@ -174,13 +178,13 @@ void TreeRenderer::DrawFree(const TraceRecord& r, SourceState& s, bool afterBegi
     case RecordKind::HierarchyObject:
       Paint(kInfo, "# " + HierarchyIndent(r.depth) + ToDisplay(r.name) + " : " + ToDisplay(r.note));
       break;
-    case RecordKind::HierarchyEnd: Paint(kInfo, "# end of hierarchy"); break;
+    case RecordKind::HierarchyEnd:
+      Paint(kInfo, "# end of hierarchy");
+      break;
     default:
       // The dump's date line carries no prefix of its own.
-      if (afterBegin)
-        PaintShown(kDim, "# ", r.text);
-      else
-        AppendDisplay(line_.text, r.text);
+      if (afterBegin) PaintShown(kDim, "# ", r.text);
+      else AppendDisplay(line_.text, r.text);
       break;
   }
 }

@@ -24,7 +24,7 @@ constexpr int kMaxDrawnDepth = 32;
 
 // What goes before a line besides the tree: its time and whether it is highlighted.
 struct LineDecor {
-  std::string prefix;     // e.g. the time, drawn first
+  std::string prefix;  // e.g. the time, drawn first
   bool highlight = false;
 };
 
@@ -43,9 +43,9 @@ class TreeRenderer {
 
  private:
   struct SourceState {
-    int depth = 0;             // nesting the next free line is drawn at
-    bool afterBegin = false;   // the hierarchy's date line follows its Begin line
-    std::string tag;           // "[pid/tid] ", made once
+    int depth = 0;            // nesting the next free line is drawn at
+    bool afterBegin = false;  // the hierarchy's date line follows its Begin line
+    std::string tag;          // "[pid/tid] ", made once
   };
 
   SourceState& StartLine(const ThreadKey& source, const LineDecor& decor);

@@ -56,7 +56,8 @@ std::string FormatDateText(const std::tm& when, locale_t locale) {
   }
   // Short dates name the century, as Windows writes them.
   std::string format = nl_langinfo_l(D_FMT, locale);
-  for (std::size_t at = format.find("%y"); at != std::string::npos; at = format.find("%y", at + 2)) format[at + 1] = 'Y';
+  for (std::size_t at = format.find("%y"); at != std::string::npos; at = format.find("%y", at + 2))
+    format[at + 1] = 'Y';
   return Strftime(format, when, locale);
 }
 

@@ -146,7 +146,7 @@ class Target {
 
 // A socket file at `path` that our own user owns; `id` tells it from a later one.
 bool OurSocket(const char* path, std::pair<dev_t, ino_t>& id) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path, &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return false;
   id = {st.st_dev, st.st_ino};
   return true;
@@ -226,7 +226,7 @@ struct ThreadChannel {
   int fd = kNone;
   int slot = -1;
   unsigned generation = 0;
-  bool ready = false;  // the own socket is connected to a socket of ours
+  bool ready = false;     // the own socket is connected to a socket of ours
   long long retryAt = 0;  // ms: no listener was there; look again from then on
 };
 thread_local ThreadChannel t_channel;

@@ -17,8 +17,8 @@ namespace vx380::posix {
 
 namespace {
 
-constexpr Long kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7,
-               kTryAgain = 10, kContinue = 11;
+constexpr Long kOk = 1, kCancel = 2, kAbort = 3, kRetry = 4, kIgnore = 5, kYes = 6, kNo = 7, kTryAgain = 10,
+               kContinue = 11;
 
 struct Button {
   Long answer;
@@ -38,23 +38,46 @@ struct Box {
 
   Box(const String& promptText, Long style, const String& titleText) {
     switch (style & 0xF) {
-      case 1: buttons = {kOkButton, kCancelButton}; break;
-      case 2: buttons = {{kAbort, "Abort", 'a'}, {kRetry, "Retry", 'r'}, {kIgnore, "Ignore", 'i'}}; break;
-      case 3: buttons = {{kYes, "Yes", 'y'}, {kNo, "No", 'n'}, kCancelButton}; break;
-      case 4: buttons = {{kYes, "Yes", 'y'}, {kNo, "No", 'n'}}; break;
-      case 5: buttons = {{kRetry, "Retry", 'r'}, kCancelButton}; break;
-      case 6: buttons = {kCancelButton, {kTryAgain, "Try Again", 't'}, {kContinue, "Continue", 'o'}}; break;
-      default: buttons = {kOkButton}; break;
+      case 1:
+        buttons = {kOkButton, kCancelButton};
+        break;
+      case 2:
+        buttons = {{kAbort, "Abort", 'a'}, {kRetry, "Retry", 'r'}, {kIgnore, "Ignore", 'i'}};
+        break;
+      case 3:
+        buttons = {{kYes, "Yes", 'y'}, {kNo, "No", 'n'}, kCancelButton};
+        break;
+      case 4:
+        buttons = {{kYes, "Yes", 'y'}, {kNo, "No", 'n'}};
+        break;
+      case 5:
+        buttons = {{kRetry, "Retry", 'r'}, kCancelButton};
+        break;
+      case 6:
+        buttons = {kCancelButton, {kTryAgain, "Try Again", 't'}, {kContinue, "Continue", 'o'}};
+        break;
+      default:
+        buttons = {kOkButton};
+        break;
     }
     // As on Windows, a default button beyond the last one falls back to the first.
     const auto index = static_cast<std::size_t>((style >> 8) & 0xF);
     defaultIndex = index < buttons.size() ? index : 0;
     switch (style & 0xF0) {
-      case 0x10: icon = "Error"; break;
-      case 0x20: icon = "Question"; break;
-      case 0x30: icon = "Warning"; break;
-      case 0x40: icon = "Information"; break;
-      default: break;
+      case 0x10:
+        icon = "Error";
+        break;
+      case 0x20:
+        icon = "Question";
+        break;
+      case 0x30:
+        icon = "Warning";
+        break;
+      case 0x40:
+        icon = "Information";
+        break;
+      default:
+        break;
     }
     title = ToUtf8(titleText.empty() ? kDefaultBoxTitle : titleText);
     // Prompts are written with CR LF line ends; a terminal wants LF.
@@ -128,8 +151,7 @@ const Button* Match(const Box& box, const std::string& typed) {
   const std::string answer = Lower(typed.substr(first, typed.find_last_not_of(" \t\r") - first + 1));
   for (std::size_t i = 0; i < box.buttons.size(); ++i) {
     const Button& b = box.buttons[i];
-    if (answer == std::string(1, b.hotkey) || answer == Lower(b.label) || answer == std::to_string(i + 1))
-      return &b;
+    if (answer == std::string(1, b.hotkey) || answer == Lower(b.label) || answer == std::to_string(i + 1)) return &b;
   }
   return nullptr;
 }

@@ -18,11 +18,16 @@ constexpr std::size_t kMaxTextUnits = 16u << 20;
 // then whatever comes first.
 int LanguageRank(std::uint32_t lang) {
   switch (lang) {
-    case 0x0000: return 0;
-    case 0x0400: return 1;
-    case 0x0800: return 2;
-    case 0x0409: return 3;
-    default: return (lang & 0x3FF) == 0x09 ? 4 : 5;
+    case 0x0000:
+      return 0;
+    case 0x0400:
+      return 1;
+    case 0x0800:
+      return 2;
+    case 0x0409:
+      return 3;
+    default:
+      return (lang & 0x3FF) == 0x09 ? 4 : 5;
   }
 }
 
@@ -43,9 +48,14 @@ class PeReader {
     if (!Has(optional, 2)) return false;
     std::uint64_t countAt, directoriesAt;
     switch (U16(optional)) {
-      case 0x10B: countAt = 92, directoriesAt = 96; break;    // PE32
-      case 0x20B: countAt = 108, directoriesAt = 112; break;  // PE32+
-      default: return false;
+      case 0x10B:
+        countAt = 92, directoriesAt = 96;
+        break;  // PE32
+      case 0x20B:
+        countAt = 108, directoriesAt = 112;
+        break;  // PE32+
+      default:
+        return false;
     }
     if (countAt + 4 > optionalSize || !Has(optional + countAt, 4)) return false;
     const std::uint32_t directoryCount = U32(optional + countAt);
@@ -94,7 +104,8 @@ class PeReader {
   }
   std::uint32_t U16(std::uint64_t at) const { return image_[at] | (image_[at + 1] << 8); }
   std::uint32_t U32(std::uint64_t at) const {
-    return image_[at] | (image_[at + 1] << 8) | (image_[at + 2] << 16) | (static_cast<std::uint32_t>(image_[at + 3]) << 24);
+    return image_[at] | (image_[at + 1] << 8) | (image_[at + 2] << 16) |
+           (static_cast<std::uint32_t>(image_[at + 3]) << 24);
   }
 
   // The file offset of `length` bytes at a relative virtual address, if a section holds them.

@@ -23,7 +23,7 @@ std::string NonEmptyEnv(const char* name) {
 
 // A directory only this user can change: not a symlink, owned by us, no write for others.
 bool OnlyOursToChange(const std::string& dir, std::string& why) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) {
     why = std::strerror(errno);
     return false;

@@ -241,8 +241,8 @@ class RegFileParser {
     }
 
     if (unicode_ && (type == kRegSz || type == kRegExpandSz || type == kRegMultiSz)) {
-      const std::string ansi = ToAnsi1252(DecodeUtf16Le(std::string_view(
-          reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+      const std::string ansi =
+          ToAnsi1252(DecodeUtf16Le(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
       bytes.assign(ansi.begin(), ansi.end());
     }
     return bytes;

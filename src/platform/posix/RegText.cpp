@@ -39,8 +39,8 @@ bool AppendUtf8Strict(std::string_view bytes, std::u16string& out) {
 
 void AppendUtf16Le(std::string_view bytes, std::u16string& out) {
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-    out.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                        (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    out.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
 }
 
 // How much of `raw` ends on a whole UTF-8 sequence: a sequence cut by the piece waits for

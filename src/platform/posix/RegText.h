@@ -38,7 +38,7 @@ class RegLines {
   bool end_ = false;
   bool misread_ = false;
   std::uint64_t offset_ = 0;
-  std::string raw_;   // read, not yet decoded: half a UTF-16 unit or UTF-8 sequence
+  std::string raw_;  // read, not yet decoded: half a UTF-16 unit or UTF-8 sequence
   std::u16string text_;
   std::size_t pos_ = 0;      // where the next line starts in text_
   std::size_t scanned_ = 0;  // text_ holds no LF between pos_ and here

@@ -41,8 +41,7 @@ struct FileIdentity {
 
   bool operator==(const FileIdentity& o) const {
     return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-           ctime.tv_nsec == o.ctime.tv_nsec;
+           mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
   }
 };
 
@@ -172,7 +171,8 @@ std::shared_ptr<const RegFile> LoadHive(RegRoot root) {
     hive = Hive{};
     hive.path = path;
     // A missing file is an empty root; the shared empty file outlives static destruction.
-    static const auto* empty = new std::shared_ptr<const RegFile>(std::make_shared<const RegFile>(RegFile::Parse("", root)));
+    static const auto* empty =
+        new std::shared_ptr<const RegFile>(std::make_shared<const RegFile>(RegFile::Parse("", root)));
     return *empty;
   }
   if (hive.file && hive.path == path && hive.settled && hive.identity == IdentityOf(st)) return hive.file;

@@ -30,20 +30,36 @@ namespace {
 
 Long OpenError(int error) {
   switch (error) {
-    case ENOENT: case ENOTDIR: case ELOOP: return rt::kPathNotFound;
-    case EACCES: case EPERM: return rt::kPermissionDenied;
-    case ENOSPC: case EDQUOT: return rt::kDiskFull;
-    case ENAMETOOLONG: return rt::kBadFileName;
-    default: return rt::kPathFileAccessError;  // EISDIR, EROFS, ETXTBSY, ...
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+      return rt::kPathNotFound;
+    case EACCES:
+    case EPERM:
+      return rt::kPermissionDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return rt::kDiskFull;
+    case ENAMETOOLONG:
+      return rt::kBadFileName;
+    default:
+      return rt::kPathFileAccessError;  // EISDIR, EROFS, ETXTBSY, ...
   }
 }
 
 Long WriteError(int error) {
   switch (error) {
-    case ENOSPC: case EDQUOT: case EFBIG: return rt::kDiskFull;
-    case EACCES: case EPERM: return rt::kPermissionDenied;
-    case EBADF: return rt::kBadFileName;
-    default: return rt::kPathFileAccessError;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return rt::kDiskFull;
+    case EACCES:
+    case EPERM:
+      return rt::kPermissionDenied;
+    case EBADF:
+      return rt::kBadFileName;
+    default:
+      return rt::kPathFileAccessError;
   }
 }
 
@@ -66,7 +82,7 @@ std::string Folder(const std::string& path) {
 // A folder where someone else may put things: writable by group or others (so also /tmp), or
 // another user's own.
 bool OthersCanWrite(const std::string& folder) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return false;
   return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != ::geteuid() && st.st_uid != 0);
 }
@@ -84,7 +100,7 @@ bool Ours(uid_t owner) {
 bool InRootFolder(const std::string& path) { return path.find_last_of('/') == 0; }
 
 bool OthersThing(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && (S_ISLNK(st.st_mode) || !Ours(st.st_uid));
 }
 
@@ -93,7 +109,7 @@ bool OthersThing(const std::string& path) {
 Long CheckOpened(int fd, const std::string& path, bool truncate) {
   // Only type and owner: asking for the times would make the file system keep finer ones,
   // at a cost on every later write.
-  struct statx st{};
+  struct statx st {};
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_TYPE | STATX_UID, &st) != 0) return OpenError(errno);
   if (!S_ISREG(st.stx_mode) && !S_ISCHR(st.stx_mode)) return rt::kPathFileAccessError;
   if (!Ours(st.stx_uid) && OthersCanWrite(Folder(path))) return rt::kPermissionDenied;
@@ -233,7 +249,7 @@ int TakeKept(const std::string& path) {
     Forget(kept);
     return -1;
   }
-  struct stat st{};
+  struct stat st {};
   if (kept.generation == g_forkGeneration.load(std::memory_order_relaxed) && *kept.path == path &&
       ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == kept.dev && st.st_ino == kept.ino) {
     kept.lent = true;
@@ -246,7 +262,7 @@ int TakeKept(const std::string& path) {
 // Keeps a log just opened and checked for the thread, in place of what it kept before.
 void Keep(const std::string& path, int fd) {
   KeptLog& kept = t_kept;
-  struct stat st{};
+  struct stat st {};
   if (kept.gone || (kept.fd >= 0 && kept.lent) || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
   Forget(kept);
   {
@@ -254,8 +270,8 @@ void Keep(const std::string& path, int fd) {
     std::lock_guard lock(files.mutex);
     files.SetKept(fd, true);
   }
-  kept = {new std::string(path), fd, st.st_dev, st.st_ino, g_forkGeneration.load(std::memory_order_relaxed), true,
-          false};
+  kept = {
+      new std::string(path), fd, st.st_dev, st.st_ino, g_forkGeneration.load(std::memory_order_relaxed), true, false};
   t_keptCloser.Arm();
 }
 

@@ -141,7 +141,7 @@ bool TraceRingListener::Open(const std::string& path, std::size_t bytes, std::st
     return false;
   }
   path_ = path;
-  struct stat named{};
+  struct stat named {};
   if (::lstat(path.c_str(), &named) == 0) nodeDev_ = named.st_dev, nodeIno_ = named.st_ino;
   watched_.reserve(kMaxWriters + 2);
   watched_.assign({{wakeRead_.get(), POLLIN, 0}, {socket_.get(), POLLIN, 0}});
@@ -174,7 +174,7 @@ void TraceRingListener::Close() {
   wakeWrite_.reset();
   if (socket_) {
     // Remove the name only while it is still ours: a newer listener may have replaced it.
-    struct stat named{};
+    struct stat named {};
     if (::lstat(path_.c_str(), &named) == 0 && named.st_dev == nodeDev_ && named.st_ino == nodeIno_)
       ::unlink(path_.c_str());
     socket_.reset();

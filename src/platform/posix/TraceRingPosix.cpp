@@ -31,9 +31,9 @@ namespace vx380::posix {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::uint64_t kLivenessNs = 10 * kMsNs;   // how soon a dead listener is noticed
+constexpr std::uint64_t kLivenessNs = 10 * kMsNs;     // how soon a dead listener is noticed
 constexpr std::uint64_t kPathCheckNs = 1000 * kMsNs;  // how soon a changed socket rule is
-constexpr int kAnswerMs = 500;                         // a listener's answer to a request
+constexpr int kAnswerMs = 500;                        // a listener's answer to a request
 constexpr std::uint64_t kSilentListenerNs = 1000 * kMsNs;
 
 struct MappedRing {
@@ -189,7 +189,7 @@ bool SameRule(const std::string (&rule)[3]) {
 // ---- asking the listener ----
 
 UniqueFd ConnectToListener(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) return {};
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -217,7 +217,7 @@ UniqueFd ReceiveRingFile(int connection) {
 
 // A memory file whose size nobody can change, within the ring's bounds.
 bool Sealed(int fd, std::size_t& bytes) {
-  struct stat st{};
+  struct stat st {};
   const int seals = ::fcntl(fd, F_GET_SEALS);
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || seals < 0 ||
       (seals & (F_SEAL_SHRINK | F_SEAL_GROW)) != (F_SEAL_SHRINK | F_SEAL_GROW) ||

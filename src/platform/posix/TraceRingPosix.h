@@ -88,7 +88,7 @@ class TraceRingListener : public channel::RingListener {
   dev_t nodeDev_ = 0;  // the socket's name, removed on close only while it is still ours
   ino_t nodeIno_ = 0;
   UniqueFd wakeRead_, wakeWrite_;  // a byte tells the server thread to end
-  std::mutex fileLock_;  // the file the server hands out changes when a ring is renewed
+  std::mutex fileLock_;            // the file the server hands out changes when a ring is renewed
   std::thread server_;
   std::atomic<bool> started_{false};
   std::vector<pollfd> watched_;  // the wake pipe, the socket, then the writers' connections

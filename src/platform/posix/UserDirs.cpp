@@ -52,7 +52,7 @@ std::string XdgDesktopDir(const std::string& home) {
 }
 
 bool IsDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -74,8 +74,8 @@ std::string HomeDirectory() {
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
   struct passwd pw;
   struct passwd* result = nullptr;
-  if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result &&
-      result->pw_dir && *result->pw_dir)
+  if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_dir &&
+      *result->pw_dir)
     return result->pw_dir;
   return {};
 }
@@ -132,8 +132,7 @@ bool PosixPlatform::DesktopFolder(String& path) {
 
 bool PosixPlatform::GetEnvironment(const String& name, String& value) {
   const std::string key = ToUtf8(name);
-  if (key.empty() || key.find('=') != std::string::npos || key.find('\0') != std::string::npos)
-    return false;
+  if (key.empty() || key.find('=') != std::string::npos || key.find('\0') != std::string::npos) return false;
   const char* v = std::getenv(key.c_str());
   if (key != "TEMP") {
     if (v) value = FromUtf8(v);

@@ -4,7 +4,9 @@
 namespace vx380::win32 {
 namespace {
 
-String Text(const wchar_t* buffer, int n) { return n > 0 ? FromWide(buffer, static_cast<std::size_t>(n - 1)) : String(); }
+String Text(const wchar_t* buffer, int n) {
+  return n > 0 ? FromWide(buffer, static_cast<std::size_t>(n - 1)) : String();
+}
 
 }  // namespace
 

@@ -32,15 +32,13 @@ void CALLBACK OpenHelp(LPHELPINFO info) {
     // HTML Help lives in hhctrl.ocx, loaded only when someone asks for help.
     using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
     static HMODULE hhctrl = ::LoadLibraryW(L"hhctrl.ocx");
-    auto htmlHelp = hhctrl ? reinterpret_cast<HtmlHelpFn>(
-                                 reinterpret_cast<void*>(::GetProcAddress(hhctrl, "HtmlHelpW")))
-                           : nullptr;
+    auto htmlHelp =
+        hhctrl ? reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(::GetProcAddress(hhctrl, "HtmlHelpW"))) : nullptr;
     if (!htmlHelp) return;
     constexpr UINT kDisplayTopic = 0x0000, kHelpContext = 0x000F;
     if (t_help.context != 0)
       htmlHelp(owner, file, kHelpContext, static_cast<DWORD_PTR>(static_cast<DWORD>(t_help.context)));
-    else
-      htmlHelp(owner, file, kDisplayTopic, 0);
+    else htmlHelp(owner, file, kDisplayTopic, 0);
   } else if (t_help.context != 0) {
     ::WinHelpW(owner, file, HELP_CONTEXT, static_cast<ULONG_PTR>(static_cast<DWORD>(t_help.context)));
   } else {
@@ -55,8 +53,8 @@ Long Win32Platform::ShowMessageBox(const String& prompt, Long style, const Strin
   const UINT flags = static_cast<UINT>(style);
   const String& caption = title.empty() ? kDefaultBoxTitle : title;
   // Task-modal and service boxes must have no owner.
-  HWND owner = (flags & (MB_TASKMODAL | MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY)) ? nullptr
-                                                                                              : ::GetActiveWindow();
+  HWND owner =
+      (flags & (MB_TASKMODAL | MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY)) ? nullptr : ::GetActiveWindow();
   if (helpFile.empty()) return ::MessageBoxW(owner, Wide(prompt), Wide(caption), flags);
 
   MSGBOXPARAMSW params{};

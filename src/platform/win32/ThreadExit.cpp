@@ -59,9 +59,7 @@ void MakeKey() {
   std::atexit(RunThisThread);
 }
 
-__attribute__((constructor(101))) void ThreadLocalDestructorsFirst() {
-  pthread_once(&g_once, MakeKey);
-}
+__attribute__((constructor(101))) void ThreadLocalDestructorsFirst() { pthread_once(&g_once, MakeKey); }
 
 }  // namespace
 

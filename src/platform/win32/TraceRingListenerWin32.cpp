@@ -15,7 +15,9 @@ EventRingSystem& ReaderSystem() {
   return system;
 }
 
-std::string Failure(const char* what) { return std::string(what) + " (error " + std::to_string(::GetLastError()) + ")"; }
+std::string Failure(const char* what) {
+  return std::string(what) + " (error " + std::to_string(::GetLastError()) + ")";
+}
 
 // Full access for this user, nothing for anybody else.
 struct UserOnly {

@@ -51,7 +51,8 @@ bool OwnedByUs(HANDLE object) {
                         &descriptor) != ERROR_SUCCESS)
     return false;
   TokenSid user(TokenUser), defaultOwner(TokenOwner);
-  const bool ours = (user.sid && ::EqualSid(owner, user.sid)) || (defaultOwner.sid && ::EqualSid(owner, defaultOwner.sid));
+  const bool ours =
+      (user.sid && ::EqualSid(owner, user.sid)) || (defaultOwner.sid && ::EqualSid(owner, defaultOwner.sid));
   ::LocalFree(descriptor);
   return ours;
 }

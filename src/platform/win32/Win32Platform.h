@@ -48,9 +48,7 @@ class Win32Platform final : public Platform {
 // String has the layout of a wide string on Windows (wchar_t is 16 bits there).
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 inline const wchar_t* Wide(const String& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-inline String FromWide(const wchar_t* s, std::size_t n) {
-  return String(reinterpret_cast<const char16_t*>(s), n);
-}
+inline String FromWide(const wchar_t* s, std::size_t n) { return String(reinterpret_cast<const char16_t*>(s), n); }
 
 // A classic runtime error number for a failed file operation's GetLastError code.
 Long RuntimeErrorForWin32(DWORD error);

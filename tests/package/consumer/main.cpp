@@ -30,7 +30,8 @@ int main() {
   try {
     vx380::RaiseRuntime(vx380::rt::kOverflow);
   } catch (const vx380::AutomationError& e) {
-    if (e.number() == vx380::rt::kOverflow && e.error().description == vx380::AutomationError::Runtime(e.number()).error().description)
+    if (e.number() == vx380::rt::kOverflow &&
+        e.error().description == vx380::AutomationError::Runtime(e.number()).error().description)
       return 0;
     std::fprintf(stderr, "raised %d: %s\n", int(e.number()), e.what());
     return 1;

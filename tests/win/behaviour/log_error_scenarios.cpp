@@ -31,8 +31,8 @@ int LogErrorTable(const Args& args) {
   for (int level = 0; level < 4; ++level) {
     for (bool raise : {false, true}) {
       for (bool earlier : {false, true}) {
-        const std::string name = std::string(kLevelNames[level]) + (raise ? "-raise" : "-noraise") +
-                                 (earlier ? "-earlier" : "-fresh");
+        const std::string name =
+            std::string(kLevelNames[level]) + (raise ? "-raise" : "-noraise") + (earlier ? "-earlier" : "-fresh");
         Mark(name);
         OnFreshThread([&] {
           ErrorLog log;

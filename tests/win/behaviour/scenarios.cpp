@@ -15,8 +15,8 @@ void Say(const std::string& line) {
 }
 
 std::string Fields(const ErrObject& e) {
-  return std::to_string(e.number) + "|" + ToUtf8(e.source) + "|" + ToUtf8(e.description) + "|" +
-         ToUtf8(e.helpFile) + "|" + std::to_string(e.helpContext);
+  return std::to_string(e.number) + "|" + ToUtf8(e.source) + "|" + ToUtf8(e.description) + "|" + ToUtf8(e.helpFile) +
+         "|" + std::to_string(e.helpContext);
 }
 
 void Mark(const std::string& text) { ::OutputDebugStringA(("== " + text + "\n").c_str()); }
@@ -53,9 +53,8 @@ int RunSystem(const Args& args) {
 int main() {
   using namespace vx380::behaviour;
   static const std::map<std::wstring, int (*)(const Args&)> scenarios = {
-      {L"table", LogErrorTable}, {L"logfile", ErrorLogFile}, {L"settings", Settings},
-      {L"msglog", MessageLog},   {L"load", LoadParent},      {L"load-child", LoadChild},
-      {L"trace", Trace},         {L"system", RunSystem},
+      {L"table", LogErrorTable}, {L"logfile", ErrorLogFile}, {L"settings", Settings}, {L"msglog", MessageLog},
+      {L"load", LoadParent},     {L"load-child", LoadChild}, {L"trace", Trace},       {L"system", RunSystem},
   };
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);

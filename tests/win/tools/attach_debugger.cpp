@@ -52,7 +52,7 @@ DWORD Handle(const DEBUG_EVENT& event, HANDLE* process) {
     case EXCEPTION_DEBUG_EVENT:
       // The break-in of the attach is the debugger's own; the process's exceptions are not.
       return event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT ? DBG_CONTINUE
-                                                                                      : DBG_EXCEPTION_NOT_HANDLED;
+                                                                                     : DBG_EXCEPTION_NOT_HANDLED;
     default:
       return DBG_CONTINUE;
   }

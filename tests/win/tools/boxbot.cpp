@@ -63,11 +63,21 @@ std::string Json(const std::wstring& text) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
     }
     switch (cp) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
     }
     if (cp < 0x20) {
       char esc[8];
@@ -251,9 +261,9 @@ int main(int argc, char** argv) {
     const std::wstring wanted = answers.empty() ? L"default" : answers[std::min<std::size_t>(done, answers.size() - 1)];
     const Button* press = nullptr;
     for (const Button& b : buttons) {
-      bool match = wanted == L"default"                   ? b.id == defaultId
-                   : wanted.rfind(L"id:", 0) == 0        ? b.id == _wtoi(wanted.c_str() + 3)
-                                                         : Plain(b.text) == Plain(wanted);
+      bool match = wanted == L"default"           ? b.id == defaultId
+                   : wanted.rfind(L"id:", 0) == 0 ? b.id == _wtoi(wanted.c_str() + 3)
+                                                  : Plain(b.text) == Plain(wanted);
       if (match) {
         press = &b;
         break;

@@ -17,8 +17,8 @@ int main() {
   std::string answers = std::to_string(first) + " " + std::to_string(second);
   // One box for each of the remaining icons, the last with none.
   for (vx380::Long style : {16, 64, 0}) {
-    const vx380::Long answer = platform.ShowMessageBox(u"Style " + vx380::FromUtf8(std::to_string(style)), style,
-                                                       u"Icons", u"", 0);
+    const vx380::Long answer =
+        platform.ShowMessageBox(u"Style " + vx380::FromUtf8(std::to_string(style)), style, u"Icons", u"", 0);
     platform.WriteDebugLine("boxdemo: style " + std::to_string(style) + " answer " + std::to_string(answer) + "\n");
     answers += " " + std::to_string(answer);
   }

@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   HANDLE dataReady = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DbwinBuffer),
-                                      "DBWIN_BUFFER");
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DbwinBuffer), "DBWIN_BUFFER");
   auto* shared = mapping ? static_cast<DbwinBuffer*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
   if (!bufferReady || !dataReady || !shared) {
     std::fprintf(stderr, "dbwin_listen: cannot create the DBWIN objects (error %lu)\n", GetLastError());

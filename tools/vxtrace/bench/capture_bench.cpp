@@ -57,7 +57,8 @@ pid_t StartWriter(const std::string& socket, long lines) {
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([t, lines] {
       vx380::Platform& platform = vx380::CurrentPlatform();
-      for (long i = 0; i < lines; ++i) platform.WriteDebugLine("RBDEBUG: " + std::to_string(t) + " " + std::to_string(i) + "\n");
+      for (long i = 0; i < lines; ++i)
+        platform.WriteDebugLine("RBDEBUG: " + std::to_string(t) + " " + std::to_string(i) + "\n");
     });
   for (std::thread& t : threads) t.join();
   _exit(0);
@@ -98,7 +99,8 @@ double CpuSeconds(const rusage& usage) {
 double Round(const char* exe, const std::string& dir, bool raw, long lines) {
   const std::string socket = dir + "/s.sock", recording = dir + "/rec.jsonl";
   const long total = long{kProcesses} * kThreads * lines;
-  std::vector<std::string> args{"--socket", socket, "--out", recording, "--count", std::to_string(total), "--timeout", "600"};
+  std::vector<std::string> args{"--socket",  socket, "--out", recording, "--count", std::to_string(total),
+                                "--timeout", "600"};
   if (raw) args.push_back("--raw");
   const pid_t vxtrace = StartVxtrace(exe, args, dir);
   struct stat st;
@@ -119,7 +121,8 @@ double Round(const char* exe, const std::string& dir, bool raw, long lines) {
               1e9 * writersCpu / total);
   const long kept = CheckRecording(recording, lines);
   if (kept != total || status != 0) {
-    std::printf("  round LOST LINES: %ld of %ld kept in order, exit status %d (see %s)\n", kept, total, status, dir.c_str());
+    std::printf("  round LOST LINES: %ld of %ld kept in order, exit status %d (see %s)\n", kept, total, status,
+                dir.c_str());
     return 0;
   }
   return total / seconds;
@@ -136,10 +139,11 @@ void Measure(const char* exe, const std::string& dir, bool raw, long lines, int 
     std::printf("  %s round %d: %.0f lines/s (load average %.2f)\n", raw ? "--raw" : "tree ", r + 1, rate, load[0]);
   }
   std::sort(rates.begin(), rates.end());
-  std::printf("vxtrace --out FILE%s, %d processes x %d threads x %ld lines: median %.0f lines/s, min %.0f, max %.0f "
-              "over %d rounds%s\n",
-              raw ? " --raw" : "", kProcesses, kThreads, lines, rates[rates.size() / 2], rates.front(), rates.back(),
-              rounds, lossless ? ", every line kept in order" : ", LINES LOST");
+  std::printf(
+      "vxtrace --out FILE%s, %d processes x %d threads x %ld lines: median %.0f lines/s, min %.0f, max %.0f "
+      "over %d rounds%s\n",
+      raw ? " --raw" : "", kProcesses, kThreads, lines, rates[rates.size() / 2], rates.front(), rates.back(), rounds,
+      lossless ? ", every line kept in order" : ", LINES LOST");
 }
 
 }  // namespace

@@ -110,7 +110,8 @@ void RunWriters(const std::string& path, long lines) {
       sockaddr_un a = Address(path);
       connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
       for (long i = 0; i < lines; ++i) {
-        std::string line = "RBDEBUG , END<<< ,        1 , ..Load" + std::to_string(w) + " , " + std::to_string(i) + " , EOL \n";
+        std::string line =
+            "RBDEBUG , END<<< ,        1 , ..Load" + std::to_string(w) + " , " + std::to_string(i) + " , EOL \n";
         send(fd, line.data(), line.size(), 0);
       }
       _exit(0);
@@ -158,9 +159,10 @@ void Capture(const char* exe, long lines, const char* other) {
     viewed = std::max(viewed, v);
     if (other) before = std::max(before, ThroughVxtrace(other, lines));
   }
-  std::printf("capture, 4 writers x %ld lines, tree and summary: bare receiver %.0f lines/s, vxtrace %.0f lines/s%s, "
-              "ratio %.2f\n",
-              lines, bare, viewed, lossless ? " (every line kept)" : " (LINES MISSING)", viewed / bare);
+  std::printf(
+      "capture, 4 writers x %ld lines, tree and summary: bare receiver %.0f lines/s, vxtrace %.0f lines/s%s, "
+      "ratio %.2f\n",
+      lines, bare, viewed, lossless ? " (every line kept)" : " (LINES MISSING)", viewed / bare);
   if (other)
     std::printf("capture, the same through %s: %.0f lines/s; this vxtrace against it: %.2f\n", other, before,
                 before > 0 ? viewed / before : 0);
@@ -182,8 +184,8 @@ void WriteRun(const std::string& text, const std::string& jsonl, long lines) {
                                  "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL "};
     for (const std::string& line : items) {
       plain << line << '\n';
-      json << "{\"time\":1765152267." << 100000 + i % 900000 << ",\"pid\":4242,\"tid\":4243,\"process\":\"host\",\"text\":\""
-           << line << "\\n\"}\n";
+      json << "{\"time\":1765152267." << 100000 + i % 900000
+           << ",\"pid\":4242,\"tid\":4243,\"process\":\"host\",\"text\":\"" << line << "\\n\"}\n";
     }
   }
 }
@@ -201,9 +203,10 @@ void Read(const char* exe, long lines) {
   const double bytes = Seconds(start) / 2;
   const double plain = TimeRun(exe, {"--read", text, "--summary", "--tree"});
   const double json = TimeRun(exe, {"--read", jsonl, "--summary", "--tree"});
-  std::printf("read, %ld lines to a tree: plain text %.0f lines/s, JSON Lines %.0f lines/s; "
-              "against reading the bytes: %.1fx and %.1fx\n",
-              lines, lines / plain, lines / json, plain / bytes, json / bytes);
+  std::printf(
+      "read, %ld lines to a tree: plain text %.0f lines/s, JSON Lines %.0f lines/s; "
+      "against reading the bytes: %.1fx and %.1fx\n",
+      lines, lines / plain, lines / json, plain / bytes, json / bytes);
 }
 
 // The library's entry/exit pair, as a traced host calls it.
@@ -241,9 +244,10 @@ void Host(const char* exe, long pairs) {
     }
     viewed = std::min(viewed, HostWithVxtrace(exe, path, pairs));
   }
-  std::printf("host, %ld entry/exit pairs: %.2f us a pair alone, %.2f with a bare receiver, %.2f with vxtrace; "
-              "slowdown with vxtrace %.2fx against nobody listening, %.2fx against a bare receiver\n",
-              pairs, alone * 1e6 / pairs, bare * 1e6 / pairs, viewed * 1e6 / pairs, viewed / alone, viewed / bare);
+  std::printf(
+      "host, %ld entry/exit pairs: %.2f us a pair alone, %.2f with a bare receiver, %.2f with vxtrace; "
+      "slowdown with vxtrace %.2fx against nobody listening, %.2fx against a bare receiver\n",
+      pairs, alone * 1e6 / pairs, bare * 1e6 / pairs, viewed * 1e6 / pairs, viewed / alone, viewed / bare);
 }
 
 }  // namespace

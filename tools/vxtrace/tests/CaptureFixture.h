@@ -100,11 +100,12 @@ class Capture : public ::testing::Test {
   }
 
   // Starts vxtrace with its output going to files named after tag.
-  pid_t Start(std::vector<std::string> args, const std::string& tag = "run",
-              const std::string& stdinFile = "", Streams streams = {}) {
+  pid_t Start(std::vector<std::string> args, const std::string& tag = "run", const std::string& stdinFile = "",
+              Streams streams = {}) {
     pid_t pid = fork();
     if (pid == 0) {
-      int out = streams.out >= 0 ? streams.out : open((dir_ / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int out =
+          streams.out >= 0 ? streams.out : open((dir_ / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int err = open((dir_ / (tag + ".err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int in = streams.in >= 0 ? streams.in : open(stdinFile.empty() ? "/dev/null" : stdinFile.c_str(), O_RDONLY);
       dup2(out, 1);
@@ -186,8 +187,7 @@ class Capture : public ::testing::Test {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strcpy(addr.sun_path, to.c_str());
-    ASSERT_EQ(sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&addr),
-                     sizeof addr),
+    ASSERT_EQ(sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr),
               static_cast<ssize_t>(text.size()))
         << std::strerror(errno);
     close(fd);

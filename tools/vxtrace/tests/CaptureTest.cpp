@@ -29,7 +29,6 @@ namespace {
 
 using namespace vxtrace_test;
 
-
 const char* const kExampleTree =
     "┌ Startup  [start]\n"
     "│ · L5  +40 ms\n"
@@ -38,10 +37,9 @@ const char* const kExampleTree =
     "│ └ Load  16 ms\n"
     "└ Startup  250 ms  [done]\n";
 
-
 TEST_F(Capture, DrawsTheTreeOfWhatArrivesAndRecordsIt) {
-  pid_t pid = Start({"--socket", socket_, "--count", "6", "--timeout", "20", "--color=never",
-                     "--out", dir_ / "record.txt"});
+  pid_t pid =
+      Start({"--socket", socket_, "--count", "6", "--timeout", "20", "--color=never", "--out", dir_ / "record.txt"});
   ASSERT_TRUE(AppearsSoon(socket_));
   for (const char* line : kExample) Send(std::string(line) + "\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
@@ -69,7 +67,8 @@ TEST_F(Capture, FindsTheSocketThroughTheEnvironment) {
   ASSERT_TRUE(AppearsSoon(socket_));
   Send(std::string(kExample[5]) + "\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
-  EXPECT_NE(Out().find("Startup       1        250       250      250     250.0      250\n"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("Startup       1        250       250      250     250.0      250\n"), std::string::npos)
+      << Out();
 }
 
 TEST_F(Capture, RefusesWhileAnotherListenerHoldsTheSocket) {
@@ -168,8 +167,8 @@ class TracedHosts : public Capture {
     return {"--tree", "--pids", "--summary", "--by-thread", "--time", "--color=never", "--ascii"};
   }
   void CaptureRun(int processes) {
-    std::vector<std::string> args = {"--socket", socket_, "--count", std::to_string(processes * 2 * 13),
-                                     "--timeout", "30", "--out", dir_ / "rec.jsonl"};
+    std::vector<std::string> args = {"--socket",  socket_, "--count", std::to_string(processes * 2 * 13),
+                                     "--timeout", "30",    "--out",   dir_ / "rec.jsonl"};
     for (const std::string& a : View()) args.push_back(a);
     pid_t pid = Start(args, "live");
     ASSERT_TRUE(AppearsSoon(socket_));
@@ -201,7 +200,8 @@ TEST_F(TracedHosts, EachThreadGetsItsOwnTreeAndTheTimesAddUp) {
   size_t closes = 0;
   for (size_t at = out.find("\\ Main  30 ms"); at != std::string::npos; at = out.find("\\ Main  30 ms", at + 1)) {
     const size_t bol = out.rfind('\n', at) + 1;
-    EXPECT_NE(out.substr(bol, at - bol).find('/'), std::string::npos) << "no pid/tid tag: " << out.substr(bol, at - bol);
+    EXPECT_NE(out.substr(bol, at - bol).find('/'), std::string::npos)
+        << "no pid/tid tag: " << out.substr(bol, at - bol);
     EXPECT_EQ(out.substr(at - 2, 2), "] ") << "Main closes at the root of its thread's tree";
     ++closes;
   }
@@ -236,8 +236,8 @@ TEST_F(TracedHosts, TheRecordingReplaysExactlyWhatWasShownLive) {
 
 TEST_F(Capture, KeepsEveryLineOfFourBusyProcessesInOrder) {
   constexpr int kProcesses = 4, kThreads = 2, kLines = 10000;
-  pid_t pid = Start({"--socket", socket_, "--raw", "--pids", "--count",
-                     std::to_string(kProcesses * kThreads * kLines), "--timeout", "100"});
+  pid_t pid = Start({"--socket", socket_, "--raw", "--pids", "--count", std::to_string(kProcesses * kThreads * kLines),
+                     "--timeout", "100"});
   ASSERT_TRUE(AppearsSoon(socket_));
   std::vector<pid_t> senders;
   for (int p = 0; p < kProcesses; ++p)
@@ -277,8 +277,7 @@ TEST_F(Capture, NoLineOfItsOwnUserIsRefusedWhileTheListenerStarts) {
       addr.sun_family = AF_UNIX;
       std::strcpy(addr.sun_path, socket_.c_str());
       const std::string line = "RBDEBUG: early\n";
-      while (!stop)
-        sendto(fd, line.data(), line.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+      while (!stop) sendto(fd, line.data(), line.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
       close(fd);
     });
   }
@@ -305,7 +304,8 @@ TEST_F(Capture, ASlowPipeHoldsTheSendersBackAndLosesNothing) {
   ASSERT_TRUE(AppearsSoon(socket_));
   std::vector<pid_t> senders;
   for (int p = 0; p < kProcesses; ++p)
-    senders.push_back(Spawn({SENDER_EXE, socket_, "2", "numbered", std::to_string(kLines)}, "sender" + std::to_string(p)));
+    senders.push_back(
+        Spawn({SENDER_EXE, socket_, "2", "numbered", std::to_string(kLines)}, "sender" + std::to_string(p)));
   for (pid_t s : senders) ASSERT_EQ(Finish(s), 0);
   EXPECT_EQ(Finish(pid), 0) << Err();
   reader.Join();
@@ -344,9 +344,10 @@ namespace {
 using namespace vxtrace_test;
 
 TEST_F(Capture, WritesThePicturesOfARecordingAtTheEnd) {
-  std::ofstream(dir_ / "run.txt") << "RBDEBUG , BEG>>> , ........ , A ,  , EOL \nRBDEBUG , END<<< ,        5 , A ,  , EOL \n";
-  EXPECT_EQ(Finish(Start({"--read", dir_ / "run.txt", "--summary", "--chrome", dir_ / "run.json", "--html",
-                          dir_ / "run.html"})),
+  std::ofstream(dir_ / "run.txt")
+      << "RBDEBUG , BEG>>> , ........ , A ,  , EOL \nRBDEBUG , END<<< ,        5 , A ,  , EOL \n";
+  EXPECT_EQ(Finish(Start(
+                {"--read", dir_ / "run.txt", "--summary", "--chrome", dir_ / "run.json", "--html", dir_ / "run.html"})),
             0)
       << Err();
   EXPECT_EQ(Slurp(dir_ / "run.json").substr(0, 1), "{");

@@ -42,7 +42,8 @@ class ChromeTraceTest : public ::testing::Test {
     WriteChromeTrace(model, json);
     written = json.str();
     WriteFile(dir.File("trace.json"), written);
-    int rc = RunProgram({"python3", VXTRACE_PICTURE_CHECK, "chrome", dir.File("trace.json")}, dir.File("out"), dir.File("err"));
+    int rc = RunProgram({"python3", VXTRACE_PICTURE_CHECK, "chrome", dir.File("trace.json")}, dir.File("out"),
+                        dir.File("err"));
     EXPECT_EQ(rc, 0) << ReadFile(dir.File("err")) << "\n" << written;
     std::vector<Event> events;
     std::istringstream lines(ReadFile(dir.File("out")));
@@ -173,8 +174,7 @@ TEST_F(ChromeTraceTest, TextOfAnyBytesStaysValidJsonAndReadsBack) {
   EXPECT_EQ(begins[1].args, "{\"note\": \"tab\\there\\nnew line\\u0001\\u001f\x7f\"}");
   EXPECT_EQ(begins[2].name, "bad\uFFFD\uFFFD utf8 \uFFFD(\uFFFD\uFFFD");
   EXPECT_EQ(begins[3].name, t.spans[3].name);  // valid UTF-8 passes untouched
-  EXPECT_EQ(Meta(events, 77, -1, "process_name"),
-            "{\"name\": \"evil</script><script>alert(1)</script>\\\"\\\\.exe\"}");
+  EXPECT_EQ(Meta(events, 77, -1, "process_name"), "{\"name\": \"evil</script><script>alert(1)</script>\\\"\\\\.exe\"}");
   std::vector<Event> instants = Of(events, 77, 78, "i");
   ASSERT_EQ(instants.size(), 2u);
   EXPECT_EQ(instants[0].name, t.instants[0].text);
@@ -193,9 +193,12 @@ TEST_F(ChromeTraceTest, TimesOutOfOrderAreClampedSoTheyNeverGoBack) {
   ThreadTrack t;
   t.pid = 3;
   t.tid = 4;
-  t.spans = {Span("EndsBeforeItBegins", 10, 5, 0), Span("OutlivesItsCaller", 12, 30, 1),
-             Span("NoTime", nan, inf, 1),          Span("Earlier", 3, 8, 0),
-             Span("Deep", 9, 9, 7),                Span("Negative", -5, -1, -2)};
+  t.spans = {Span("EndsBeforeItBegins", 10, 5, 0),
+             Span("OutlivesItsCaller", 12, 30, 1),
+             Span("NoTime", nan, inf, 1),
+             Span("Earlier", 3, 8, 0),
+             Span("Deep", 9, 9, 7),
+             Span("Negative", -5, -1, -2)};
   CallInstant late, early, broken;
   late.ms = 100;
   early.ms = 1;
@@ -223,10 +226,9 @@ namespace {
 
 TEST_F(ChromeTraceTest, ACapturedCallKeepsTheNotesOfItsEntryAndItsExit) {
   TraceSummary summary(true);
-  for (const char* line : {"RBDEBUG , BEG>>> , ........ , Startup , start , EOL ",
-                           "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
-                           "RBDEBUG , END<<< ,       16 , ..Load , 3 files , EOL ",
-                           "RBDEBUG , END<<< ,      250 , Startup , done , EOL "})
+  for (const char* line :
+       {"RBDEBUG , BEG>>> , ........ , Startup , start , EOL ", "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
+        "RBDEBUG , END<<< ,       16 , ..Load , 3 files , EOL ", "RBDEBUG , END<<< ,      250 , Startup , done , EOL "})
     summary.Add(ParseTraceLine(line), ThreadKey{42, 43}, -1, "host");
   std::vector<Event> begins = Of(Check(summary.Model()), 42, 43, "B");
   ASSERT_EQ(begins.size(), 2u);

@@ -23,8 +23,10 @@ class CommandLine : public Capture {
   }
   fs::path TwoWriters() {
     std::ofstream file(dir_ / "two.jsonl");
-    file << R"({"time":0,"pid":41,"tid":1,"process":"alpha","text":"RBDEBUG: from alpha\n"})" << "\n"
-         << R"({"time":0,"pid":42,"tid":2,"process":"beta","text":"RBDEBUG: from beta\n"})" << "\n";
+    file << R"({"time":0,"pid":41,"tid":1,"process":"alpha","text":"RBDEBUG: from alpha\n"})"
+         << "\n"
+         << R"({"time":0,"pid":42,"tid":2,"process":"beta","text":"RBDEBUG: from beta\n"})"
+         << "\n";
     return dir_ / "two.jsonl";
   }
   static long Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
@@ -34,8 +36,8 @@ TEST_F(CommandLine, AnUnwritableOutputEndsTheRunBeforeItListens) {
   fs::create_directory(dir_ / "folder");
   const fs::path missing = dir_ / "missing" / "file";
   for (const char* option : {"--out", "--chrome", "--html"}) {
-    for (const auto& [path, reason] : {std::pair{missing, "No such file or directory"},
-                                       std::pair{dir_ / "folder", "Is a directory"}}) {
+    for (const auto& [path, reason] :
+         {std::pair{missing, "No such file or directory"}, std::pair{dir_ / "folder", "Is a directory"}}) {
       // No --timeout: a run that listened anyway would only end when killed.
       EXPECT_EQ(Finish(Start({"--socket", socket_, option, path})), 1) << option << " " << path;
       EXPECT_NE(Err().find("cannot write " + path.string() + ": " + reason), std::string::npos) << Err();
@@ -83,8 +85,9 @@ TEST_F(CommandLine, AFilterThatMatchesNothingIsNamed) {
   EXPECT_NE(Err().find("vxtrace: --process gamma matched no line\n"), std::string::npos) << Err();
   EXPECT_EQ(Err().find("--pid 41 "), std::string::npos) << Err();
 
-  EXPECT_EQ(Finish(Start({"--read", run, "--raw", "--include", "from", "--include", "delta", "--exclude",
-                          "beta", "--exclude", "omega", "--errors"})), 0);
+  EXPECT_EQ(Finish(Start({"--read", run, "--raw", "--include", "from", "--include", "delta", "--exclude", "beta",
+                          "--exclude", "omega", "--errors"})),
+            0);
   EXPECT_NE(Err().find("--include delta matched no line\n"), std::string::npos) << Err();
   EXPECT_NE(Err().find("--exclude omega hid no line\n"), std::string::npos) << Err();
   EXPECT_NE(Err().find("--errors: no error line came\n"), std::string::npos) << Err();

@@ -56,12 +56,12 @@ class CoreLines : public testing::CoreTest {
 
 TEST_F(CoreLines, EveryKindTheCoreWritesIsRecognised) {
   log.Initialize(u"App", u"");
-  fake.SetRegistryString(kHKeyCurrentUser,
-                         "SOFTWARE\\Meridox\\Applications\\App.Application\\ErrorReporting\\Timing", "", "true");
+  fake.SetRegistryString(kHKeyCurrentUser, "SOFTWARE\\Meridox\\Applications\\App.Application\\ErrorReporting\\Timing",
+                         "", "true");
   fake.tick = 1000;
   fake.tickStep = 5;
-  log.RBDEBUGLINE(3, u"early");                  // without an entry: a warning, then a marker
-  log.RBDEBUGEXIT(u"");                          // nothing entered
+  log.RBDEBUGLINE(3, u"early");  // without an entry: a warning, then a marker
+  log.RBDEBUGEXIT(u"");          // nothing entered
   log.RBDEBUGENTER(u"Main", u"start , with a separator");
   log.RBDEBUGENTER(u"Load", u"");
   log.RBDEBUGLINE(120, u"half way");
@@ -76,9 +76,8 @@ TEST_F(CoreLines, EveryKindTheCoreWritesIsRecognised) {
   std::vector<TraceRecord> records = Parsed();
   for (const TraceRecord& r : records) ++kinds[r.kind];
   for (RecordKind k : {RecordKind::Entry, RecordKind::Exit, RecordKind::LineMarker, RecordKind::StackEmpty,
-                       RecordKind::LineWithoutEntry, RecordKind::Timing, RecordKind::Log,
-                       RecordKind::HierarchyBegin, RecordKind::HierarchyObject, RecordKind::HierarchyEnd,
-                       RecordKind::Error})
+                       RecordKind::LineWithoutEntry, RecordKind::Timing, RecordKind::Log, RecordKind::HierarchyBegin,
+                       RecordKind::HierarchyObject, RecordKind::HierarchyEnd, RecordKind::Error})
     EXPECT_GE(kinds[k], 1) << "kind " << static_cast<int>(k) << " missing";
   // Only the hierarchy's date line has no shape of its own.
   EXPECT_EQ(kinds[RecordKind::Other], 1);

@@ -75,10 +75,12 @@ TEST(Display, FiltersOnTextProcessAndErrors) {
   };
   Options o;
   o.include = {"Save"};
-  EXPECT_EQ(Shown(o, run), "| / Save\n| | ! ERROR: App - Save described as: Disk full, Error Number is: 61\n| \\ Save  3 ms\n");
+  EXPECT_EQ(Shown(o, run),
+            "| / Save\n| | ! ERROR: App - Save described as: Disk full, Error Number is: 61\n| \\ Save  3 ms\n");
   o = {};
   o.exclude = {"^RBDEBUG , "};
-  EXPECT_EQ(Shown(o, run), "> writing\n[2] > elsewhere\n[1] ! ERROR: App - Save described as: Disk full, Error Number is: 61\n");
+  EXPECT_EQ(Shown(o, run),
+            "> writing\n[2] > elsewhere\n[1] ! ERROR: App - Save described as: Disk full, Error Number is: 61\n");
   o = {};
   o.processes = {"other"};
   EXPECT_EQ(Shown(o, run), "> elsewhere\n");
@@ -90,11 +92,11 @@ TEST(Display, FiltersOnTextProcessAndErrors) {
   Display d(out, o, false);
   for (const Message& m : run) d.Show(m);
   d.Finish(false);
-  EXPECT_EQ(out.str(), "1 line, 0 errors, 0 warnings, 0 unrecognised, 0 unbalanced\n") << "filtered from the statistics";
+  EXPECT_EQ(out.str(), "1 line, 0 errors, 0 warnings, 0 unrecognised, 0 unbalanced\n")
+      << "filtered from the statistics";
   o = {};
   o.errorsOnly = true;
-  EXPECT_EQ(Shown(o, run),
-            "/ Main\n| / Save\n| | ! ERROR: App - Save described as: Disk full, Error Number is: 61\n");
+  EXPECT_EQ(Shown(o, run), "/ Main\n| / Save\n| | ! ERROR: App - Save described as: Disk full, Error Number is: 61\n");
   o = {};
   o.highlight = {"Disk"};
   o.pids = {1};
@@ -107,10 +109,15 @@ TEST(Display, TerminalControlsNeverReachTheTerminal) {
   // U+009B is a CSI to many terminals; as Windows-1252, 0x9B is a harmless quote.
   Options o;
   o.view = LineView::Raw;
-  EXPECT_EQ(Shown(o, {From(0, "", "RBDEBUG: \xc2\x9b" "2J \x1b[31m \xc2\x85 ok \xc3\xa9"),
-                      From(0, "", "RBDEBUG: \x9b" "2J \x81")}),
+  EXPECT_EQ(Shown(o, {From(0, "",
+                           "RBDEBUG: \xc2\x9b"
+                           "2J \x1b[31m \xc2\x85 ok \xc3\xa9"),
+                      From(0, "",
+                           "RBDEBUG: \x9b"
+                           "2J \x81")}),
             "RBDEBUG: \\u009b2J \\x1b[31m \\u0085 ok \xc3\xa9\n"
-            "RBDEBUG: \xe2\x80\xba" "2J \\x81\n");
+            "RBDEBUG: \xe2\x80\xba"
+            "2J \\x81\n");
 }
 
 TEST(Display, DeepNestingGrowsTheOutputOnlyLinearly) {

@@ -153,12 +153,13 @@ TEST_F(HtmlReportInChromium, DrawsOneFramePerCallWithErrorsMarked) {
 
 TEST_F(HtmlReportInChromium, HoverTellsTheCallAndTheControlsWork) {
   CallModel model = DraftingRun();
-  std::string dom = Dom(model,
-                        "<script>var f = document.querySelector('.frame.err'), r = f.getBoundingClientRect();"
-                        "f.dispatchEvent(new MouseEvent('mousemove', {bubbles: true, clientX: r.left + 2, clientY: r.top + 2}));"
-                        "document.getElementById('zin').click();"
-                        "document.querySelectorAll('#stats th')[1].click();</script>",
-                        "--virtual-time-budget=3000");
+  std::string dom =
+      Dom(model,
+          "<script>var f = document.querySelector('.frame.err'), r = f.getBoundingClientRect();"
+          "f.dispatchEvent(new MouseEvent('mousemove', {bubbles: true, clientX: r.left + 2, clientY: r.top + 2}));"
+          "document.getElementById('zin').click();"
+          "document.querySelectorAll('#stats th')[1].click();</script>",
+          "--virtual-time-budget=3000");
   EXPECT_NE(dom.find(">ParseEntity\nnote: arc 7\n22 ms, from 36 to 58 ms, depth 3\n"
                      "An error line arrived during this call.</div>"),
             std::string::npos)

@@ -65,8 +65,7 @@ TEST_F(InputBounds, ReadCutsEndlessLinesAtTheCaptureBoundAndCountsThem) {
                                     << "\"}\nRBDEBUG: after\n";
   ASSERT_EQ(RunMeasured({"--read", big, "--raw", "--out", dir_ / "big.jsonl"}, "big", peakKiB), 0) << Err("big");
   EXPECT_LE(peakKiB - baselineKiB, 8 * 1024 + kRuntimeKiB) << "KiB over reading a small file";
-  std::printf("peak memory of vxtrace --read, a 100 MiB line: %ld KiB, a small file: %ld KiB\n", peakKiB,
-              baselineKiB);
+  std::printf("peak memory of vxtrace --read, a 100 MiB line: %ld KiB, a small file: %ld KiB\n", peakKiB, baselineKiB);
 
   const auto messages = Recorded(dir_ / "big.jsonl");
   ASSERT_EQ(messages.size(), 4u);
@@ -77,7 +76,8 @@ TEST_F(InputBounds, ReadCutsEndlessLinesAtTheCaptureBoundAndCountsThem) {
   EXPECT_TRUE(messages[2].text == std::string(vxtrace::kMaxMessageBytes, 'j'))
       << "a recorded message is cut too; " << messages[2].text.size() << " bytes";
   EXPECT_EQ(messages[3].text, "RBDEBUG: after") << "the line after a cut one is whole";
-  EXPECT_NE(Err("big").find("2 lines of " + big.string() + " cut at 262144 bytes, the longest a capture passes "
+  EXPECT_NE(Err("big").find("2 lines of " + big.string() +
+                            " cut at 262144 bytes, the longest a capture passes "
                             "(the first at line 2)"),
             std::string::npos)
       << Err("big");

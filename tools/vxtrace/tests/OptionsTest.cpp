@@ -38,11 +38,18 @@ TEST(Options, TakesValuesEitherWay) {
 TEST(Options, RejectsWhatCannotWork) {
   Options o;
   std::string error;
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--count"}, {"--count", "0"}, {"--count", "3x"}, {"--count", "-1"},
-           {"--timeout", "soon"}, {"--timeout", "0"}, {"--timeout", "nan"},
-           {"--raw", "--tree"}, {"--read", "f", "--socket", "s"}, {"--color", "blue"},
-           {"--summary=yes"}, {"--bogus"}}) {
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{{"--count"},
+                                                                            {"--count", "0"},
+                                                                            {"--count", "3x"},
+                                                                            {"--count", "-1"},
+                                                                            {"--timeout", "soon"},
+                                                                            {"--timeout", "0"},
+                                                                            {"--timeout", "nan"},
+                                                                            {"--raw", "--tree"},
+                                                                            {"--read", "f", "--socket", "s"},
+                                                                            {"--color", "blue"},
+                                                                            {"--summary=yes"},
+                                                                            {"--bogus"}}) {
     EXPECT_FALSE(Parse(bad, o, error)) << bad[0];
     EXPECT_FALSE(error.empty());
   }
@@ -67,10 +74,11 @@ TEST(Options, EveryOptionIsDocumentedInTheHelpAndTheManPage) {
     for (char c : name) out += c == '-' ? std::string("\\-") : std::string(1, c);
     return out;
   };
-  for (const char* name : {"--tree", "--raw", "--summary", "--by-thread", "--time", "--pids", "--ascii", "--color",
-                           "--include", "--exclude", "--errors", "--highlight", "--pid", "--process", "--socket",
-                           "--any-user", "--no-ring", "--fast", "--count", "--timeout", "--out", "--read", "--follow", "--chrome", "--html",
-                           "--help", "--version"}) {
+  for (const char* name :
+       {"--tree",   "--raw",      "--summary", "--by-thread", "--time",      "--pids",    "--ascii",
+        "--color",  "--include",  "--exclude", "--errors",    "--highlight", "--pid",     "--process",
+        "--socket", "--any-user", "--no-ring", "--fast",      "--count",     "--timeout", "--out",
+        "--read",   "--follow",   "--chrome",  "--html",      "--help",      "--version"}) {
     EXPECT_NE(std::string(kUsage).find(std::string("  ") + name), std::string::npos) << name;
     EXPECT_NE(man.str().find(roff(name)), std::string::npos) << name;
     Options o;
@@ -90,9 +98,12 @@ TEST(Options, FiltersCollectAndRegexesAreChecked) {
   EXPECT_EQ(o.pids, (std::vector<unsigned long>{7}));
   EXPECT_EQ(o.processes, (std::vector<std::string>{"host"}));
   EXPECT_TRUE(o.errorsOnly);
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--include", "("}, {"--highlight", "[z-a]"}, {"--pid", "x"}, {"--pid", "0"}, {"--follow"},
-           {"--fast", "--no-ring"}}) {
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{{"--include", "("},
+                                                                            {"--highlight", "[z-a]"},
+                                                                            {"--pid", "x"},
+                                                                            {"--pid", "0"},
+                                                                            {"--follow"},
+                                                                            {"--fast", "--no-ring"}}) {
     Options fresh;
     EXPECT_FALSE(ParseOptions(bad, fresh, error)) << bad[0];
   }

@@ -63,18 +63,25 @@ ThreadTrack MainThread() {
   t.pid = 4242;
   t.tid = 4242;
   t.process = "drafter.exe";
-  t.spans = {Span("Startup", 0, 182, 0, "start"),       Span("LoadSettings", 2, 14, 1),
-             Span("ReadRegistry", 3, 9.5, 2),            Span("OpenDrawing", 16, 120, 1, "plan.drw"),
-             Span("ParseLayer", 20, 60, 2, "walls"),     Span("ParseEntity", 22, 35, 3),
-             ErrorSpan(Span("ParseEntity", 36, 58, 3, "arc 7")),Span("ParseLayer", 62, 110, 2, "doors"),
-             Span("ParseEntity", 64, 108, 3),            Span("CountChildren", 125, 175, 1),
-             Span("CountChildren", 128, 170, 2),         Span("CountChildren", 131, 160, 3),
-             Span("CountChildren", 134, 150, 4),         Span("Beep", 178, 178, 1)};
-  t.instants = {Instant(CallInstant::Kind::TimeStamp, 0, "RBDEBUG TIME 0"),
-                Instant(CallInstant::Kind::LineMarker, 40, "L(12) +4 ms"),
-                Instant(CallInstant::Kind::Error, 50,
-                        "ERROR: drafter - ParseEntity described as: Bad arc, Error Number is: 5"),
-                Instant(CallInstant::Kind::Log, 181, "saved")};
+  t.spans = {Span("Startup", 0, 182, 0, "start"),
+             Span("LoadSettings", 2, 14, 1),
+             Span("ReadRegistry", 3, 9.5, 2),
+             Span("OpenDrawing", 16, 120, 1, "plan.drw"),
+             Span("ParseLayer", 20, 60, 2, "walls"),
+             Span("ParseEntity", 22, 35, 3),
+             ErrorSpan(Span("ParseEntity", 36, 58, 3, "arc 7")),
+             Span("ParseLayer", 62, 110, 2, "doors"),
+             Span("ParseEntity", 64, 108, 3),
+             Span("CountChildren", 125, 175, 1),
+             Span("CountChildren", 128, 170, 2),
+             Span("CountChildren", 131, 160, 3),
+             Span("CountChildren", 134, 150, 4),
+             Span("Beep", 178, 178, 1)};
+  t.instants = {
+      Instant(CallInstant::Kind::TimeStamp, 0, "RBDEBUG TIME 0"),
+      Instant(CallInstant::Kind::LineMarker, 40, "L(12) +4 ms"),
+      Instant(CallInstant::Kind::Error, 50, "ERROR: drafter - ParseEntity described as: Bad arc, Error Number is: 5"),
+      Instant(CallInstant::Kind::Log, 181, "saved")};
   return t;
 }
 
@@ -96,7 +103,8 @@ ThreadTrack PlotterLines() {
   t.pid = 5100;
   t.process = "plotter.exe";
   t.spans = {Span("Plot", 30, 170, 0, "A1"), Span("SendPage", 40, 90, 1), Span("SendPage", 95, 160, 1)};
-  t.instants = {Instant(CallInstant::Kind::Error, 120, "ERROR: plotter - SendPage described as: Offline, Error Number is: 7")};
+  t.instants = {
+      Instant(CallInstant::Kind::Error, 120, "ERROR: plotter - SendPage described as: Offline, Error Number is: 7")};
   t.spans[2].hasError = true;
   return t;
 }

@@ -30,7 +30,7 @@ TempDir::~TempDir() {
 }
 
 int RunProgram(const std::vector<std::string>& argv, const std::string& outFile, const std::string& errFile,
-        int timeoutSeconds) {
+               int timeoutSeconds) {
   std::vector<std::string> full{"timeout", "-k", "5", std::to_string(timeoutSeconds)};
   full.insert(full.end(), argv.begin(), argv.end());
   std::vector<char*> args;

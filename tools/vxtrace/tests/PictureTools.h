@@ -25,7 +25,7 @@ class TempDir {
 // standard output and error in the given files. Returns the exit status, -1 if it
 // could not run or was killed.
 int RunProgram(const std::vector<std::string>& argv, const std::string& outFile, const std::string& errFile,
-        int timeoutSeconds = 120);
+               int timeoutSeconds = 120);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

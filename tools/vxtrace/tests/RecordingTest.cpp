@@ -37,7 +37,9 @@ TEST(Recording, KeepsEveryFieldAndTheBytesOfTheText) {
 
 TEST(Recording, IsSafeToShowAndPlainJson) {
   Message m;
-  m.text = "\x1b[2J\xc2\x9b" "1m\n";
+  m.text =
+      "\x1b[2J\xc2\x9b"
+      "1m\n";
   const std::string line = ToJsonLine(m);
   EXPECT_EQ(line, "{\"time\":0.000000,\"pid\":0,\"tid\":0,\"process\":\"\",\"text\":\"\\u001b[2J\\u009b1m\\n\"}\n");
 }
@@ -45,10 +47,10 @@ TEST(Recording, IsSafeToShowAndPlainJson) {
 TEST(Recording, AnythingElseIsNotARecordingLine) {
   Message m;
   m.text = "kept";
-  for (const char* line : {"", "RBDEBUG: {\"text\":\"x\"}", "{\"text\":\"open", "{\"text\":\"x\"} trailing",
-                           "{\"pid\":1}", "{\"text\":\"\\uZZZZ\"}", "{\"text\":\"\\ud800\\u0041\"}",
-                           "{\"text\":\"\\u4e00\",\"cp\":1252}",
-                           "{\"text\":1}", "{\"pid\":1e30,\"text\":\"\"}", "{\"time\":1e999,\"text\":\"\"}", "{\"pid\":-1,\"text\":\"\"}"}) {
+  for (const char* line :
+       {"", "RBDEBUG: {\"text\":\"x\"}", "{\"text\":\"open", "{\"text\":\"x\"} trailing", "{\"pid\":1}",
+        "{\"text\":\"\\uZZZZ\"}", "{\"text\":\"\\ud800\\u0041\"}", "{\"text\":\"\\u4e00\",\"cp\":1252}", "{\"text\":1}",
+        "{\"pid\":1e30,\"text\":\"\"}", "{\"time\":1e999,\"text\":\"\"}", "{\"pid\":-1,\"text\":\"\"}"}) {
     EXPECT_FALSE(FromJsonLine(line, m)) << line;
     EXPECT_EQ(m.text, "kept") << "untouched on failure";
   }

@@ -32,9 +32,8 @@ TEST(RecordingWriter, WritesExactlyWhatTheReferenceEncoderWrites) {
   for (const std::string& text : texts) {
     for (double time : times) {
       for (const std::string& process : processes) {
-        for (const auto& [pid, tid] : {std::pair<unsigned long, unsigned long long>{4242, 4243ull << 33},
-                                       {0, 0},
-                                       {~0ul, ~0ull}}) {
+        for (const auto& [pid, tid] :
+             {std::pair<unsigned long, unsigned long long>{4242, 4243ull << 33}, {0, 0}, {~0ul, ~0ull}}) {
           const Message m{text, time, pid, tid, process};
           EXPECT_EQ(Fast(m), vxtrace::ToJsonLine(m)) << text.substr(0, 40) << " at " << time << " from " << process;
         }

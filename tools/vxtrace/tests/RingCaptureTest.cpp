@@ -48,9 +48,7 @@ unsigned char* MapRingOf(const fs::path& ringSocket, std::size_t& bytes) {
   return base == MAP_FAILED ? nullptr : static_cast<unsigned char*>(base);
 }
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count(); }
 
 struct Writer {
   unsigned long pid = 0;
@@ -117,8 +115,8 @@ class RingCapture : public Capture {
 TEST_F(RingCapture, EveryLineComesThroughTheRingInEachThreadsOrderWithItsWriter) {
   constexpr long kLines = 20000;
   const double started = Now();
-  pid_t vxtrace = Start({"--socket", socket_, "--summary", "--out", Recording(), "--count",
-                         std::to_string(2 * kLines), "--timeout", "60"});
+  pid_t vxtrace = Start({"--socket", socket_, "--summary", "--out", Recording(), "--count", std::to_string(2 * kLines),
+                         "--timeout", "60"});
   ASSERT_TRUE(AppearsSoon(Ring())) << Err();
   struct stat st {};
   ASSERT_EQ(lstat(Ring().c_str(), &st), 0);
@@ -234,9 +232,9 @@ TEST_F(RingCapture, ASlowPipeHoldsTheRingBackAndLosesNothing) {
   constexpr long kLines = 150000;  // more than the queue and the ring together hold
   int out[2];
   ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-  pid_t vxtrace = Start({"--socket", socket_, "--raw", "--out", Recording(), "--count", std::to_string(2 * kLines),
-                         "--timeout", "200"},
-                        "run", "", {-1, out[1]});
+  pid_t vxtrace = Start(
+      {"--socket", socket_, "--raw", "--out", Recording(), "--count", std::to_string(2 * kLines), "--timeout", "200"},
+      "run", "", {-1, out[1]});
   close(out[1]);
   SlowReader reader(out[0], 8ms);  // about 2 MB/s, far below what the writers offer
   ASSERT_TRUE(AppearsSoon(Ring()));
@@ -303,8 +301,8 @@ TEST_F(RingCapture, ASlowTerminalSkipsLinesInTheViewOnlyAndSaysHowMany) {
 // replaces the ring, says so with what it cost, and the lines after it all arrive.
 TEST_F(RingCapture, AStrayWriteCostsTheDamagedRingOnlyAndIsReported) {
   constexpr long kLines = 1000;
-  pid_t vxtrace = Start({"--socket", socket_, "--raw", "--out", Recording(), "--count",
-                         std::to_string(4 * kLines), "--timeout", "300"});
+  pid_t vxtrace = Start(
+      {"--socket", socket_, "--raw", "--out", Recording(), "--count", std::to_string(4 * kLines), "--timeout", "300"});
   ASSERT_TRUE(AppearsSoon(Ring())) << Err();
   ASSERT_EQ(Finish(Host("numbered", kLines, "before")), 0) << Err("before");
   std::size_t bytes = 0;

@@ -61,8 +61,7 @@ std::string Line(int thread, long i, std::size_t bytes) {
 }
 
 void Write(int thread, const std::string& mode, long lines, std::size_t bytes) {
-  Say("thread " + std::to_string(thread) + " " + std::to_string(ProcessId()) + " " + std::to_string(ThreadId()) +
-      "\n");
+  Say("thread " + std::to_string(thread) + " " + std::to_string(ProcessId()) + " " + std::to_string(ThreadId()) + "\n");
   vx380::Platform& platform = vx380::CurrentPlatform();
   for (long i = 0; mode == "endless" || i < lines; ++i) {
     platform.WriteDebugLine(Line(thread, i, bytes));

@@ -23,9 +23,9 @@ class SharedMachine : public Capture {
   // Runs the sender as an unprivileged user, as another account on the machine would.
   int SendAsNobody(const std::string& text) {
     const std::string id = std::to_string(kNobody);
-    return Finish(Spawn({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", SENDER_EXE, socket_, "0",
-                         "once", text},
-                        "nobody"));
+    return Finish(
+        Spawn({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", SENDER_EXE, socket_, "0", "once", text},
+              "nobody"));
   }
   long PeakKilobytes(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -65,8 +65,7 @@ TEST_F(SharedMachine, AnotherUsersDatagramIsNotShown) {
   // the sender stands in the way.
   chmod(dir_.c_str(), 0755);
   chmod(socket_.c_str(), 0666);
-  ASSERT_EQ(SendAsNobody("ERROR: Bank - described as: send your password, Error Number is: 1\n"), 0)
-      << Err("nobody");
+  ASSERT_EQ(SendAsNobody("ERROR: Bank - described as: send your password, Error Number is: 1\n"), 0) << Err("nobody");
   Send("RBDEBUG: mine\n");
   EXPECT_EQ(Finish(pid), 0) << Err();
   EXPECT_EQ(Out(), "> mine\n");
@@ -107,7 +106,8 @@ TEST_F(SharedMachine, ABlockedOutputHoldsTheSendersBackAtBoundedMemory) {
   const std::string savedAsan = asan ? asan : "";
   setenv("ASAN_OPTIONS", "quarantine_size_mb=0", 1);  // freed memory is free, as in a normal build
   pid_t pid = Start({"--socket", socket_, "--raw"}, "run", "", {-1, pipeFds[1]});
-  if (asan) setenv("ASAN_OPTIONS", savedAsan.c_str(), 1); else unsetenv("ASAN_OPTIONS");
+  if (asan) setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
+  else unsetenv("ASAN_OPTIONS");
   close(pipeFds[1]);
   ASSERT_TRUE(AppearsSoon(socket_));
   // 200 MB offered while nobody reads the output; a send that finds no room is given up
@@ -150,8 +150,8 @@ namespace {
 using namespace vxtrace_test;
 
 TEST_F(Capture, AThreadNameIsBelievedOnlyFromItsOwnProcess) {
-  pid_t pid = Start({"--socket", socket_, "--timeout", "20", "--count", "2", "--raw", "--pids", "--out",
-                     dir_ / "rec.jsonl"});
+  pid_t pid =
+      Start({"--socket", socket_, "--timeout", "20", "--count", "2", "--raw", "--pids", "--out", dir_ / "rec.jsonl"});
   ASSERT_TRUE(AppearsSoon(socket_));
   // Anybody may bind any abstract name: one naming another process is not taken at its word.
   ASSERT_EQ(Finish(Spawn({SENDER_EXE, socket_, "0", "as", "1", "77", "RBDEBUG: claims to be init\n"}, "liar")), 0);
@@ -161,7 +161,7 @@ TEST_F(Capture, AThreadNameIsBelievedOnlyFromItsOwnProcess) {
   const std::string out = Out();
   EXPECT_EQ(out.find("/77]"), std::string::npos) << out;
   EXPECT_EQ(out.find("[1]"), std::string::npos) << out;
-  EXPECT_NE(out.find("/" ), std::string::npos) << "the honest thread is known: " << out;
+  EXPECT_NE(out.find("/"), std::string::npos) << "the honest thread is known: " << out;
   const std::string rec = Slurp(dir_ / "rec.jsonl");
   EXPECT_NE(rec.find("\"tid\":0,"), std::string::npos) << rec;
   EXPECT_EQ(rec.find("\"pid\":1,"), std::string::npos) << rec;

@@ -96,9 +96,9 @@ TEST(TraceParser, KeepsLinesThatOnlyLookLikeTraceLinesVerbatim) {
   const char* odd[] = {
       "",
       "RBDEBUG",
-      "RBDEBUG , BEG>>> , ........ , Startup",             // cut before its note
-      "RBDEBUG , BEG>>> , ........ , Startup , EOL ",      // no note field at all
-      "RBDEBUG , END<<< , abc , Startup ,  , EOL ",        // time is not a number
+      "RBDEBUG , BEG>>> , ........ , Startup",                     // cut before its note
+      "RBDEBUG , BEG>>> , ........ , Startup , EOL ",              // no note field at all
+      "RBDEBUG , END<<< , abc , Startup ,  , EOL ",                // time is not a number
       "RBDEBUG , END<<< , 99999999999999999999999 , A ,  , EOL ",  // out of range
       "RBDEBUG , END<<< ,  , A ,  , EOL ",
       "RBDEBUG , L(x)   ,       40 ,   Startup ",
@@ -138,8 +138,7 @@ TEST(TraceParser, SurvivesTruncatedAndRandomInput) {
   for (int i = 0; i < 20000; ++i) {
     std::string s = lines[i % 5];
     int edits = 1 + static_cast<int>(rng() % 4);
-    for (int e = 0; e < edits && !s.empty(); ++e)
-      s[rng() % s.size()] = alphabet[rng() % alphabet.size()];
+    for (int e = 0; e < edits && !s.empty(); ++e) s[rng() % s.size()] = alphabet[rng() % alphabet.size()];
     TraceRecord r = ParseTraceLine(s);
     if (r.kind == RecordKind::Other) {
       EXPECT_TRUE(r.name.empty());

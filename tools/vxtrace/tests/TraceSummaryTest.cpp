@@ -15,14 +15,10 @@ void Feed(TraceSummary& s, std::initializer_list<const char*> lines, unsigned lo
 
 TEST(TraceSummary, CountsCallsAndTimesPerRoutine) {
   TraceSummary s;
-  Feed(s, {"RBDEBUG , BEG>>> , ........ , Startup , start , EOL ",
-           "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
-           "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL ",
-           "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
-           "RBDEBUG , END<<< ,       40 , ..Load ,  , EOL ",
-           "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
-           "RBDEBUG , END<<< ,        4 , ..Load ,  , EOL ",
-           "RBDEBUG , END<<< ,      250 , Startup , done , EOL "});
+  Feed(s, {"RBDEBUG , BEG>>> , ........ , Startup , start , EOL ", "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
+           "RBDEBUG , END<<< ,       16 , ..Load ,  , EOL ", "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
+           "RBDEBUG , END<<< ,       40 , ..Load ,  , EOL ", "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL ",
+           "RBDEBUG , END<<< ,        4 , ..Load ,  , EOL ", "RBDEBUG , END<<< ,      250 , Startup , done , EOL "});
   ASSERT_EQ(s.routines().size(), 2u);
   const auto& load = s.routines().at("Load");
   EXPECT_EQ(load.calls, 3);
@@ -43,14 +39,10 @@ TEST(TraceSummary, CountsCallsAndTimesPerRoutine) {
 TEST(TraceSummary, PairsEntriesAndExitsOfACaptureStartedMidRun) {
   TraceSummary s;
   // Outer was entered before the capture began; Inner never left (the host died).
-  Feed(s, {"RBDEBUG , END<<< ,        7 , ..Child ,  , EOL ",
-           "RBDEBUG , END<<< ,       90 , Outer ,  , EOL ",
-           "RBDEBUG , BEG>>> , ........ , Outer ,  , EOL ",
-           "RBDEBUG , BEG>>> , ........ , ..Inner ,  , EOL ",
-           "RBDEBUG , L(5)   ,        1 ,     Inner ",
-           "ERROR: App - described as: boom, Error Number is: 5",
-           "RBDEBUG Stack is empty",
-           "who knows"});
+  Feed(s, {"RBDEBUG , END<<< ,        7 , ..Child ,  , EOL ", "RBDEBUG , END<<< ,       90 , Outer ,  , EOL ",
+           "RBDEBUG , BEG>>> , ........ , Outer ,  , EOL ", "RBDEBUG , BEG>>> , ........ , ..Inner ,  , EOL ",
+           "RBDEBUG , L(5)   ,        1 ,     Inner ", "ERROR: App - described as: boom, Error Number is: 5",
+           "RBDEBUG Stack is empty", "who knows"});
   EXPECT_EQ(s.routines().at("Child").calls, 1);
   EXPECT_EQ(s.routines().at("Outer").calls, 2);
   EXPECT_EQ(s.routines().at("Outer").totalMs, 90);
@@ -87,19 +79,18 @@ namespace {
 // One thread's run: Main > Load, then Fib > Fib > Fib (recursive), an error in Main.
 // Arrival times (ms) run ahead of the lines' own times, as a real capture's do.
 void FeedThread(TraceSummary& s, const ThreadKey& key, double start) {
-  const std::pair<double, const char*> run[] = {
-      {0, "RBDEBUG , BEG>>> , ........ , Main ,  , EOL "},
-      {1, "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL "},
-      {5, "RBDEBUG , L(10)  ,        4 ,     Load half"},
-      {11, "RBDEBUG , END<<< ,       10 , ..Load ,  , EOL "},
-      {12, "RBDEBUG , BEG>>> , ........ , ..Fib ,  , EOL "},
-      {13, "RBDEBUG , BEG>>> , ........ , ....Fib ,  , EOL "},
-      {14, "RBDEBUG , BEG>>> , ........ , ......Fib ,  , EOL "},
-      {16, "RBDEBUG , END<<< ,        2 , ......Fib ,  , EOL "},
-      {18, "RBDEBUG , END<<< ,        5 , ....Fib ,  , EOL "},
-      {21, "RBDEBUG , END<<< ,        9 , ..Fib ,  , EOL "},
-      {25, "ERROR: App - Main described as: late, Error Number is: 5"},
-      {30, "RBDEBUG , END<<< ,       30 , Main ,  , EOL "}};
+  const std::pair<double, const char*> run[] = {{0, "RBDEBUG , BEG>>> , ........ , Main ,  , EOL "},
+                                                {1, "RBDEBUG , BEG>>> , ........ , ..Load ,  , EOL "},
+                                                {5, "RBDEBUG , L(10)  ,        4 ,     Load half"},
+                                                {11, "RBDEBUG , END<<< ,       10 , ..Load ,  , EOL "},
+                                                {12, "RBDEBUG , BEG>>> , ........ , ..Fib ,  , EOL "},
+                                                {13, "RBDEBUG , BEG>>> , ........ , ....Fib ,  , EOL "},
+                                                {14, "RBDEBUG , BEG>>> , ........ , ......Fib ,  , EOL "},
+                                                {16, "RBDEBUG , END<<< ,        2 , ......Fib ,  , EOL "},
+                                                {18, "RBDEBUG , END<<< ,        5 , ....Fib ,  , EOL "},
+                                                {21, "RBDEBUG , END<<< ,        9 , ..Fib ,  , EOL "},
+                                                {25, "ERROR: App - Main described as: late, Error Number is: 5"},
+                                                {30, "RBDEBUG , END<<< ,       30 , Main ,  , EOL "}};
   for (const auto& [ms, line] : run) s.Add(ParseTraceLine(line), key, start + ms, "host");
 }
 

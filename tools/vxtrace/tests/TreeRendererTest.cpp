@@ -13,8 +13,7 @@ namespace {
 
 using vxtrace_test::kExample;
 
-std::string Render(std::initializer_list<std::string> lines, RenderStyle style = {},
-                   unsigned long source = 0) {
+std::string Render(std::initializer_list<std::string> lines, RenderStyle style = {}, unsigned long source = 0) {
   std::ostringstream out;
   TreeRenderer tree(out, style);
   for (const std::string& line : lines) tree.Add(ParseTraceLine(line), source);
@@ -47,13 +46,10 @@ TEST(TreeRenderer, DrawsTheExampleAsANestedTree) {
 
 TEST(TreeRenderer, PutsFreeLinesUnderTheRoutineThatIsRunning) {
   EXPECT_EQ(Render({"RBDEBUG , BEG>>> , ........ , Save , , EOL ",  // not an entry: no note field
-                    "RBDEBUG , BEG>>> , ........ , Save ,  , EOL ",
-                    "RBDEBUG: writing",
+                    "RBDEBUG , BEG>>> , ........ , Save ,  , EOL ", "RBDEBUG: writing",
                     "ERROR: App1 - Save described as: Disk full, Error Number is: 61",
-                    "RBDEBUGTIMING , timestamp , t1 , 2:07:09 PM , 77",
-                    "RBDEBUG , END<<< ,        3 , Save ,  , EOL ",
-                    "RBDEBUG Stack is empty",
-                    "plain text from elsewhere"},
+                    "RBDEBUGTIMING , timestamp , t1 , 2:07:09 PM , 77", "RBDEBUG , END<<< ,        3 , Save ,  , EOL ",
+                    "RBDEBUG Stack is empty", "plain text from elsewhere"},
                    {.ascii = true}),
             "RBDEBUG , BEG>>> , ........ , Save , , EOL \n"
             "/ Save\n"
@@ -66,9 +62,8 @@ TEST(TreeRenderer, PutsFreeLinesUnderTheRoutineThatIsRunning) {
 }
 
 TEST(TreeRenderer, ShowsAHierarchyDumpAsABlock) {
-  EXPECT_EQ(Render({"RBDEBUGHIERARCHY ====Begin====", "3/5/2021 2:07:09 PM",
-                    "RBDEBUGHIERARCHY Group : G1", "RBDEBUGHIERARCHY   Line : L1",
-                    "RBDEBUGHIERARCHY =====End=====", "3/5/2021 2:07:10 PM"},
+  EXPECT_EQ(Render({"RBDEBUGHIERARCHY ====Begin====", "3/5/2021 2:07:09 PM", "RBDEBUGHIERARCHY Group : G1",
+                    "RBDEBUGHIERARCHY   Line : L1", "RBDEBUGHIERARCHY =====End=====", "3/5/2021 2:07:10 PM"},
                    {.ascii = true}),
             "# hierarchy\n"
             "# 3/5/2021 2:07:09 PM\n"
@@ -104,8 +99,7 @@ TEST(TreeRenderer, TagsLinesOnceASecondProcessWrites) {
 
 TEST(TreeRenderer, ShowsForeignBytesSafely) {
   // Windows-1252 text from the component, and control characters from anywhere.
-  EXPECT_EQ(Render({"RBDEBUG: caf\xe9 \x80 5\xb0"}, {.ascii = true}),
-            "> café € 5°\n");
+  EXPECT_EQ(Render({"RBDEBUG: caf\xe9 \x80 5\xb0"}, {.ascii = true}), "> café € 5°\n");
   EXPECT_EQ(Render({"RBDEBUG: caf\xc3\xa9"}, {.ascii = true}), "> café\n");
   EXPECT_EQ(Render({"evil \x1b[2J\x07 bell"}), "evil \\x1b[2J\\x07 bell\n");
   EXPECT_EQ(Render({std::string("nul\0byte\x81", 9)}), "nul\\x00byte\\x81\n");
