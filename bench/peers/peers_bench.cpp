@@ -3,6 +3,7 @@
 // enables, and one an active session records), against DebugTrace with nobody listening and
 // with a listener on the ring. The LTTng pairs need a session daemon: the bench starts one
 // when none runs, and skips them with the reason where it cannot.
+#include <benchmark/benchmark.h>
 #include <spdlog/sinks/null_sink.h>
 #include <spdlog/spdlog.h>
 #include <unistd.h>
@@ -85,6 +86,17 @@ vx380::bench::PairSides NobodyAgainst(std::function<void()> baseline, std::share
 vx380::bench::RegisterPair nobodyVsSpdlog("DebugTraceNobodyListening", "SpdlogLevelOff", 1.0, [] {
   auto logger = LevelOffLogger();
   return NobodyAgainst([logger] { logger->info(kLine); }, logger);
+});
+
+// What every DebugTrace costs before the component's code runs: the text passed by value is
+// copied into the parameter. The floor under the pair above.
+vx380::bench::RegisterPair copyVsSpdlog("ByValueArgumentCopy", "SpdlogLevelOff", 1.0, [] {
+  auto logger = LevelOffLogger();
+  return vx380::bench::PairSides{[] {
+                                   vx380::String copy = kText;
+                                   benchmark::DoNotOptimize(copy.data());
+                                 },
+                                 [logger] { logger->info(kLine); }, logger};
 });
 
 vx380::bench::RegisterPair nobodyVsLttng("DebugTraceNobodyListening", "LttngTracepointNoSession", 3.0, [] {
