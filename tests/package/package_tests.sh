@@ -234,7 +234,7 @@ exports)
   lib=$1
   syms=$(nm -D --defined-only -C "$lib" | cut -d' ' -f3-)
   [ -n "$syms" ] || fail "$lib exports nothing"
-  public='vx380::(ErrorLog|CErrorStatus|AutomationError|Variant|LateBound|Enumerator|Platform)(::|$)'
+  public='vx380::(ErrorLog|CErrorStatus|AutomationError|Variant|LateBound|Enumerator|Platform|ListenerAwarePlatform)(::|$)'
   functions='vx380::(Err|RuntimeErrorText|RaiseRuntime|ErrorFromCurrentException|CheckedInteger|CheckedLong|ToUtf8|FromUtf8|FromUtf8Strict|CurrentPlatform|SetPlatform|SystemPlatform|CutAtNull|posix::SetMessageBoxHandler|posix::DebugSocketPath|posix::SettingsFilePath|posix::PrivateRuntimeDir)(\[abi:cxx11\])?\('
   bad=$(sed -E 's/^(vtable|typeinfo|typeinfo name) for //' <<<"$syms" | grep -vE "^($public|$functions)" || true)
   [ -z "$bad" ] || fail "exported beyond the public API:
