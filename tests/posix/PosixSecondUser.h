@@ -2,6 +2,8 @@
 // in a child process under a watchdog (a hang then fails the test instead of hanging it).
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,6 +47,8 @@ class HelperAs {
 // Runs `work` in a forked child; its result, or -1 when it took longer than `waitMs` (the
 // child is then killed).
 int InChildWithin(int waitMs, const std::function<int()>& work);
+// The exit status of a child, or -1 when it did not end within `waitMs` (it is then killed).
+int WaitWithin(pid_t pid, int waitMs);
 
 // A folder every user can write, with the sticky bit, as /tmp is; inside a scratch folder
 // that others may enter.

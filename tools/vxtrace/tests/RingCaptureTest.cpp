@@ -298,7 +298,8 @@ TEST_F(RingCapture, ASlowTerminalSkipsLinesInTheViewOnlyAndSaysHowMany) {
 }
 
 // A careless process of the same user writes over the ring's reservation counter: vxtrace
-// replaces the ring, says so with what it cost, and the lines after it all arrive.
+// replaces the ring and says so with what it cost. A line a writer put into the damaged ring
+// before anyone noticed may be lost, but only counted: the rest arrive, each thread in order.
 TEST_F(RingCapture, AStrayWriteCostsTheDamagedRingOnlyAndIsReported) {
   constexpr long kLines = 1000;
   pid_t vxtrace = Start(
@@ -315,18 +316,25 @@ TEST_F(RingCapture, AStrayWriteCostsTheDamagedRingOnlyAndIsReported) {
   munmap(ring, bytes);
   const std::map<int, Writer> after = Writers("after");
   ASSERT_EQ(after.size(), 2u);
-  std::map<int, long> next;
+  std::map<int, long> next, arrived;
   for (const vxtrace::Message& m : Recorded()) {
     int t = -1;
     long i = -1;
     if (m.pid != after.at(0).pid || std::sscanf(m.text.c_str(), "RBDEBUG: %d %ld", &t, &i) != 2) continue;
-    ASSERT_EQ(i, next[t]) << "thread " << t << " out of order";
-    ++next[t];
+    ASSERT_GE(i, next[t]) << "thread " << t << " out of order";
+    next[t] = i + 1;
+    ++arrived[t];
   }
-  EXPECT_EQ(next, (std::map<int, long>{{0, kLines}, {1, kLines}})) << "every line after the damage arrives";
-  EXPECT_TRUE(std::regex_search(Err(), std::regex("trace ring damaged \\(its reservation counter was overwritten\\) "
-                                                  "and replaced, [0-9]+ lines lost")))
-      << Err();
+  EXPECT_EQ(next, (std::map<int, long>{{0, kLines}, {1, kLines}})) << "the last lines after the damage arrive";
+  std::smatch found;
+  const std::string err = Err();
+  ASSERT_TRUE(std::regex_search(err, found,
+                                std::regex("trace ring damaged \\(its reservation counter was overwritten\\) "
+                                           "and replaced, ([0-9]+) lines lost")))
+      << err;
+  long counted = std::stol(found[1]);
+  if (std::regex_search(err, found, std::regex("([0-9]+) lines dropped by writers"))) counted += std::stol(found[1]);
+  EXPECT_LE(2 * kLines - arrived[0] - arrived[1], counted) << "every line missing is counted\n" << err;
 }
 
 }  // namespace
