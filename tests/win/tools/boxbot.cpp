@@ -177,6 +177,17 @@ std::string IconOf(const std::vector<HWND>& children) {
   return best;
 }
 
+// A busy machine may show a box before it has painted its icon: the pixels are looked at
+// again for a while before they count as no standard icon.
+std::string SettledIconOf(const std::vector<HWND>& children) {
+  std::string icon = IconOf(children);
+  for (int tries = 0; icon == "unknown" && tries < 100; ++tries) {
+    Sleep(50);
+    icon = IconOf(children);
+  }
+  return icon;
+}
+
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 int Usage() {
@@ -279,7 +290,7 @@ int main(int argc, char** argv) {
       if (i) record += ",";
       record += "{\"id\":" + std::to_string(buttons[i].id) + ",\"text\":" + Json(buttons[i].text) + "}";
     }
-    record += "],\"default\":" + std::to_string(defaultId) + ",\"icon\":\"" + IconOf(children) + "\"";
+    record += "],\"default\":" + std::to_string(defaultId) + ",\"icon\":\"" + SettledIconOf(children) + "\"";
     if (press) {
       record += ",\"pressed\":" + std::to_string(press->id) + ",\"pressedText\":" + Json(press->text);
       PostMessageW(box, WM_COMMAND, MAKEWPARAM(press->id, BN_CLICKED), reinterpret_cast<LPARAM>(press->hwnd));
