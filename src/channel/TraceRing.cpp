@@ -114,12 +114,17 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   for (;;) {
     if (pos % kRecordUnit != 0) return WriteResult::kClosed;  // a counter someone scribbled on
     if (HasRoom(pos + size)) {
-      if (header_->reserve.compare_exchange_weak(pos, pos + size, std::memory_order_relaxed)) break;
+      if (header_->reserve.compare_exchange_weak(pos, pos + size, std::memory_order_seq_cst, std::memory_order_relaxed))
+        break;
       continue;
     }
     if (!WaitForRoom(mayWait, wait)) return Closed() ? WriteResult::kClosed : Drop();
     pos = header_->reserve.load(std::memory_order_relaxed);
   }
+  // A reader that retires the ring first closes it, then reads the counter, and waits for
+  // every reservation below it. One made after that sees the ring closed here, and takes its
+  // line elsewhere: it is never left in a ring nobody will read.
+  if (header_->state.load(std::memory_order_seq_cst) != kRingOpen) return WriteResult::kClosed;
   const std::uint32_t tag = Tag(pos);
   RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, timeNs, units, 0};
   record.check = CheckWord(record);
@@ -345,12 +350,21 @@ const char* RingReader::CheckSharedWords() const {
 // line lost; the text of a lying record is no gap of its own.
 std::size_t RingReader::Retire(const char* cause, Sink sink, void* context) {
   damageCause_ = cause;
-  header_->state.store(kRingRetired, std::memory_order_release);
+  header_->state.store(kRingRetired, std::memory_order_seq_cst);
+  // Writers that reserved before they could see the ring closed are still copying: their
+  // records below the counter are waited for, up to a hole's timeout.
+  std::uint64_t reserved = header_->reserve.load(std::memory_order_seq_cst);
+  if (reserved % kRecordUnit != 0 || reserved - pos_ > capacity_) reserved = pos_;  // the counter lies
+  const std::uint64_t waitUntil = system_->NowNs() + holeTimeoutMs * kMsNs;
   std::size_t delivered = 0;
   enum { kInRecords, kInGap, kAfterLie } at = kInRecords;
   for (const std::uint64_t end = pos_ + capacity_; pos_ < end;) {
     RecordHeader record;
     const Found found = RecordAt(data_, capacity_, pos_, record);
+    if (found == Found::kNone && at != kAfterLie && pos_ < reserved && system_->NowNs() < waitUntil) {
+      system_->Pause();
+      continue;
+    }
     if (found == Found::kRecord && pos_ + std::uint64_t{record.units} * kRecordUnit <= end) {
       lostToDamage_ += at == kInGap;
       at = kInRecords;

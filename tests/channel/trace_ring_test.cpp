@@ -195,6 +195,35 @@ TEST(TraceRing, AReservationNeverCommittedIsSkippedAndCountedAndLaterLinesArrive
   EXPECT_EQ(reader.Holes(), 1u);
 }
 
+// A ring retired for damage while a writer is between its reservation and its commit: the
+// reader waits for that line instead of leaving it behind, and later writers are sent away.
+TEST(TraceRing, ARingRetiredWhileAWriterIsMidLineStillDeliversThatLine) {
+  Region region(channel::kMinRingBytes);
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  ASSERT_EQ(writer.Write("in flight\n", 1, 1), WriteResult::kWritten);
+  // Take the commit back, as if the writer were still copying, and damage the header.
+  auto* commit = static_cast<std::uint32_t*>(
+      static_cast<void*>(static_cast<unsigned char*>(region.base) + channel::kRingHeaderBytes));
+  const std::uint32_t tag = *commit;
+  std::atomic_ref<std::uint32_t>(*commit).store(0);
+  static_cast<channel::RingHeader*>(region.base)->readPos.store(0xFFFFFFFF00ull);
+  std::thread committer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::atomic_ref<std::uint32_t>(*commit).store(tag, std::memory_order_release);
+  });
+  Collector sink;
+  reader.Poll(&Collector::Sink, &sink);
+  committer.join();
+  EXPECT_TRUE(reader.Damaged());
+  ASSERT_EQ(sink.lines.size(), 1u) << "the line being written when the ring was retired";
+  EXPECT_EQ(sink.lines[0].text, "in flight\n");
+  EXPECT_EQ(reader.LostToDamage(), 0u);
+  EXPECT_EQ(writer.Write("later\n", 1, 1), WriteResult::kClosed);
+}
+
 TEST(TraceRing, RefusesRegionsThatAreNotItsRingAndCutsOverlongLines) {
   Region region(channel::kMinRingBytes);
   RingWriter writer;
