@@ -93,8 +93,9 @@ int ConnectedChannel(const std::string& path) {
   return fd;
 }
 
+// Never destroyed: the clean-up at exit still needs the name.
 std::string ScratchDirectory() {
-  static const std::string dir = [] {
+  static const std::string& dir = *new std::string([] {
     std::string templ = (std::filesystem::temp_directory_path() / "vx380-bench-XXXXXX").string();
     const char* made = ::mkdtemp(templ.data());
     std::string path = made ? made : "/tmp";
@@ -103,7 +104,7 @@ std::string ScratchDirectory() {
       std::filesystem::remove_all(ScratchDirectory(), ignored);
     });
     return path;
-  }();
+  }());
   return dir;
 }
 

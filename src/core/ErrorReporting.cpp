@@ -1,4 +1,7 @@
 // LogError and the error log it keeps.
+#include <typeinfo>
+
+#include "core/CurrentPlatform.h"
 #include "core/ModuleState.h"
 #include "core/TextFile.h"
 #include "core/TextFormat.h"
@@ -59,7 +62,8 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
   if (nErrorNumberForLogFile >= 0)
     line.append(channel::kErrorNumberLabel.u16()).append(core::Decimal(nErrorNumberForLogFile));
 
-  DebugTrace(line);
+  // The line is the debugger's as well; a class of our own, with nobody listening, would drop it.
+  if (typeid(*this) != typeid(ErrorLog) || core::DebugOutputHeard()) DebugTrace(line);
 
   if (st.bLogBannerWritten) {
     core::TextFile log(st.strLogFilename, false);

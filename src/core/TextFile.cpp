@@ -1,5 +1,6 @@
 #include "core/TextFile.h"
 
+#include "core/DebugOutput.h"
 #include "core/TextFormat.h"
 
 namespace vx380::core {
@@ -14,8 +15,13 @@ TextFile::TextFile(const String& path, bool truncate) : platform_(CurrentPlatfor
 
 TextFile::~TextFile() { platform_.CloseTextFile(file_); }
 
+// ASCII text, which every page keeps as it is, skips the code page.
 void TextFile::Write(const String& text) {
-  if (Long rc = platform_.WriteTextFile(file_, platform_.ToAnsi(text))) RaiseRuntime(rc);
+  DebugLineBuffer ascii;  // the thread's line buffer: no allocation per line
+  const Long rc = AsciiKept(platform_) && ascii.AppendIfAscii(text)
+                      ? platform_.WriteTextFile(file_, ascii.bytes())
+                      : platform_.WriteTextFile(file_, platform_.ToAnsi(text));
+  if (rc) RaiseRuntime(rc);
 }
 
 String BannerText() {

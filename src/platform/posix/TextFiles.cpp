@@ -12,6 +12,7 @@
 // device is an error at once. No log is made in the root folder.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <pthread.h>
@@ -197,6 +198,22 @@ OpenFiles& Files() {
 
 // ---- the thread's kept log ----
 
+// The identity of a regular file, asked without its times: a look at the times makes the file
+// system keep finer ones, and every later write then pays for updating them.
+bool StatRegularFile(int dirfd, const char* path, int flags, dev_t& dev, ino_t& ino) {
+  struct statx st {};
+  if (::statx(dirfd, path, flags, STATX_TYPE | STATX_INO, &st) != 0 || !S_ISREG(st.stx_mode)) return false;
+  dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+  ino = static_cast<ino_t>(st.stx_ino);
+  return true;
+}
+
+bool IsRegularFile(int dirfd, const char* path, int flags, dev_t dev, ino_t ino) {
+  dev_t seenDev = 0;
+  ino_t seenIno = 0;
+  return StatRegularFile(dirfd, path, flags, seenDev, seenIno) && seenDev == dev && seenIno == ino;
+}
+
 std::atomic<unsigned> g_forkGeneration{0};
 
 // Trivially destructible, so that it stays usable until the thread's very end; the closer
@@ -232,28 +249,26 @@ struct KeptLogCloser {
 };
 thread_local KeptLogCloser t_keptCloser;
 
-// The kept descriptor when it is for `path` and the path still names its file; else none,
-// and what was kept for another path, another process or another file is closed.
+// The kept descriptor, counted among the open files, when it is for `path` and the path still
+// names its file; else none, and what was kept for another path, process or file is closed.
 int TakeKept(const std::string& path) {
   static const bool registered =
       ::pthread_atfork(nullptr, nullptr, [] { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }) == 0;
   (void)registered;
   KeptLog& kept = t_kept;
   if (kept.fd < 0 || kept.lent) return -1;
+  const bool same = kept.generation == g_forkGeneration.load(std::memory_order_relaxed) && *kept.path == path &&
+                    IsRegularFile(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, kept.dev, kept.ino);
   {
     OpenFiles& files = Files();
     std::lock_guard lock(files.mutex);
-    if (!files.Kept(kept.fd)) kept.fd = -1;  // closed through its handle by another thread
-  }
-  if (kept.fd < 0) {
-    Forget(kept);
-    return -1;
-  }
-  struct stat st {};
-  if (kept.generation == g_forkGeneration.load(std::memory_order_relaxed) && *kept.path == path &&
-      ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == kept.dev && st.st_ino == kept.ino) {
-    kept.lent = true;
-    return kept.fd;
+    if (!files.Kept(kept.fd)) {
+      kept.fd = -1;  // closed through its handle by another thread
+    } else if (same) {
+      files.Insert(kept.fd);
+      kept.lent = true;
+      return kept.fd;
+    }
   }
   Forget(kept);
   return -1;
@@ -262,16 +277,16 @@ int TakeKept(const std::string& path) {
 // Keeps a log just opened and checked for the thread, in place of what it kept before.
 void Keep(const std::string& path, int fd) {
   KeptLog& kept = t_kept;
-  struct stat st {};
-  if (kept.gone || (kept.fd >= 0 && kept.lent) || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  if (kept.gone || (kept.fd >= 0 && kept.lent) || !StatRegularFile(fd, "", AT_EMPTY_PATH, dev, ino)) return;
   Forget(kept);
   {
     OpenFiles& files = Files();
     std::lock_guard lock(files.mutex);
     files.SetKept(fd, true);
   }
-  kept = {
-      new std::string(path), fd, st.st_dev, st.st_ino, g_forkGeneration.load(std::memory_order_relaxed), true, false};
+  kept = {new std::string(path), fd, dev, ino, g_forkGeneration.load(std::memory_order_relaxed), true, false};
   t_keptCloser.Arm();
 }
 
@@ -288,14 +303,17 @@ bool GiveBack(OpenFiles& files, int fd, bool failed) {
 }  // namespace
 
 Long PosixPlatform::OpenTextFile(const String& path, bool truncate, FileHandle& file) {
-  if (path.empty() || path.find(u'\0') != String::npos) return rt::kBadFileName;
-  const std::string native = NativePath(path);
+  if (path.empty()) return rt::kBadFileName;
+  const std::string& native = NativePath(path);  // the thread's own, until its next call
+  if (native.find('\0') != std::string::npos) return rt::kBadFileName;
   int fd = truncate ? -1 : TakeKept(native);
-  if (fd < 0) {
-    if (truncate && t_kept.fd >= 0 && !t_kept.lent) Forget(t_kept);
-    if (const Long error = OpenLog(native, truncate, fd)) return error;
-    Keep(native, fd);
+  if (fd >= 0) {
+    file = fd;  // already among the open files
+    return 0;
   }
+  if (truncate && t_kept.fd >= 0 && !t_kept.lent) Forget(t_kept);
+  if (const Long error = OpenLog(native, truncate, fd)) return error;
+  Keep(native, fd);
   OpenFiles& files = Files();
   std::lock_guard lock(files.mutex);
   files.Insert(fd);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -92,7 +93,9 @@ const std::string& NativePath(const String& path) {
   // A log is written under the same name line after line: keep the last conversion.
   thread_local String lastPath;
   thread_local std::string lastNative;
-  if (path == lastPath && !lastNative.empty()) return lastNative;
+  if (path.size() == lastPath.size() && !lastNative.empty() &&
+      std::memcmp(path.data(), lastPath.data(), path.size() * sizeof(char16_t)) == 0)  // not a unit at a time
+    return lastNative;
   lastNative = ToUtf8(path);
   for (char& c : lastNative)
     if (c == '\\') c = '/';
