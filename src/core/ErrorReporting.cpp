@@ -1,7 +1,8 @@
 // LogError and the error log it keeps.
-#include <typeinfo>
-
+#include "core/AsciiText.h"
 #include "core/CurrentPlatform.h"
+#include "core/DebugOutput.h"
+#include "core/LinePieces.h"
 #include "core/ModuleState.h"
 #include "core/TextFile.h"
 #include "core/TextFormat.h"
@@ -22,6 +23,60 @@ void ReportLogNotStarted(const String& file, const ErrObject& why) {
                           "\n");
   } catch (...) {
   }
+}
+
+// "ERROR: <source> - [<procedure> ]described as: <description>[, Error Number is: <number>]"
+template <typename Line>
+void SpellErrorLine(Line& out, const String& source, const String& procedure, const String& description, Long number) {
+  out.Put(channel::kErrorPrefix);
+  out.Put(source);
+  out.Put(channel::kErrorSourceSeparator);
+  if (!procedure.empty()) {
+    out.Put(procedure);
+    out.PutAscii(" ");
+  }
+  out.Put(channel::kErrorDescribedAs);
+  out.Put(description);
+  if (number >= 0) {
+    out.Put(channel::kErrorNumberLabel);
+    out.Put(core::Decimal(number));
+  }
+}
+
+// The error's line, to the debugger and, while logging, to the log. ASCII texts go as bytes
+// through the thread's line buffer when nothing can tell the difference.
+void WriteErrorLine(ErrorLog& self, const String& source, const String& procedure, const String& description,
+                    Long number) {
+  ModuleState& st = ThisThreadState();
+  const bool direct = core::AllAscii(source) && core::AllAscii(procedure) && core::AllAscii(description) &&
+                      core::DirectDebugLines(self);
+  if (direct) {
+    if (core::DebugOutputHeard()) {
+      core::DebugLineBuffer bytes;
+      core::ByteLine out{bytes};
+      SpellErrorLine(out, source, procedure, description, number);
+      bytes.Write(CurrentPlatform());
+    }
+    if (!st.bLogBannerWritten) return;
+    core::TextFile log(st.strLogFilename, false);
+    st.nLogFileNumber = kLogChannel;
+    core::DebugLineBuffer bytes;
+    core::ByteLine out{bytes};
+    SpellErrorLine(out, source, procedure, description, number);
+    bytes.bytes().append("\r\n");
+    log.WriteBytes(bytes.bytes());
+    return;
+  }
+  String line;
+  line.reserve(64 + source.size() + procedure.size() + description.size());
+  core::TextLine out{line};
+  SpellErrorLine(out, source, procedure, description, number);
+  self.DebugTrace(line);
+  if (!st.bLogBannerWritten) return;
+  core::TextFile log(st.strLogFilename, false);
+  st.nLogFileNumber = kLogChannel;
+  line.append(core::kCrLf);
+  log.Write(line);
 }
 }  // namespace
 
@@ -54,23 +109,7 @@ void ErrorLog::LogError(String strSource, String strDescription, const String& s
 
   if (!bRaise && st.bDisplay) p.ShowMessageBox(userText.empty() ? description : userText, nButtons, source, u"", 0);
 
-  String line;
-  line.reserve(64 + source.size() + strProcedureName.size() + description.size());
-  line.append(channel::kErrorPrefix.u16()).append(source).append(channel::kErrorSourceSeparator.u16());
-  if (!strProcedureName.empty()) line.append(strProcedureName).append(u" ");
-  line.append(channel::kErrorDescribedAs.u16()).append(description);
-  if (nErrorNumberForLogFile >= 0)
-    line.append(channel::kErrorNumberLabel.u16()).append(core::Decimal(nErrorNumberForLogFile));
-
-  // The line is the debugger's as well; a class of our own, with nobody listening, would drop it.
-  if (typeid(*this) != typeid(ErrorLog) || core::DebugOutputHeard()) DebugTrace(line);
-
-  if (st.bLogBannerWritten) {
-    core::TextFile log(st.strLogFilename, false);
-    st.nLogFileNumber = kLogChannel;
-    line.append(core::kCrLf);
-    log.Write(line);
-  }
+  WriteErrorLine(*this, source, strProcedureName, description, nErrorNumberForLogFile);
 
   if (bRaise && nErrorNumberForLogFile > 0) {
     Err() = ErrObject{nErrorNumberForLogFile, source, description, strHelpFile, nHelpContext};

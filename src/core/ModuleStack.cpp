@@ -5,6 +5,7 @@
 #include "core/CurrentPlatform.h"
 #include "core/DebugOutput.h"
 #include "core/ErrorTrap.h"
+#include "core/LinePieces.h"
 #include "core/ModuleState.h"
 #include "core/TextFormat.h"
 #include "vx380/ErrorLog.h"
@@ -54,33 +55,20 @@ struct Field8 {
   char* at = digits + sizeof digits;
 };
 
-// Where a routine line is built: as bytes (its texts checked ASCII by the caller) or as text
-// for the object's DebugTrace. Both take the same pieces in the same order, below.
-struct ByteLine {
-  core::DebugLineBuffer& line;
-  template <size_t N>
-  void Put(const channel::LineText<N>& piece) {
-    line.bytes().append(piece.str());
-  }
-  void Dots(size_t count) { line.bytes().append(count, channel::kDepthDot); }
-  void Put(const String& text) { line.AppendAscii(text); }
-  void Put(const Field8& field) { line.bytes().append(field.padding(), ' ').append(field.at, field.length()); }
-};
-struct TextLine {
-  String& text;
-  template <size_t N>
-  void Put(const channel::LineText<N>& piece) {
-    text.append(piece.u16());
-  }
-  void Dots(size_t count) { text.append(count, static_cast<char16_t>(channel::kDepthDot)); }
-  void Put(const String& part) { text.append(part); }
-  void Put(const Field8& field) { text.append(field.padding(), u' ').append(field.at, field.at + field.length()); }
-};
+using core::ByteLine;
+using core::TextLine;
+
+// A number right-aligned in 8 columns.
+template <typename Line>
+void PutField8(Line& out, const Field8& field) {
+  out.Repeat(field.padding(), ' ');
+  out.PutAscii(std::string_view(field.at, field.length()));
+}
 
 // "<dots><name> , <note> , EOL ": the rest of an entry or exit line after its head.
 template <typename Line>
 void RoutineTail(Line& out, size_t dots, const String& name, const String& note) {
-  out.Dots(dots);
+  out.Repeat(dots, channel::kDepthDot);
   out.Put(name);
   out.Put(channel::kSeparator);
   out.Put(note);
@@ -137,7 +125,7 @@ void Exit(ErrorLog& self, core::ModuleStack& stack, const String& note, Progress
     const String& name = stack.TopName();
     SendRoutineLine(self, Direct(self, name, note), 56 + dots + name.size() + note.size(), [&](auto& out) {
       out.Put(channel::kExitPrefix);
-      out.Put(Field8(elapsed));
+      PutField8(out, Field8(elapsed));
       out.Put(channel::kSeparator);
       RoutineTail(out, static_cast<size_t>(dots), name, note);
     });

@@ -24,6 +24,10 @@ void TextFile::Write(const String& text) {
   if (rc) RaiseRuntime(rc);
 }
 
+void TextFile::WriteBytes(const std::string& bytes) {
+  if (Long rc = platform_.WriteTextFile(file_, bytes)) RaiseRuntime(rc);
+}
+
 String BannerText() {
   Platform& p = CurrentPlatform();
   const String date = p.CurrentDateText();

@@ -15,6 +15,8 @@ class TextFile {
 
   // Writes the text in the ANSI code page in one write; a failure raises its runtime error.
   void Write(const String& text);
+  // Writes bytes already in the ANSI code page.
+  void WriteBytes(const std::string& bytes);
 
  private:
   Platform& platform_;

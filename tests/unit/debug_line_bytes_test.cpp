@@ -81,5 +81,35 @@ TEST_F(DebugLineBytes, AnOtherUnitAnywhereIsConverted) {
   }
 }
 
+// An error's line goes to the debugger and to the log as bytes when its texts are ASCII, and
+// converted otherwise or for a class of the host's own: the same bytes either way.
+TEST_F(DebugLineBytes, ErrorLinesMatchTheConvertedPathInTheDebuggerAndTheLog) {
+  const String texts[] = {u"Disk full", u"", u"Caf\u00E9", u"\u4E2D\u6587", String(u"n\0l", 3), String(200, u'D')};
+  const auto linesOf = [&](ErrorLog& log, const String& text) {
+    fake.debugLines.clear();
+    fake.files.clear();
+    log.Initialize(u"App", u"");
+    log.LogFilename(u"C:\\logs\\errors.log");
+    log.ReportingLevel(mxReportingLevelLog);
+    log.LogError(u"Src " + text, text, u"", 0, 61, u"Proc " + text);
+    log.LogError(text, text, u"", 0, -1, text);
+    std::vector<std::string> lines = fake.debugLines;
+    for (const auto& [path, bytes] : fake.files) {
+      const size_t banner = bytes.rfind("=====\r\n");  // written once per thread
+      lines.push_back(bytes.substr(banner == std::string::npos ? 0 : banner + 7));
+    }
+    return lines;
+  };
+  for (const String& text : texts) {
+    ErrorLog direct;
+    ConvertedLog converted(fake);
+    const std::vector<std::string> expected = linesOf(converted, text);
+    ASSERT_EQ(expected.size(), 3u);
+    EXPECT_EQ(linesOf(direct, text), expected) << fake.ToAnsi(text);
+  }
+  ErrorLog log;
+  EXPECT_EQ(linesOf(log, u"x")[0], "ERROR: Src x - Proc x described as: x, Error Number is: 61\n");
+}
+
 }  // namespace
 }  // namespace vx380
