@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchScratch.h"
 #include "vx380/Platform.h"
 #include "vx380/PosixPlatform.h"
 
@@ -156,13 +157,8 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each round as it ends
   const long lines = argc > 2 ? std::atol(argv[2]) : 1000000;
   const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
-  std::string privateDir, why;
-  if (!vx380::posix::PrivateRuntimeDir(privateDir, why)) {
-    std::fprintf(stderr, "vxtrace_capture_bench: no private directory: %s\n", why.c_str());
-    return 1;
-  }
-  std::string pattern = privateDir + "/vxtrace-capture-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
+  const std::string pattern = vxtrace_bench::MakeScratchFolder("vxtrace_capture_bench");
+  if (pattern.empty()) return 1;
   bool lossless = true;
   Measure(argv[1], pattern, false, lines, rounds, lossless);
   Measure(argv[1], pattern, true, lines, rounds, lossless);

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchScratch.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/PosixPlatform.h"
 
@@ -258,15 +259,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const long lines = argc > 2 ? std::atol(argv[2]) : 50000;
-  // The scratch folder goes in the user's private directory, never straight into a shared one.
-  std::string privateDir, why;
-  if (!vx380::posix::PrivateRuntimeDir(privateDir, why)) {
-    std::fprintf(stderr, "vxtrace_bench: no private directory: %s\n", why.c_str());
-    return 1;
-  }
-  std::string pattern = privateDir + "/vxtrace-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
-  gDir = pattern;
+  gDir = vxtrace_bench::MakeScratchFolder("vxtrace_bench");
+  if (gDir.empty()) return 1;
   signal(SIGPIPE, SIG_IGN);
   Capture(argv[1], lines, argc > 3 ? argv[3] : nullptr);
   Read(argv[1], 4 * lines);
