@@ -51,19 +51,18 @@ void WriteErrorLine(ErrorLog& self, const String& source, const String& procedur
   const bool direct = core::AllAscii(source) && core::AllAscii(procedure) && core::AllAscii(description) &&
                       core::DirectDebugLines(self);
   if (direct) {
-    if (core::DebugOutputHeard()) {
-      core::DebugLineBuffer bytes;
-      core::ByteLine out{bytes};
-      SpellErrorLine(out, source, procedure, description, number);
-      bytes.Write(CurrentPlatform());
-    }
-    if (!st.bLogBannerWritten) return;
-    core::TextFile log(st.strLogFilename, false);
-    st.nLogFileNumber = kLogChannel;
+    const bool heard = core::DebugOutputHeard();
+    if (!heard && !st.bLogBannerWritten) return;
     core::DebugLineBuffer bytes;
     core::ByteLine out{bytes};
     SpellErrorLine(out, source, procedure, description, number);
+    const size_t length = bytes.bytes().size();
+    if (heard) bytes.Write(CurrentPlatform());  // ends it with "\n"
+    if (!st.bLogBannerWritten) return;
+    bytes.bytes().resize(length);
     bytes.bytes().append("\r\n");
+    core::TextFile log(st.strLogFilename, false);
+    st.nLogFileNumber = kLogChannel;
     log.WriteBytes(bytes.bytes());
     return;
   }
