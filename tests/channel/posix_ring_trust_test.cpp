@@ -152,18 +152,24 @@ TEST_F(PosixRing, AChildForkedWhileThreadsTraceTracesWithItsOwnPidAndEnds) {
   std::string error;
   ASSERT_TRUE(listener.Open(error)) << error;
   std::atomic<bool> stop{false};
+  std::atomic<int> settled{0};
   std::vector<std::thread> tracers;
   for (int t = 0; t < 3; ++t)
     tracers.emplace_back([&] {
+      while (!TryWriteRing("parent\n")) {
+      }
+      ++settled;
       while (!stop) TryWriteRing("parent\n");
     });
-  // Nothing in the parent's threads allocates: a sanitizer's allocator lock is not fork-safe.
+  // Nothing in the parent's threads allocates while it forks: a sanitizer's allocator lock is
+  // not fork-safe, and a tracer allocates only until its slot and ring are set up.
   std::thread reader([&] {
     std::uint64_t lines = 0;
     const auto count = [](void* context, const channel::RingRecord&) { ++*static_cast<std::uint64_t*>(context); };
     while (!stop)
       if (listener.Poll(count, &lines) == 0) listener.Wait(2);
   });
+  while (settled < 3) std::this_thread::yield();
   int hung = 0, failed = 0;
   for (int round = 0; round < 150; ++round) {
     const pid_t child = ::fork();
