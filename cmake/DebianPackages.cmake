@@ -71,13 +71,16 @@ recording; it writes summaries, Chrome trace files and HTML flame charts.")
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianRepack.cmake)
 set(CPACK_VX380_LDCONFIG_TRIGGERED ${vx380_lib_package})
 
-# The symbols file lists what the shared library exports, read from the built library.
+# The symbols file lists what the shared library exports, read from the built library; what
+# the recorded ABI baseline (1.0) exported is dated 1.0, so dependants ask only for what they use.
+set(vx380_abi_baseline ${PROJECT_SOURCE_DIR}/abi/libvx380errorlog.so.${PROJECT_VERSION_MAJOR}.abi)
 if(TARGET vx380errorlog_shared)
   add_custom_command(OUTPUT ${vx380_debian}/symbols
     COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:vx380errorlog_shared> -DSONAME=$<TARGET_SONAME_FILE_NAME:vx380errorlog_shared>
             -DPACKAGE=${vx380_lib_package} -DVERSION=${PROJECT_VERSION} -DNM=${CMAKE_NM} -DOUT=${vx380_debian}/symbols
+            -DBASELINE=${vx380_abi_baseline} -DBASELINE_VERSION=1.0
             -P ${PROJECT_SOURCE_DIR}/cmake/DebianSymbols.cmake
-    DEPENDS vx380errorlog_shared ${PROJECT_SOURCE_DIR}/cmake/DebianSymbols.cmake VERBATIM)
+    DEPENDS vx380errorlog_shared ${PROJECT_SOURCE_DIR}/cmake/DebianSymbols.cmake ${vx380_abi_baseline} VERBATIM)
   add_custom_target(vx380_debian_symbols ALL DEPENDS ${vx380_debian}/symbols)
 endif()
 

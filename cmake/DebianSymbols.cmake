@@ -1,5 +1,8 @@
-# Writes the Debian symbols file of the shared library: every symbol it exports, each as new
-# in VERSION (cmake -DLIBRARY= -DSONAME= -DPACKAGE= -DVERSION= -DNM= -DOUT= -P DebianSymbols.cmake).
+# Writes the Debian symbols file of the shared library: every symbol it exports, dated
+# BASELINE_VERSION when the ABI baseline file BASELINE has it and VERSION otherwise
+# (cmake -DLIBRARY= -DSONAME= -DPACKAGE= -DVERSION= -DNM= -DOUT= [-DBASELINE= -DBASELINE_VERSION=]
+# -P DebianSymbols.cmake).
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST) in script mode
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
@@ -19,8 +22,21 @@ list(SORT symbols)
 list(REMOVE_DUPLICATES symbols)
 string(REGEX REPLACE "[0-9]+$" "" dev_package "${PACKAGE}")
 set(text "${SONAME} ${PACKAGE} #MINVER#\n* Build-Depends-Package: ${dev_package}-dev\n")
+set(baseline_symbols "")
+if(BASELINE)
+  file(STRINGS ${BASELINE} baseline_lines REGEX "<elf-symbol name='")
+  foreach(line IN LISTS baseline_lines)
+    if(line MATCHES "<elf-symbol name='([^']+)'")
+      list(APPEND baseline_symbols "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+endif()
 foreach(symbol IN LISTS symbols)
-  string(APPEND text " ${symbol}@Base ${VERSION}\n")
+  set(since ${VERSION})
+  if(symbol IN_LIST baseline_symbols)
+    set(since ${BASELINE_VERSION})
+  endif()
+  string(APPEND text " ${symbol}@Base ${since}\n")
 endforeach()
 file(WRITE ${OUT}.new "${text}")
 file(RENAME ${OUT}.new ${OUT})

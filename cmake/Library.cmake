@@ -30,6 +30,14 @@ set_target_properties(vx380_core vx380_platform PROPERTIES POSITION_INDEPENDENT_
 if(NOT WIN32)
   set_target_properties(vx380_core vx380_platform PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  # Every debug line reads the thread's state; in a shared library the descriptor dialect makes
+  # that read a load instead of a call into the dynamic linker.
+  include(CheckCXXCompilerFlag)
+  check_cxx_compiler_flag(-mtls-dialect=gnu2 VX380_HAS_TLS_DESCRIPTORS)
+  if(VX380_HAS_TLS_DESCRIPTORS)
+    target_compile_options(vx380_core PRIVATE -mtls-dialect=gnu2)
+    target_compile_options(vx380_platform PRIVATE -mtls-dialect=gnu2)
+  endif()
 endif()
 
 if(WIN32)

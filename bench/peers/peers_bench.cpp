@@ -25,11 +25,13 @@ const vx380::String kText = u"RBDEBUG: LoadDrawing reached step 12 ok";
 
 bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
-// DebugTrace as a host calls it, with the debug socket pointed at `socket`.
+// DebugTrace as a host calls it, with the debug socket pointed at `socket`: with a literal,
+// or with a String the host holds (which the by-value parameter copies).
 struct Traced {
   explicit Traced(const std::string& socket) { ::setenv("VX380_DEBUG_SOCKET", socket.c_str(), 1); }
   vx380::ErrorLog log;
-  void Call() { log.DebugTrace(kText); }
+  void Call() { log.DebugTrace(u"RBDEBUG: LoadDrawing reached step 12 ok"); }
+  void CallWithString() { log.DebugTrace(kText); }
 };
 
 struct NobodyListening : Traced {
@@ -88,8 +90,16 @@ vx380::bench::RegisterPair nobodyVsSpdlog("DebugTraceNobodyListening", "SpdlogLe
   return NobodyAgainst([logger] { logger->info(kLine); }, logger);
 });
 
-// What every DebugTrace costs before the component's code runs: the text passed by value is
-// copied into the parameter. The floor under the pair above.
+// A host's String goes to the by-value DebugTrace, whose parameter copies it.
+vx380::bench::RegisterPair stringVsSpdlog("DebugTraceStringNobodyListening", "SpdlogLevelOff", 1.0, [] {
+  auto logger = LevelOffLogger();
+  auto ours = std::make_shared<NobodyListening>();
+  ours->CallWithString();  // finds nobody
+  auto state = std::make_shared<std::pair<std::shared_ptr<void>, std::shared_ptr<void>>>(ours, logger);
+  return vx380::bench::PairSides{[ours] { ours->CallWithString(); }, [logger] { logger->info(kLine); }, state};
+});
+
+// That copy alone, before any of the component's code runs: the floor under the pair above.
 vx380::bench::RegisterPair copyVsSpdlog("ByValueArgumentCopy", "SpdlogLevelOff", 1.0, [] {
   auto logger = LevelOffLogger();
   return vx380::bench::PairSides{[] {

@@ -54,6 +54,10 @@ class VX380_API ErrorLog {
   virtual void LogFilename(const String& value);
   virtual void LogMsg(String strMessageText);
   virtual void DebugTrace(String strMsg);
+  // The same line from text the caller already holds, read up to its first NUL (null reads as
+  // ""): a literal costs no copy. An object whose class overrides DebugTrace(String) gets the
+  // line there, as before.
+  void DebugTrace(const char16_t* strMsg);
 
  private:
   struct Predeclared {};

@@ -80,9 +80,9 @@ DebugLineBuffer::~DebugLineBuffer() {
   if (busy_) *busy_ = false;
 }
 
-void DebugLineBuffer::AppendAscii(const String& text) { AppendIfAscii(text); }
+void DebugLineBuffer::AppendAscii(std::u16string_view text) { AppendIfAscii(text); }
 
-bool DebugLineBuffer::AppendIfAscii(const String& text) {
+bool DebugLineBuffer::AppendIfAscii(std::u16string_view text) {
   const size_t count = text.size(), at = bytes_->size();
   bytes_->resize(at + count);
   if (NarrowWhileAscii(text.data(), count, bytes_->data() + at) == count) return true;
@@ -99,25 +99,36 @@ void DebugLineBuffer::Write(Platform& platform) noexcept {
   }
 }
 
-}  // namespace core
+void TraceText(std::u16string_view text) noexcept {
+  if (DebugOutputHeard()) TraceHeardText(text);
+}
 
-void ErrorLog::DebugTrace(String strMsg) {
+void TraceHeardText(std::u16string_view text) noexcept {
   try {
-    if (!core::DebugOutputHeard()) return;
     Platform& p = CurrentPlatform();
-    if (core::AsciiKept(p)) {
-      core::DebugLineBuffer line;
-      if (line.AppendIfAscii(strMsg)) {
+    if (AsciiKept(p)) {
+      DebugLineBuffer line;
+      if (line.AppendIfAscii(text)) {
         line.Write(p);
         return;
       }
     }
-    std::string line = p.ToAnsi(strMsg);
+    std::string line = p.ToAnsi(String(text));
     line += '\n';
     p.WriteDebugLine(line);
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
   }
+}
+
+}  // namespace core
+
+void ErrorLog::DebugTrace(String strMsg) { core::TraceText(strMsg); }
+
+void ErrorLog::DebugTrace(const char16_t* strMsg) {
+  if (typeid(*this) != typeid(ErrorLog)) return DebugTrace(String(strMsg ? strMsg : u""));
+  // Nobody hears: not even the text's length is worth finding.
+  if (core::DebugOutputHeard()) core::TraceHeardText(strMsg ? std::u16string_view(strMsg) : std::u16string_view());
 }
 
 void ErrorLog::LogMsg(String strMessageText) {

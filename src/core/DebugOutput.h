@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "vx380/Platform.h"
 
@@ -15,6 +16,9 @@ namespace vx380::core {
 
 bool AsciiKept(Platform& platform) noexcept;
 bool DirectDebugLines(const ErrorLog& log);
+// DebugTrace's line: nothing when nobody hears it; never fails its caller.
+void TraceText(std::u16string_view text) noexcept;
+void TraceHeardText(std::u16string_view text) noexcept;  // the platform said someone may hear
 
 // The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
 class DebugLineBuffer {
@@ -25,9 +29,9 @@ class DebugLineBuffer {
   DebugLineBuffer& operator=(const DebugLineBuffer&) = delete;
   std::string& bytes() { return *bytes_; }
   // ASCII text (checked by the caller) as its bytes.
-  void AppendAscii(const String& text);
+  void AppendAscii(std::u16string_view text);
   // The text as its bytes when it is all ASCII; otherwise false, and the line as it was.
-  bool AppendIfAscii(const String& text);
+  bool AppendIfAscii(std::u16string_view text);
   // Ends the line and hands it to the platform; never fails its caller.
   void Write(Platform& platform) noexcept;
 

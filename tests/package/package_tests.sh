@@ -92,6 +92,11 @@ check_lib_control() {
   listed=$(sed -n 's/^ \([^@ ]*\)@Base .*/\1/p' "$control/symbols" | sort -u)
   [ -n "$exported" ] && [ "$exported" = "$listed" ] ||
     fail "the symbols file and the library differ: $(diff <(echo "$listed") <(echo "$exported") | head -n 20)"
+  # What 1.0 exported is asked for as 1.0; what came later, as the version it came in.
+  grep -qx ' _ZN5vx3808ErrorLog10DebugTraceENSt7__cxx1112basic_stringIDsSt11char_traitsIDsESaIDsEEE@Base 1.0' \
+    "$control/symbols" || fail "DebugTrace(String) is not dated 1.0 in the symbols file"
+  grep -qx ' _ZN5vx3808ErrorLog10DebugTraceEPKDs@Base 1.1' "$control/symbols" ||
+    fail "DebugTrace(const char16_t*) is not dated 1.1 in the symbols file"
   echo "symbols file: $(wc -l <<<"$listed") symbols"
 }
 
@@ -154,7 +159,7 @@ deb)
 deb_contents)
   work=$1 man=$2
   lib=$(deb_of "$work" libvx380errorlog1) dev=$(deb_of "$work" libvx380errorlog-dev) tool=$(deb_of "$work" vxtrace)
-  expect_files "$lib" "./usr/lib/*/libvx380errorlog.so.1" "./usr/lib/*/libvx380errorlog.so.1.0" \
+  expect_files "$lib" "./usr/lib/*/libvx380errorlog.so.1" "./usr/lib/*/libvx380errorlog.so.1.1" \
     ./usr/share/doc/libvx380errorlog1/copyright ./usr/share/doc/libvx380errorlog1/changelog.gz
   expect_files "$dev" ./usr/include/vx380/ErrorLog.h ./usr/include/vx380/Automation.h ./usr/include/vx380/Export.h \
     ./usr/include/vx380/CErrorStatus.h ./usr/include/vx380/LateBound.h ./usr/include/vx380/Platform.h \

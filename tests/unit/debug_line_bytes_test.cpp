@@ -63,6 +63,31 @@ TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
                                                        std::string(1000, 'x') + "?\n"}));
 }
 
+// A literal goes out as the same line as its String, read up to its first NUL; a class that
+// overrides DebugTrace(String) still receives it, called through the base class.
+TEST_F(DebugLineBytes, ALiteralIsTheSameLineAndReachesAnOverride) {
+  ErrorLog log;
+  log.DebugTrace(u"plain");
+  log.DebugTrace(String(u"plain"));
+  log.DebugTrace(u"caf\u00E9");
+  log.DebugTrace(nullptr);
+  log.DebugTrace(u"cut\0here");
+  EXPECT_EQ(fake.debugLines, (std::vector<std::string>{"plain\n", "plain\n", "caf\xE9\n", "\n", "cut\n"}));
+
+  struct RecordingLog : ErrorLog {
+    using ErrorLog::DebugTrace;
+    void DebugTrace(String line) override { got.push_back(line); }
+    std::vector<String> got;
+  } recording;
+  fake.debugLines.clear();
+  ErrorLog& base = recording;
+  base.DebugTrace(u"to the override");
+  base.DebugTrace(nullptr);
+  recording.DebugTrace(u"caf\u00E9");
+  EXPECT_EQ(recording.got, (std::vector<String>{u"to the override", u"", u"caf\u00E9"}));
+  EXPECT_TRUE(fake.debugLines.empty());
+}
+
 // Text is looked at several units at once: a unit outside ASCII in any place of a word, or in
 // the tail, sends the line down the converted path.
 TEST_F(DebugLineBytes, AnOtherUnitAnywhereIsConverted) {

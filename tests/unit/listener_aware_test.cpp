@@ -41,6 +41,23 @@ TEST(ListenerAware, NobodyHearingSparesTheLinesAndAPlatformThatCannotTellIsAlway
   SetPlatform(previous);
 }
 
+// Nobody hearing the channel says nothing of a host's own DebugTrace: it gets every line.
+TEST(ListenerAware, AnOverrideOfDebugTraceGetsItsLinesWhenNobodyHears) {
+  struct RecordingLog : ErrorLog {
+    void DebugTrace(String line) override { got.push_back(line); }
+    std::vector<String> got;
+  } recording;
+  AwareFake aware;
+  aware.heard = false;
+  Platform* previous = SetPlatform(&aware);
+  ErrorLog& base = recording;
+  base.DebugTrace(u"literal");
+  base.DebugTrace(String(u"string"));
+  SetPlatform(previous);
+  EXPECT_EQ(recording.got, (std::vector<String>{u"literal", u"string"}));
+  EXPECT_TRUE(aware.inner.debugLines.empty());
+}
+
 TEST(ListenerAware, APlainPlatformMadeWhereAnAwareOneLivedIsWrittenTo) {
   ErrorLog log;
   alignas(AwareFake) alignas(FakePlatform) unsigned char storage[sizeof(AwareFake) + sizeof(FakePlatform)];

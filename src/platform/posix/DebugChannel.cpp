@@ -54,11 +54,12 @@ std::string ResolvePath(const char* socketVar, const char* runtimeDir) {
   return PrivateDirOrSaySo(dir) ? dir + kSocketName : std::string();
 }
 
-long long NowMs() {
+long long NowNs() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
+long long NowMs() { return NowNs() / 1000000; }
 
 // When a listener stopped reading, per target path: until then no thread waits on it.
 // Lock-free so that it stays usable in a child after fork; paths are told by a 64-bit hash.
@@ -227,7 +228,7 @@ struct ThreadChannel {
   int slot = -1;
   unsigned generation = 0;
   bool ready = false;     // the own socket is connected to a socket of ours
-  long long retryAt = 0;  // ms: no listener was there; look again from then on
+  long long retryAt = 0;  // ns: no listener was there; look again from then on
 };
 thread_local ThreadChannel t_channel;
 
@@ -326,7 +327,7 @@ void Send(const std::string& text) {
   }
   if (!channel.target.length()) return;
   if (channel.fd == kNone) OpenOwnSocket(channel);
-  if (channel.retryAt && NowMs() < channel.retryAt) return;
+  if (channel.retryAt && NowNs() < channel.retryAt) return;
   const bool wasConnected = channel.ready;
   if (Deliver(channel, text)) {
     channel.retryAt = 0;
@@ -334,7 +335,7 @@ void Send(const std::string& text) {
   }
   // The listener went away; a new one may be there already.
   if (wasConnected && channel.fd >= 0 && Deliver(channel, text)) return;
-  channel.retryAt = NowMs() + kNoListenerRetryMs;
+  channel.retryAt = NowNs() + kNoListenerRetryMs * 1000000;
 }
 
 }  // namespace
@@ -342,8 +343,13 @@ void Send(const std::string& text) {
 // The thread's last line found nobody at the socket its environment names, and the time to
 // look again has not come: the next line would not be sent either.
 bool DebugChannelQuiet() {
-  const ThreadChannel& channel = t_channel;
-  return channel.retryAt && NowMs() < channel.retryAt && channel.target.Current();
+  // Its address taken once: the compiler would otherwise look it up again at every use.
+  const ThreadChannel* pinned = &t_channel;
+  asm("" : "+r"(pinned));
+  const ThreadChannel& channel = *pinned;
+  // The clock last: nothing of the thread's is read after the call.
+  const long long retryAt = channel.retryAt;
+  return retryAt && channel.target.Current() && NowNs() < retryAt;
 }
 
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
