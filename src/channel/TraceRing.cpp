@@ -112,7 +112,7 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   std::uint64_t pos = header_->reserve.load(std::memory_order_relaxed);
   Wait wait;
   for (;;) {
-    if (pos % kRecordUnit != 0) return WriteResult::kClosed;  // a counter someone scribbled on
+    if (pos % kRecordUnit != 0) return AwaitRetirement(mayWait);  // a counter someone scribbled on
     if (HasRoom(pos + size)) {
       if (header_->reserve.compare_exchange_weak(pos, pos + size, std::memory_order_seq_cst, std::memory_order_relaxed))
         break;
@@ -149,6 +149,18 @@ void RingWriter::PrefetchNext(std::uint64_t end) const {
 #else
   (void)end;
 #endif
+}
+
+// The reader retires a ring whose counter someone scribbled on as soon as it sees it, taking
+// the records still in it. This writer's next line goes elsewhere: waiting (within the wait
+// bound) for the reader to have taken them keeps that line behind the thread's earlier ones.
+WriteResult RingWriter::AwaitRetirement(bool mayWait) {
+  if (mayWait) {
+    WakeReader();
+    for (const std::uint64_t until = system_->NowNs() + waitMs * kMsNs; !Closed() && system_->NowNs() < until;)
+      system_->Pause();
+  }
+  return WriteResult::kClosed;
 }
 
 WriteResult RingWriter::Drop() {

@@ -131,6 +131,7 @@ class RingWriter {
   void WakeReaderIfBehind(std::uint64_t end);
   void PrefetchNext(std::uint64_t end) const;
   WriteResult Drop();
+  WriteResult AwaitRetirement(bool mayWait);
 
   RingHeader* header_ = nullptr;
   unsigned char* data_ = nullptr;

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -154,8 +155,8 @@ class SocketListener : public Listener {
     }
     ringNote_ = " and offering the trace ring " + ringPath;
     ring_ = std::move(ring);
-    feed_ =
-        std::make_unique<RingFeed<vx380::posix::TraceRingListener>>(*ring_, queue_, &ProcessName, RingClockOffsetNs());
+    feed_ = std::make_unique<RingFeed<vx380::posix::TraceRingListener>>(*ring_, queue_, &ProcessName,
+                                                                        RingClockOffsetNs(), &handOver_);
   }
 #endif
 
@@ -172,6 +173,9 @@ class SocketListener : public Listener {
         queue_.Fail(ErrnoText("poll"));
         return;
       }
+      // A writer back on the ring waits until its datagrams are taken; held until they are in
+      // the queue, they are there before its ring lines.
+      const std::lock_guard<std::mutex> handOver(handOver_);
       for (;;) {
         const int n = slots.Receive(fd_);
         if (n < 0) {
@@ -267,6 +271,7 @@ class SocketListener : public Listener {
   unsigned long lastPid_ = 0;
   const std::string* lastName_ = nullptr;
   MessageQueue queue_{kQueueLimitBytes, true};
+  std::mutex handOver_;  // taking lines and handing them on, for either channel
   std::thread reader_;
   std::string ringNote_;
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH

@@ -8,7 +8,9 @@
 // for the channel: the first threads each get a socket of their own, bound to a name that
 // tells the listener the thread; later threads, and threads at their exit, share one unbound
 // socket, so their lines are known by process only.
+#include <linux/sockios.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -353,6 +355,24 @@ bool DebugChannelQuiet() {
 }
 
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
+
+void AwaitSocketLinesRead() {
+  const int savedErrno = errno;
+  const ThreadChannel& channel = t_channel;
+  const bool own = channel.fd >= 0 && channel.generation == g_forkGeneration.load(std::memory_order_relaxed);
+  const int fd = own ? channel.fd : channel.fd == kShared ? SharedSocket() : -1;
+  // A stalled listener is not waited on: the host goes on, as when it waits for room.
+  if (fd >= 0 && !(channel.stall && channel.stall->Now())) {
+    const long long until = NowNs() + kWaitForRoomMs * 1000000LL;
+    int unread = 0;
+    // The kernel counts a datagram against its sender until the reader has taken it.
+    while (::ioctl(fd, SIOCOUTQ, &unread) == 0 && unread > 0 && NowNs() < until) {
+      const timespec pause{0, 50000};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
+  errno = savedErrno;
+}
 
 void WriteDebugSocketLine(const std::string& ansi) {
   const int savedErrno = errno;  // debug output leaves the caller's errno alone

@@ -50,6 +50,9 @@ class PosixPlatform final : public ListenerAwarePlatform {
 
 // The debug channel's socket alone, without the ring that WriteDebugLine tries first.
 void WriteDebugSocketLine(const std::string& ansi);
+// Waits, a bounded while, until the listener has read the lines this thread sent on the socket:
+// a line of the thread's that goes into the ring next must not overtake them.
+void AwaitSocketLinesRead();
 
 // A file name as the file system takes it: "\" becomes "/", UTF-8.
 // The result stays valid until the thread's next call.

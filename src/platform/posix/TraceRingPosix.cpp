@@ -24,6 +24,7 @@
 #include "channel/RingLookup.h"
 #include "platform/posix/DescriptorPassing.h"
 #include "platform/posix/Owned.h"
+#include "platform/posix/PosixServices.h"
 #include "platform/posix/TraceRingPosix.h"
 
 namespace vx380::posix {
@@ -51,6 +52,7 @@ struct MappedRing {
 struct alignas(64) WriterSlot {
   std::atomic<MappedRing*> inside{nullptr};
   std::atomic<bool> taken{false};
+  bool lineWentElsewhere = false;  // the owner's: its last line was not the ring's to take
   WriterSlot* next = nullptr;
 };
 
@@ -340,6 +342,10 @@ bool TryWriteRing(std::string_view line) {
   WriterSlot* slot = OwnSlot();
   std::uint64_t now = 0;
   if (MappedRing* ring = slot ? EnterRing(*slot, now) : nullptr) {
+    if (slot->lineWentElsewhere) {  // back from the socket: its lines are shown first
+      AwaitSocketLinesRead();
+      slot->lineWentElsewhere = false;
+    }
     const ThreadIds& ids = Ids();
     const channel::RingAnswer answer = channel::AnswerOf(ring->writer.Write(line, ids.pid, ids.tid, now));
     written = answer.taken;
@@ -348,6 +354,7 @@ bool TryWriteRing(std::string_view line) {
     slot->inside.store(nullptr, std::memory_order_release);
     if (answer.retire) Reclaim();
   }
+  if (slot && !written) slot->lineWentElsewhere = true;
   errno = savedErrno;
   return written;
 }
