@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "core/AsciiText.h"
 
@@ -40,6 +41,31 @@ size_t NarrowBlocks(const char16_t* in, size_t count, char* out) {
 }
 
 }  // namespace
+
+#if defined(__SSE2__) && defined(__GNUC__)
+// Eight units a look, from aligned blocks: a block never spans two pages, so reading the whole
+// block that holds the terminator is safe, as the C library's strlen does. The sanitizer would
+// take the bytes after the terminator for an overflow.
+typedef std::uint16_t UnitBlock __attribute__((vector_size(16), may_alias));
+typedef std::uint64_t WordPair __attribute__((vector_size(16), may_alias));
+
+__attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
+  const auto address = reinterpret_cast<std::uintptr_t>(text);
+  if (address % 2 != 0) return std::char_traits<char16_t>::length(text);
+  const auto* block = reinterpret_cast<const UnitBlock*>(address & ~std::uintptr_t{15});
+  const auto skipped = static_cast<unsigned>(address & 15);  // bytes of the first block before the text
+  // 0xFFFF in the lanes that hold a NUL, as two words; the first block's bytes before the text
+  // do not count.
+  WordPair nul = reinterpret_cast<WordPair>(*block == 0);
+  nul[0] &= skipped < 8 ? ~std::uint64_t{0} << (8 * skipped) : 0;
+  nul[1] &= skipped < 8 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (8 * (skipped - 8));
+  while ((nul[0] | nul[1]) == 0) nul = reinterpret_cast<WordPair>(*++block == 0);
+  const unsigned byte = nul[0] ? std::countr_zero(nul[0]) / 8 : 8 + std::countr_zero(nul[1]) / 8;
+  return (reinterpret_cast<std::uintptr_t>(block) + byte - address) / 2;
+}
+#else
+size_t TextLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
+#endif
 
 bool AllAscii(const String& text) {
   const char16_t* in = text.data();

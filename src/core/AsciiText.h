@@ -8,6 +8,8 @@
 namespace vx380::core {
 
 bool AllAscii(const String& text);
+// The units before the first NUL.
+size_t TextLength(const char16_t* text);
 // Narrows units to bytes while they are ASCII; how many were (count when all were).
 size_t NarrowWhileAscii(const char16_t* in, size_t count, char* out);
 

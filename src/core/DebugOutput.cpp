@@ -128,7 +128,8 @@ void ErrorLog::DebugTrace(String strMsg) { core::TraceText(strMsg); }
 void ErrorLog::DebugTrace(const char16_t* strMsg) {
   if (typeid(*this) != typeid(ErrorLog)) return DebugTrace(String(strMsg ? strMsg : u""));
   // Nobody hears: not even the text's length is worth finding.
-  if (core::DebugOutputHeard()) core::TraceHeardText(strMsg ? std::u16string_view(strMsg) : std::u16string_view());
+  if (core::DebugOutputHeard())
+    core::TraceHeardText(strMsg ? std::u16string_view(strMsg, core::TextLength(strMsg)) : std::u16string_view());
 }
 
 void ErrorLog::LogMsg(String strMessageText) {

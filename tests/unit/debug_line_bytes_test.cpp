@@ -2,6 +2,11 @@
 // exactly as the converted path makes it, whichever path it takes.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "CoreTest.h"
 #include "vx380/ErrorLog.h"
 
@@ -86,6 +91,38 @@ TEST_F(DebugLineBytes, ALiteralIsTheSameLineAndReachesAnOverride) {
   recording.DebugTrace(u"caf\u00E9");
   EXPECT_EQ(recording.got, (std::vector<String>{u"to the override", u"", u"caf\u00E9"}));
   EXPECT_TRUE(fake.debugLines.empty());
+}
+
+// A literal's end is found many units at a look: at every alignment and length the line is the
+// text up to its NUL, and a text that ends where its page ends is read no further.
+TEST_F(DebugLineBytes, ALiteralEndsAtItsNulWhereverItLies) {
+  ErrorLog log;
+  char16_t units[96];
+  for (size_t start = 0; start < 16; ++start) {
+    for (size_t length = 0; length + start < 95; length += 1 + length / 8) {
+      for (size_t i = 0; i < 96; ++i) units[i] = i < start || i >= start + length ? u'\0' : u'a' + i % 26;
+      fake.debugLines.clear();
+      log.DebugTrace(units + start);
+      ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(String(units + start, length)) + "\n"})
+          << "start " << start << ", length " << length;
+    }
+  }
+#ifndef _WIN32
+  const long page = ::sysconf(_SC_PAGESIZE);
+  void* pages = ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(::mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);  // a touch beyond faults
+  auto* end = reinterpret_cast<char16_t*>(static_cast<char*>(pages) + page);
+  for (size_t length : {0, 1, 6, 7, 8, 40}) {
+    char16_t* text = end - length - 1;
+    for (size_t i = 0; i < length; ++i) text[i] = u'z';
+    text[length] = u'\0';
+    fake.debugLines.clear();
+    log.DebugTrace(text);
+    EXPECT_EQ(fake.debugLines, std::vector<std::string>{std::string(length, 'z') + "\n"});
+  }
+  ::munmap(pages, 2 * page);
+#endif
 }
 
 // Text is looked at several units at once: a unit outside ASCII in any place of a word, or in
