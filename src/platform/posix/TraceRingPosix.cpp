@@ -105,8 +105,10 @@ WriterSlot* ClaimSlot() {
   for (WriterSlot* slot = g_slots.load(std::memory_order_acquire); slot; slot = slot->next) {
     bool expected = false;
     if (!slot->taken.load(std::memory_order_relaxed) &&
-        slot->taken.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
+        slot->taken.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+      slot->lineWentElsewhere = false;  // the thread before's
       return slot;
+    }
   }
   auto* slot = new WriterSlot;
   slot->taken.store(true, std::memory_order_relaxed);
