@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -41,6 +42,9 @@ namespace {
 std::atomic<bool> gInterrupted{false};
 constexpr std::size_t kBatchBytes = 1u << 20;
 constexpr std::size_t kBatchMessages = 256;
+// How long the socket's reader waits for the ring feed to hand its lines on first: well within
+// the 200 ms a sender waits for room.
+constexpr std::chrono::milliseconds kHandOverWait{100};
 // Datagrams read by one call, and room for each: the largest a sender's default
 // buffer lets through fits.
 constexpr unsigned kSlots = 16;
@@ -174,8 +178,11 @@ class SocketListener : public Listener {
         return;
       }
       // A writer back on the ring waits until its datagrams are taken; held until they are in
-      // the queue, they are there before its ring lines.
-      const std::lock_guard<std::mutex> handOver(handOver_);
+      // the queue, they are there before its ring lines. A feed held up longer (a damaged
+      // ring's retirement waiting on a dead writer, a full queue) does not hold the socket
+      // back past its senders' wait for room: lines are never lost for their order.
+      std::unique_lock<std::timed_mutex> handOver(handOver_, std::defer_lock);
+      (void)handOver.try_lock_for(kHandOverWait);
       for (;;) {
         const int n = slots.Receive(fd_);
         if (n < 0) {
@@ -271,7 +278,7 @@ class SocketListener : public Listener {
   unsigned long lastPid_ = 0;
   const std::string* lastName_ = nullptr;
   MessageQueue queue_{kQueueLimitBytes, true};
-  std::mutex handOver_;  // taking lines and handing them on, for either channel
+  std::timed_mutex handOver_;  // taking lines and handing them on, for either channel
   std::thread reader_;
   std::string ringNote_;
 #ifdef VXTRACE_PLATFORM_SOCKET_PATH

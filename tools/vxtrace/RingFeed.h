@@ -38,7 +38,7 @@ class RingFeed {
   // offsetNs turns the ring's clock into nanoseconds since the Unix epoch. The other channel's
   // reader holds `handOver` (when given) from taking lines to handing them on, as this feed
   // does: a thread's lines then reach the queue in the order the two channels took them.
-  RingFeed(Ring& ring, MessageQueue& queue, NameFn name, std::int64_t offsetNs, std::mutex* handOver = nullptr)
+  RingFeed(Ring& ring, MessageQueue& queue, NameFn name, std::int64_t offsetNs, std::timed_mutex* handOver = nullptr)
       : ring_(ring), queue_(queue), name_(name), offsetNs_(offsetNs), handOver_(handOver) {
     thread_ = std::thread([this] { Run(); });
   }
@@ -73,8 +73,8 @@ class RingFeed {
       if (!queue_.HoldsBack() && !queue_.WaitForRoom(kBatch * kWorstCost, static_cast<int>(kRingWaitMs))) continue;
       if (batch_.empty()) queue_.Reuse(batch_);
       filled_ = 0;
-      std::unique_lock<std::mutex> handOver =
-          handOver_ ? std::unique_lock<std::mutex>(*handOver_) : std::unique_lock<std::mutex>();
+      std::unique_lock<std::timed_mutex> handOver =
+          handOver_ ? std::unique_lock<std::timed_mutex>(*handOver_) : std::unique_lock<std::timed_mutex>();
       if (Fill(queue_.HoldsBack() ? kHeldBatch : kBatch) > 0) {
         KeepUnfilled();
         lines_ += static_cast<long long>(filled_);
@@ -147,7 +147,7 @@ class RingFeed {
   MessageQueue& queue_;
   NameFn name_;
   std::int64_t offsetNs_;
-  std::mutex* handOver_;
+  std::timed_mutex* handOver_;
   std::atomic<bool> stop_{false};
   std::atomic<long long> lines_{0};
   std::atomic<long long> holes_{0};
