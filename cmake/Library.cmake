@@ -73,8 +73,9 @@ if(VX380_BUILD_SHARED)
   vx380_library_usage(vx380errorlog_shared)
   # The version script also hides the standard library's template code built into ours.
   set(vx380_symbol_map ${PROJECT_SOURCE_DIR}/cmake/vx380errorlog.map)
+  # Never unloaded: the listener watch's thread runs the library's code for the process's life.
   target_link_options(vx380errorlog_shared PRIVATE
-    "LINKER:--version-script=${vx380_symbol_map}")
+    "LINKER:--version-script=${vx380_symbol_map}" "LINKER:-z,nodelete")
   set_target_properties(vx380errorlog_shared PROPERTIES
     OUTPUT_NAME vx380errorlog EXPORT_NAME ErrorLog
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}

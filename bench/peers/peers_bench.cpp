@@ -6,7 +6,13 @@
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/null_sink.h>
 #include <spdlog/spdlog.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +23,7 @@
 #include "BenchSupport.h"
 #include "PeerTracepoint.h"
 #include "vx380/ErrorLog.h"
+#include "vx380/Platform.h"
 
 namespace {
 
@@ -133,5 +140,41 @@ vx380::bench::RegisterPair ringFourVsOne(
       return vx380::bench::PairSides{[ours] { ours->traced.Call(); }, [ours] { ours->traced.Call(); }, ours};
     },
     4, 1);
+
+// How soon a listener that binds the socket hears a host that traces without pause and had
+// found nobody there: from the bind to the first line read, over 101 listeners in turn.
+void BM_ListenerHeardAfterItBinds(benchmark::State& state) {
+  const std::string socket = vx380::bench::ScratchDirectory() + "/arrives.sock";
+  Traced traced(socket);
+  auto& platform = dynamic_cast<vx380::ListenerAwarePlatform&>(vx380::SystemPlatform());
+  std::vector<double> micros;
+  for (auto _ : state) {
+    micros.clear();
+    for (int trial = 0; trial < 101; ++trial) {
+      for (int i = 0; i < 1000 && platform.DebugOutputHeard(); ++i) {
+        traced.Call();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+      ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      const auto bound = std::chrono::steady_clock::now();
+      char line[128];
+      do traced.Call();
+      while (::recv(fd, line, sizeof line, MSG_DONTWAIT) < 0 &&
+             std::chrono::steady_clock::now() - bound < std::chrono::seconds(5));
+      micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - bound).count());
+      ::close(fd);
+      ::unlink(socket.c_str());
+    }
+  }
+  std::sort(micros.begin(), micros.end());
+  state.counters["p50_us"] = micros[micros.size() / 2];
+  state.counters["p90_us"] = micros[micros.size() * 9 / 10];
+  state.counters["max_us"] = micros.back();
+}
+BENCHMARK(BM_ListenerHeardAfterItBinds)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -121,8 +121,8 @@ class VX380_API Platform {
 class VX380_API ListenerAwarePlatform : public Platform {
  public:
   // False while the platform knows that nobody hears the channel; true when someone may. A
-  // listener that starts is heard again within one tick of the system's coarse clock. Cheap:
-  // it is asked before every line.
+  // listener that starts is heard again as soon as the system tells of it, at most one tick of
+  // the system's coarse clock where it cannot. Cheap: it is asked before every line.
   virtual bool DebugOutputHeard() = 0;
 };
 

@@ -8,8 +8,12 @@
 
 namespace vx380 {
 
+namespace core {
+std::atomic<Platform*> g_installedPlatform{nullptr};
+}  // namespace core
+
 namespace {
-std::atomic<Platform*> installed{nullptr};
+std::atomic<Platform*>& installed = core::g_installedPlatform;
 // Counts installations, so that what a thread learned of a platform is never taken for a
 // later platform that happens to live at the same address.
 std::atomic<std::uint64_t> installation{1};
@@ -29,7 +33,7 @@ Platform* SetPlatform(Platform* platform) {
 namespace core {
 std::uint64_t PlatformInstallation() { return installation.load(std::memory_order_acquire); }
 
-bool DebugOutputHeard() {
+bool InstalledDebugOutputHeard() {
   ThreadContext& thread = ThisThread();
   // The number before the platform: an installation meanwhile makes the next call look again.
   const std::uint64_t now = PlatformInstallation();

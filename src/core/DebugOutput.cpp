@@ -125,11 +125,21 @@ void TraceHeardText(std::u16string_view text) noexcept {
 
 void ErrorLog::DebugTrace(String strMsg) { core::TraceText(strMsg); }
 
+namespace {
+// Exactly an ErrorLog, told by its type's identity: an object whose type compares equal only by
+// name (a second copy of the library) takes the overridable way, which does the same.
+bool PlainErrorLog(const ErrorLog& log) { return &typeid(log) == &typeid(ErrorLog); }
+
+[[gnu::noinline]] void TraceLiteral(ErrorLog& log, const char16_t* text) {
+  if (!PlainErrorLog(log)) return log.DebugTrace(String(text ? text : u""));
+  core::TraceHeardText(text ? std::u16string_view(text, core::TextLength(text)) : std::u16string_view());
+}
+}  // namespace
+
 void ErrorLog::DebugTrace(const char16_t* strMsg) {
-  if (typeid(*this) != typeid(ErrorLog)) return DebugTrace(String(strMsg ? strMsg : u""));
-  // Nobody hears: not even the text's length is worth finding.
-  if (core::DebugOutputHeard())
-    core::TraceHeardText(strMsg ? std::u16string_view(strMsg, core::TextLength(strMsg)) : std::u16string_view());
+  // Nobody hears: not even the text's length is worth finding. An override still gets it.
+  if (!core::DebugOutputHeard() && PlainErrorLog(*this)) return;
+  TraceLiteral(*this, strMsg);
 }
 
 void ErrorLog::LogMsg(String strMessageText) {

@@ -7,7 +7,8 @@
 // neither reads them nor stalls us. A process holds at most kThreadSockets + 1 descriptors
 // for the channel: the first threads each get a socket of their own, bound to a name that
 // tells the listener the thread; later threads, and threads at their exit, share one unbound
-// socket, so their lines are known by process only.
+// socket, so their lines are known by process only. The listener watch (ListenerWatch.cpp)
+// that tells when nobody listens holds two more.
 #include <linux/sockios.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
@@ -25,6 +26,8 @@
 #include <mutex>
 
 #include "channel/DebugRoute.h"
+#include "core/CurrentPlatform.h"
+#include "platform/posix/ListenerWatch.h"
 #include "platform/posix/PosixServices.h"
 #include "platform/posix/TraceRingPosix.h"
 #include "vx380/PosixPlatform.h"
@@ -90,35 +93,53 @@ Stall& StallFor(const char* path) {
   return g_stalls[kStallSlots];
 }
 
-// The target address together with a fingerprint of the environment it came from: setenv and
-// unsetenv change the environ array, the entry of a variable, or the array's length.
+// The environment a target was worked out from: setenv and unsetenv change the environ array,
+// the entry of a variable, or the array's length. Four slots tell: each variable's entry (the
+// terminator's slot when it is absent), the last entry and the terminator.
+struct EnvFingerprint {
+  static constexpr int kSlots = 4;
+  char** env = nullptr;
+  std::size_t index[kSlots] = {};
+  const char* pointer[kSlots] = {};
+
+  bool Matches(char** now) const {
+    return now && now == env && now[index[0]] == pointer[0] && now[index[1]] == pointer[1] &&
+           now[index[2]] == pointer[2] && now[index[3]] == pointer[3];
+  }
+};
+
+// The target address together with the environment it came from.
 class Target {
  public:
-  bool Current() const {
-    char** env = environ;
-    if (env != env_ || env == nullptr) return false;
-    if (env[count_] != nullptr || (count_ > 0 && env[count_ - 1] == nullptr)) return false;
-    for (const Entry& e : entries_)
-      if (e.index != kAbsent && env[e.index] != e.pointer) return false;
-    return true;
-  }
+  bool Current() const { return env_.Matches(environ); }
 
   void Resolve() {
-    env_ = environ;
-    count_ = 0;
-    const char* values[2] = {nullptr, nullptr};
+    char** env = environ;
+    std::size_t count = 0;
+    std::size_t at[2] = {0, 0};
+    bool found[2] = {false, false};
     const char* names[2] = {kSocketVar, kRuntimeDirVar};
-    for (Entry& e : entries_) e = Entry{};
-    if (env_) {
-      for (; env_[count_]; ++count_) {
+    const char* values[2] = {nullptr, nullptr};
+    if (env) {
+      for (; env[count]; ++count) {
         for (int v = 0; v < 2; ++v) {
           const std::size_t len = std::strlen(names[v]);
-          if (entries_[v].index == kAbsent && std::strncmp(env_[count_], names[v], len) == 0 &&
-              env_[count_][len] == '=') {
-            entries_[v] = Entry{count_, env_[count_]};
-            values[v] = env_[count_] + len + 1;
+          if (!found[v] && std::strncmp(env[count], names[v], len) == 0 && env[count][len] == '=') {
+            found[v] = true;
+            at[v] = count;
+            values[v] = env[count] + len + 1;
           }
         }
+      }
+    }
+    env_ = EnvFingerprint{};
+    env_.env = env;
+    if (env) {
+      const std::size_t slots[EnvFingerprint::kSlots] = {found[0] ? at[0] : count, found[1] ? at[1] : count,
+                                                         count > 0 ? count - 1 : 0, count};
+      for (int i = 0; i < EnvFingerprint::kSlots; ++i) {
+        env_.index[i] = slots[i];
+        env_.pointer[i] = env[slots[i]];
       }
     }
     const std::string path = ResolvePath(values[0], values[1]);
@@ -130,22 +151,78 @@ class Target {
     length_ = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   }
 
+  const EnvFingerprint& environment() const { return env_; }
   const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&address_); }
   socklen_t length() const { return length_; }
   const char* path() const { return address_.sun_path; }
 
  private:
-  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
-  struct Entry {
-    std::size_t index = kAbsent;
-    const char* pointer = nullptr;
-  };
-  char** env_ = nullptr;
-  std::size_t count_ = 0;
-  Entry entries_[2];
+  EnvFingerprint env_;
   sockaddr_un address_{};
   socklen_t length_ = 0;
 };
+
+// Nobody listens at the socket the environment names, as some thread last found, for the whole
+// process: it holds while the environment is the one it was found in and the listener watch
+// has seen nothing since. A seqlock keeps a reader from mixing two findings; writers that meet
+// one another give up rather than wait, so nothing here can block, even in a child after fork.
+class alignas(64) QuietEverywhere {
+ public:
+  [[gnu::always_inline]] bool Now() const {
+    const std::uint64_t seq = seq_.load(std::memory_order_acquire);
+    const std::uint64_t count = count_.load(std::memory_order_relaxed);
+    char** const env = env_.load(std::memory_order_relaxed);
+    const std::size_t i0 = index_[0].load(std::memory_order_relaxed), i1 = index_[1].load(std::memory_order_relaxed),
+                      i2 = index_[2].load(std::memory_order_relaxed), i3 = index_[3].load(std::memory_order_relaxed);
+    const char *const p0 = pointer_[0].load(std::memory_order_relaxed),
+                      *const p1 = pointer_[1].load(std::memory_order_relaxed),
+                      *const p2 = pointer_[2].load(std::memory_order_relaxed),
+                      *const p3 = pointer_[3].load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if ((seq & 1) || seq_.load(std::memory_order_relaxed) != seq || count != ListenerWatchCount()) return false;
+    // Only a consistent finding is followed into the environment: its indexes fit its array.
+    return env && env == environ && env[i0] == p0 && env[i1] == p1 && env[i2] == p2 && env[i3] == p3;
+  }
+
+  // True when published: the watch vouches for `seen`, read before the look that found nobody.
+  bool Publish(const EnvFingerprint& env, std::uint64_t seen) {
+    return Write([&] {
+      env_.store(env.env, std::memory_order_relaxed);
+      for (int i = 0; i < EnvFingerprint::kSlots; ++i) {
+        index_[i].store(env.index[i], std::memory_order_relaxed);
+        pointer_[i].store(env.pointer[i], std::memory_order_relaxed);
+      }
+      count_.store(seen, std::memory_order_relaxed);
+    });
+  }
+
+  // A fork taken in the middle of a write leaves it to the child half done.
+  void AfterFork() {
+    const std::uint64_t seq = seq_.load(std::memory_order_relaxed);
+    count_.store(kNever, std::memory_order_relaxed);
+    if (seq & 1) seq_.store(seq + 1, std::memory_order_release);
+  }
+
+ private:
+  static constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
+  template <typename Fields>
+  bool Write(Fields fields) {
+    std::uint64_t seq = seq_.load(std::memory_order_relaxed);
+    if ((seq & 1) || !seq_.compare_exchange_strong(seq, seq + 1, std::memory_order_acquire)) return false;
+    std::atomic_thread_fence(std::memory_order_release);
+    fields();
+    seq_.store(seq + 2, std::memory_order_release);
+    return true;
+  }
+
+  std::atomic<std::uint64_t> seq_{0};
+  std::atomic<std::uint64_t> count_{kNever};
+  std::atomic<char**> env_{nullptr};
+  std::atomic<std::size_t> index_[EnvFingerprint::kSlots] = {};
+  std::atomic<const char*> pointer_[EnvFingerprint::kSlots] = {};
+};
+QuietEverywhere g_quiet;
 
 // A socket file at `path` that our own user owns; `id` tells it from a later one.
 bool OurSocket(const char* path, std::pair<dev_t, ino_t>& id) {
@@ -186,6 +263,7 @@ void CloseInheritedSockets() {
     const int fd = slot.exchange(kFree);
     if (fd >= 0) ::close(fd);
   }
+  g_quiet.AfterFork();
   g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -316,6 +394,26 @@ bool Deliver(ThreadChannel& channel, const std::string& text) {
   return SendTo(shared, channel.target.address(), channel.target.length(), *channel.stall, text);
 }
 
+// Nobody of ours listens at the target. When the listener watch can vouch for the look, the
+// whole process stays quiet until the watch sees a change; else the thread looks again later.
+void BecomeQuiet(ThreadChannel& channel, const std::string& text, std::uint64_t seen) {
+  if (WatchSocketFolder(channel.target.path())) {
+    // The watch is newer than the look, or something changed meanwhile: look once more.
+    if (ListenerWatchCount() != seen) {
+      seen = ListenerWatchCount();
+      if (Deliver(channel, text)) {
+        channel.retryAt = 0;
+        return;
+      }
+    }
+    if (g_quiet.Publish(channel.target.environment(), seen)) {
+      channel.retryAt = 0;
+      return;
+    }
+  }
+  channel.retryAt = NowNs() + kNoListenerRetryMs * 1000000;
+}
+
 void Send(const std::string& text) {
   ThreadChannel& channel = t_channel;
   if (channel.fd >= 0 && channel.generation != g_forkGeneration.load(std::memory_order_relaxed)) {
@@ -328,8 +426,10 @@ void Send(const std::string& text) {
     channel.retryAt = 0;
   }
   if (!channel.target.length()) return;
+  if (g_quiet.Now()) return;
   if (channel.fd == kNone) OpenOwnSocket(channel);
   if (channel.retryAt && NowNs() < channel.retryAt) return;
+  const std::uint64_t seen = ListenerWatchCount();  // before the look that may find nobody
   const bool wasConnected = channel.ready;
   if (Deliver(channel, text)) {
     channel.retryAt = 0;
@@ -337,14 +437,15 @@ void Send(const std::string& text) {
   }
   // The listener went away; a new one may be there already.
   if (wasConnected && channel.fd >= 0 && Deliver(channel, text)) return;
-  channel.retryAt = NowNs() + kNoListenerRetryMs * 1000000;
+  BecomeQuiet(channel, text, seen);
 }
 
 }  // namespace
 
+namespace {
 // The thread's last line found nobody at the socket its environment names, and the time to
 // look again has not come: the next line would not be sent either.
-bool DebugChannelQuiet() {
+[[gnu::noinline]] bool QuietOnTheClock() {
   // Its address taken once: the compiler would otherwise look it up again at every use.
   const ThreadChannel* pinned = &t_channel;
   asm("" : "+r"(pinned));
@@ -353,6 +454,17 @@ bool DebugChannelQuiet() {
   const long long retryAt = channel.retryAt;
   return retryAt && channel.target.Current() && NowNs() < retryAt;
 }
+}  // namespace
+
+bool DebugChannelQuiet() { return g_quiet.Now() || QuietOnTheClock(); }
+
+}  // namespace vx380::posix
+
+namespace vx380 {
+bool SystemDebugOutputQuiet() { return posix::g_quiet.Now() || posix::QuietOnTheClock(); }
+}  // namespace vx380
+
+namespace vx380::posix {
 
 std::string DebugSocketPath() { return ResolvePath(std::getenv(kSocketVar), std::getenv(kRuntimeDirVar)); }
 

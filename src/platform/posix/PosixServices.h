@@ -9,7 +9,8 @@
 
 namespace vx380::posix {
 
-// True while the thread's last line found nobody listening, for a moment (one coarse clock tick).
+// True while nobody is known to listen: until the listener watch sees a change at the socket, or
+// for one coarse clock tick after the thread's last line found nobody where it cannot watch.
 bool DebugChannelQuiet();
 
 class PosixPlatform final : public ListenerAwarePlatform {
