@@ -6,12 +6,14 @@
 #include <io.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -68,7 +70,14 @@ std::string ProcessName(DWORD pid) {
 
 class DbwinListener : public Listener {
  public:
-  WaitResult Wait(Message& message, int timeoutMs) override {
+  WaitResult Wait(Message& message, int timeoutMs) override { return Take(message, timeoutMs, nullptr, nullptr); }
+
+  // As Wait; a message taken holds `handOver` (when given) in `held` from before the buffer
+  // is handed back, so the writer learns its line was read only once the line can be queued
+  // ahead of its next ones. A hand-over held up longer than a moment is not waited for: the
+  // writers wait for the buffer meanwhile, and would give up on their lines.
+  WaitResult Take(Message& message, int timeoutMs, std::timed_mutex* handOver,
+                  std::unique_lock<std::timed_mutex>* held) {
     DWORD r = WaitForSingleObject(dataReady_.get(), static_cast<DWORD>(timeoutMs));
     if (r == WAIT_TIMEOUT) return WaitResult::TimedOut;
     if (r != WAIT_OBJECT_0) {
@@ -88,6 +97,10 @@ class DbwinListener : public Listener {
     auto known = names_.find(pid);
     if (known == names_.end()) known = names_.emplace(pid, ProcessName(pid)).first;
     message.process = known->second;
+    if (handOver && held) {
+      *held = std::unique_lock<std::timed_mutex>(*handOver, std::defer_lock);
+      (void)held->try_lock_for(std::chrono::milliseconds(100));
+    }
     // Hand the buffer back at once: writers are blocked until they may write again.
     SetEvent(bufferReady_.get());
     return WaitResult::Received;
@@ -119,7 +132,9 @@ std::int64_t RingClockOffsetNs() {
 class FastListener : public Listener {
  public:
   FastListener(std::unique_ptr<DbwinListener> dbwin, std::unique_ptr<vx380::win32::TraceRingListener> ring)
-      : dbwin_(std::move(dbwin)), ring_(std::move(ring)), feed_(*ring_, queue_, &ProcessName, RingClockOffsetNs()) {
+      : dbwin_(std::move(dbwin)),
+        ring_(std::move(ring)),
+        feed_(*ring_, queue_, &ProcessName, RingClockOffsetNs(), &handOver_) {
     pump_ = std::thread([this] { Pump(); });
   }
   ~FastListener() override {
@@ -143,7 +158,8 @@ class FastListener : public Listener {
     std::vector<Message> one;
     while (!stop_) {
       Message m;
-      const WaitResult r = dbwin_->Wait(m, 100);
+      std::unique_lock<std::timed_mutex> held;  // until the message is queued
+      const WaitResult r = dbwin_->Take(m, 100, &handOver_, &held);
       if (r == WaitResult::Failed) {
         queue_.Fail(dbwin_->LastError());
         return;
@@ -156,6 +172,9 @@ class FastListener : public Listener {
 
   std::unique_ptr<DbwinListener> dbwin_;
   std::unique_ptr<vx380::win32::TraceRingListener> ring_;
+  // Held by each reader from taking lines to queueing them: a writer's lines reach the queue
+  // in the order the two channels took them.
+  std::timed_mutex handOver_;
   MessageQueue queue_{kQueueLimitBytes};
   RingFeed<vx380::win32::TraceRingListener> feed_;
   std::atomic<bool> stop_{false};

@@ -107,6 +107,23 @@ void Abandon(MappedRing* ring) {
   ::OutputDebugStringA(line.c_str());
 }
 
+// The debug output's reader hands its one buffer back once it has taken a line: when the buffer
+// is ready again, every line this thread wrote there before has been read. Waits at most the
+// ring's wait for room; gives the buffer back at once for the writer it was meant for.
+void AwaitDebugOutputRead(DWORD waitMs) {
+  const UniqueHandle ready(::OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, L"DBWIN_BUFFER_READY"));
+  if (!ready) return;  // nobody reads the debug output through it
+  // Writers take the buffer one at a time under this mutex; it may not exist.
+  const UniqueHandle mutex(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"DBWinMutex"));
+  const DWORD got = mutex ? ::WaitForSingleObject(mutex.get(), waitMs) : WAIT_FAILED;
+  const bool owned = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+  if (::WaitForSingleObject(ready.get(), waitMs) == WAIT_OBJECT_0) ::SetEvent(ready.get());
+  if (owned) ::ReleaseMutex(mutex.get());
+}
+
+// Set while the thread's last line went elsewhere than a ring (the debug output).
+thread_local bool t_lineWentElsewhere = false;
+
 MappedRing* LookForRing(std::uint64_t now) { return g_lookup.Look(now, MapRing, RingClockNs); }
 
 MappedRing* CurrentRing() {
@@ -145,7 +162,10 @@ TokenSid::TokenSid(TOKEN_INFORMATION_CLASS what) {
 std::uint64_t LinesLostToGoneListeners() { return g_lost.load(std::memory_order_relaxed); }
 
 bool TryWriteRing(std::string_view line) {
-  if (::IsDebuggerPresent()) return false;
+  if (::IsDebuggerPresent()) {
+    t_lineWentElsewhere = true;
+    return false;
+  }
   const DWORD savedError = ::GetLastError();
   MappedRing* ring = CurrentRing();
   bool written = false;
@@ -157,6 +177,10 @@ bool TryWriteRing(std::string_view line) {
     if (g_lookup.current() == ring) {
       static thread_local const DWORD tid = ::GetCurrentThreadId();
       static const DWORD pid = ::GetCurrentProcessId();
+      if (t_lineWentElsewhere) {  // back from the debug output: its lines are shown first
+        AwaitDebugOutputRead(ring->writer.waitMs);
+        t_lineWentElsewhere = false;
+      }
       const channel::RingAnswer answer = channel::AnswerOf(ring->writer.Write(line, pid, tid));
       written = answer.taken;
       if (answer.retire) Retire(ring);
@@ -164,6 +188,7 @@ bool TryWriteRing(std::string_view line) {
     }
     ring->writing.fetch_sub(1, std::memory_order_release);
   }
+  if (!written) t_lineWentElsewhere = true;
   ::SetLastError(savedError);
   return written;
 }

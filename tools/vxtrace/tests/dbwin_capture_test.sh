@@ -118,6 +118,30 @@ if [ -n "${RING_SENDER:-}" ]; then
   check "the debugger-attached capture ends after 50 messages" same "$(rc_of debugger)" 0
   check "a process with a debugger attached writes to the debug output" ring_lines debugger 1 50
 
+  # A writer already tracing when vxtrace --fast starts takes the debug output until the ring
+  # is offered a moment later, then the ring: its lines keep their order across the move.
+  moved=0 disordered=0
+  for round in 1 2 3 4 5 6; do
+    "${emu[@]}" "$RING_SENDER" - 1 endless 1 >"$work/switch$round.sender" &
+    switch_sender=$!
+    pids+=($switch_sender)
+    wait_for "$work/switch$round.sender" "written"
+    start "switch$round" --fast --raw --count 3000 --timeout 120 --out "$work/switch$round.jsonl"
+    check "capture $round across the move ends after 3,000 messages" same "$(rc_of "switch$round")" 0
+    # The writer goes with its capture: one left waiting for a listener that ended holds the
+    # debug output's objects, and the next listener would take them for another one's.
+    kill "$switch_sender" 2>/dev/null
+    wait "$switch_sender" 2>/dev/null
+    grep -q '"tid":0,' "$work/switch$round.jsonl" && grep -q '"tid":[1-9]' "$work/switch$round.jsonl" &&
+      moved=$((moved + 1))
+    tr -d '\r' <"$work/switch$round.out" | grep -o 'RBDEBUG: 0 [0-9]*' |
+      awk '$3 <= last && !bad { print "run '"$round"': " $3 " after " last; bad = 1 } { last = $3 }
+           END { exit bad || NR < 2000 }' || disordered=$((disordered + 1))
+  done
+  check "a writer moving from the debug output to the ring keeps its order ($disordered of 6 runs not)" \
+    same "$disordered" 0
+  check "the writer did move in some run ($moved of 6)" [ "$moved" -gt 0 ]
+
   start plain --raw --count 100 --timeout 60 --out "$work/plain.jsonl"
   check "vxtrace without --fast listens" wait_for "$work/plain.err" "listening"
   check "without --fast no ring is offered" same "$(grep -c 'trace ring' "$work/plain.err")" 0
