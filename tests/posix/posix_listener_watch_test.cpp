@@ -113,6 +113,23 @@ TEST(ListenerWatch, ASocketInAFolderThatIsNotThereYetIsHeardOnceItIs) {
   EXPECT_TRUE(TracesUntilHeard(log, listener));
 }
 
+// A folder higher up the path renamed, and the path made again: the watched folder saw
+// nothing, so only the watch's second-long limit on what a writer relies on finds the listener.
+TEST(ListenerWatch, ASocketBehindAFolderRenamedHigherUpIsHeardWithinASecond) {
+  ScratchDir dir;
+  const std::string folder = dir.File("top/run");
+  std::filesystem::create_directories(folder);
+  ScopedEnv env("VX380_DEBUG_SOCKET", folder + "/debug.sock");
+  ErrorLog log;
+  BecomeQuiet(log);
+  ASSERT_FALSE(Heard());
+  std::filesystem::rename(dir.File("top"), dir.File("top.old"));
+  std::filesystem::create_directories(folder);
+  DatagramListener listener(folder + "/debug.sock");
+  ASSERT_TRUE(listener.bound());
+  EXPECT_TRUE(TracesUntilHeard(log, listener));
+}
+
 // The process knows nobody listens at one socket; a host that names another, where someone
 // listens, is heard at its very next line, on any thread.
 TEST(ListenerWatch, AChangedEnvironmentIsFollowedAtTheNextLine) {
