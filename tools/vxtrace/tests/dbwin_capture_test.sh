@@ -21,10 +21,28 @@ check() {
   if "$@"; then passed=$((passed + 1)); else fail "$what"; fi
 }
 
+# Now and then Wine cannot start a program at all (seen with a fresh prefix, several programs
+# starting at once): such a run says so and does nothing else, so it is run again.
+not_started() { grep -qs "could not be started" "$@"; }
+
+# Runs a Windows program with its output in $1 and $1.err, again if Wine could not start it.
+run() {
+  local out=$1 rc=0; shift
+  for _ in 1 2 3; do
+    "${emu[@]}" "$@" >"$out" 2>"$out.err"
+    rc=$?
+    not_started "$out" "$out.err" || break
+    sleep 1
+  done
+  return $rc
+}
+
 # Starts vxtrace in the background; its output lands in $work/$1.{out,err,rc}.
 start() {
   local tag=$1; shift
-  ( "${emu[@]}" "$vxtrace" "$@" >"$work/$tag.out" 2>"$work/$tag.err"; echo $? >"$work/$tag.rc" ) &
+  rm -f "$work/$tag.rc"
+  ln -sf "$work/$tag.out.err" "$work/$tag.err"
+  ( run "$work/$tag.out" "$vxtrace" "$@"; echo $? >"$work/$tag.rc" ) &
   pids+=($!)
 }
 wait_for() {  # file text
@@ -51,11 +69,11 @@ same() { [ "$1" = "$2" ] || { echo "--- got:"; echo "$1"; echo "--- expected:"; 
 start tree --count 6 --timeout 60 --color=never --out "$work/record.txt"
 check "vxtrace starts listening" wait_for "$work/tree.err" "listening"
 # Meanwhile a second listener is refused.
-"${emu[@]}" "$vxtrace" --timeout 5 >"$work/second.out" 2>"$work/second.err"
+run "$work/second.out" "$vxtrace" --timeout 5
 check "a second listener is refused with status 3" same "$?" 3
-check "the refusal says why" grep -q "another debug-output listener" "$work/second.err"
+check "the refusal says why" grep -q "another debug-output listener" "$work/second.out.err"
 
-"${emu[@]}" "$sender" "${example[@]}"
+run "$work/tree.sender" "$sender" "${example[@]}"
 check "the capture ends after --count messages" same "$(rc_of tree)" 0
 expected=$'┌ Startup  [start]\n│ · L5  +40 ms\n│ ┌ Load\n│ │ · L120  +9 ms  [x]\n│ └ Load  16 ms\n└ Startup  250 ms  [done]'
 # Standard output is in text mode there: CR LF line ends.
@@ -66,7 +84,7 @@ check "the recording replays as the same tree" same \
 # Raw lines carry the writer's process id; the channel is free again for this listener.
 start raw --raw --pids --count 2 --timeout 60
 check "the channel can be taken again" wait_for "$work/raw.err" "listening"
-"${emu[@]}" "$sender" "RBDEBUG: one" "ERROR: App - described as: x, Error Number is: 0"
+run "$work/raw.sender" "$sender" "RBDEBUG: one" "ERROR: App - described as: x, Error Number is: 0"
 check "the raw capture ends after --count messages" same "$(rc_of raw)" 0
 tr -d '\r' <"$work/raw.out" >"$work/raw.txt"
 check "raw lines are tagged with the writer's id" grep -qE '^\[[1-9][0-9]*\] RBDEBUG: one$' "$work/raw.txt"
@@ -76,7 +94,7 @@ check "raw lines are tagged with the writer's id" grep -qE '^\[[1-9][0-9]*\] RBD
 start busy --raw --pids --count 20000 --timeout 300 --out "$work/busy.jsonl"
 check "the channel can be taken for the busy run" wait_for "$work/busy.err" "listening"
 senders=()
-for w in 1 2 3 4; do "${emu[@]}" "$sender" --numbered "w$w" 5000 & senders+=($!); done
+for w in 1 2 3 4; do run "$work/busy$w.sender" "$sender" --numbered "w$w" 5000 & senders+=($!); done
 for p in "${senders[@]}"; do wait "$p"; done
 check "the busy capture ends after 20,000 messages" same "$(rc_of busy)" 0
 tr -d '\r' <"$work/busy.out" >"$work/busy.txt"
@@ -108,13 +126,13 @@ if [ -n "${RING_SENDER:-}" ]; then
   }
   start fast --fast --raw --pids --count 4000 --timeout 120 --out "$work/fast.jsonl"
   check "--fast offers the trace ring" wait_for "$work/fast.err" "offering the trace ring"
-  "${emu[@]}" "$RING_SENDER" - 2 numbered 2000 >"$work/fast.sender"
+  run "$work/fast.sender" "$RING_SENDER" - 2 numbered 2000
   check "the --fast capture ends after 4,000 messages" same "$(rc_of fast)" 0
   check "through the ring: every line, in order, with its process and thread" ring_lines fast 2 2000
 
   start debugger --fast --raw --count 50 --timeout 60 --out "$work/debugger.jsonl"
   check "--fast listens again" wait_for "$work/debugger.err" "offering the trace ring"
-  "${emu[@]}" "$RING_SENDER" - 1 debugger 50 >"$work/debugger.sender"
+  run "$work/debugger.sender" "$RING_SENDER" - 1 debugger 50
   check "the debugger-attached capture ends after 50 messages" same "$(rc_of debugger)" 0
   check "a process with a debugger attached writes to the debug output" ring_lines debugger 1 50
 
@@ -122,10 +140,14 @@ if [ -n "${RING_SENDER:-}" ]; then
   # is offered a moment later, then the ring: its lines keep their order across the move.
   moved=0 disordered=0
   for round in 1 2 3 4 5 6; do
-    "${emu[@]}" "$RING_SENDER" - 1 endless 1 >"$work/switch$round.sender" &
-    switch_sender=$!
-    pids+=($switch_sender)
-    wait_for "$work/switch$round.sender" "written"
+    for _ in 1 2 3; do
+      "${emu[@]}" "$RING_SENDER" - 1 endless 1 >"$work/switch$round.sender" 2>&1 &
+      switch_sender=$!
+      pids+=($switch_sender)
+      wait_for "$work/switch$round.sender" "written" && break
+      kill "$switch_sender" 2>/dev/null
+      wait "$switch_sender" 2>/dev/null
+    done
     start "switch$round" --fast --raw --count 3000 --timeout 120 --out "$work/switch$round.jsonl"
     check "capture $round across the move ends after 3,000 messages" same "$(rc_of "switch$round")" 0
     # The writer goes with its capture: one left waiting for a listener that ended holds the
@@ -145,7 +167,7 @@ if [ -n "${RING_SENDER:-}" ]; then
   start plain --raw --count 100 --timeout 60 --out "$work/plain.jsonl"
   check "vxtrace without --fast listens" wait_for "$work/plain.err" "listening"
   check "without --fast no ring is offered" same "$(grep -c 'trace ring' "$work/plain.err")" 0
-  "${emu[@]}" "$RING_SENDER" - 2 numbered 50 >"$work/plain.sender"
+  run "$work/plain.sender" "$RING_SENDER" - 2 numbered 50
   check "the plain capture ends after 100 messages" same "$(rc_of plain)" 0
   check "without --fast the library writes to the debug output" ring_lines plain 2 50
 fi
