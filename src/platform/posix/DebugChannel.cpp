@@ -456,7 +456,7 @@ namespace {
 }
 }  // namespace
 
-bool DebugChannelQuiet() { return g_quiet.Now() || QuietOnTheClock(); }
+bool DebugChannelQuiet() { return SystemDebugOutputQuiet(); }
 
 }  // namespace vx380::posix
 
