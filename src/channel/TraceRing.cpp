@@ -61,6 +61,28 @@ RingHeader* CheckedHeader(void* base, std::size_t mappedBytes, std::uint64_t& ca
   return header;
 }
 
+// The ring's clock as its header states it: ticks at a rate within bounds, or nanoseconds
+// (ticksPerMs 0). False for anything else.
+bool CheckedClock(const RingHeader& header, std::uint64_t& ticksPerMs) {
+  const std::uint32_t clock = header.clock.load(std::memory_order_relaxed);
+  ticksPerMs = header.ticksPerMs.load(std::memory_order_relaxed);
+  if (clock == kClockNs) return ticksPerMs == 0;
+  return clock == kClockTicks && ticksPerMs >= kMinTicksPerMs && ticksPerMs <= kMaxTicksPerMs;
+}
+
+// Ticks and nanoseconds read as nearly together as the clocks allow.
+TickPair ReadTogether(RingSystem& system) {
+  TickPair best;
+  std::uint64_t bestWidth = ~std::uint64_t{0};
+  for (int i = 0; i < 5; ++i) {
+    const std::uint64_t before = system.NowNs();
+    const std::uint64_t ticks = system.Ticks();
+    const std::uint64_t after = system.NowNs();
+    if (after - before < bestWidth) bestWidth = after - before, best = {ticks, before + (after - before) / 2};
+  }
+  return best;
+}
+
 }  // namespace
 
 std::uint64_t RingCapacityFor(std::size_t mappedBytes) {
@@ -68,12 +90,27 @@ std::uint64_t RingCapacityFor(std::size_t mappedBytes) {
   return std::bit_floor(static_cast<std::uint64_t>(mappedBytes - kRingHeaderBytes));
 }
 
-void InitializeRing(void* base, std::size_t mappedBytes) {
+std::uint64_t MeasureTicksPerMs(RingSystem& system) {
+  if (!system.HasTicks()) return 0;
+  const TickPair first = ReadTogether(system);
+  while (system.NowNs() - first.ns < 2 * kMsNs) {
+  }
+  const TickPair last = ReadTogether(system);
+  if (last.ticks <= first.ticks || last.ns <= first.ns) return 0;
+  const double perMs = static_cast<double>(last.ticks - first.ticks) * 1e6 / static_cast<double>(last.ns - first.ns);
+  if (!(perMs >= kMinTicksPerMs && perMs <= kMaxTicksPerMs)) return 0;
+  return static_cast<std::uint64_t>(perMs);
+}
+
+void InitializeRing(void* base, std::size_t mappedBytes, std::uint64_t ticksPerMs) {
   const std::uint64_t capacity = RingCapacityFor(mappedBytes);
   if (!base || capacity == 0) return;
+  if (ticksPerMs < kMinTicksPerMs || ticksPerMs > kMaxTicksPerMs) ticksPerMs = 0;
   std::memset(base, 0, kRingHeaderBytes + capacity);
   auto* header = new (base) RingHeader{};
   header->capacity.store(capacity, std::memory_order_relaxed);
+  header->clock.store(ticksPerMs ? kClockTicks : kClockNs, std::memory_order_relaxed);
+  header->ticksPerMs.store(ticksPerMs, std::memory_order_relaxed);
   header->version.store(kRingVersion, std::memory_order_relaxed);
   header->state.store(kRingOpen, std::memory_order_relaxed);
   // Fill the data area with tags no position ever has at that place.
@@ -88,25 +125,30 @@ void InitializeRing(void* base, std::size_t mappedBytes) {
 // ---- writer ----
 
 bool RingWriter::Attach(void* base, std::size_t mappedBytes, RingSystem& system) {
-  header_ = CheckedHeader(base, mappedBytes, capacity_);
-  if (!header_) return false;
+  RingHeader* header = CheckedHeader(base, mappedBytes, capacity_);
+  std::uint64_t ticksPerMs = 0;
+  // A ring stamped in ticks this system cannot read is left to the other channel.
+  if (!header || !CheckedClock(*header, ticksPerMs) || (ticksPerMs && !system.HasTicks())) return false;
+  header_ = header;
   data_ = static_cast<unsigned char*>(base) + kRingHeaderBytes;
   system_ = &system;
+  ticks_ = ticksPerMs != 0;
+  stampsPerMs_ = ticks_ ? ticksPerMs : kMsNs;
   return true;
 }
 
 bool RingWriter::Closed() const { return header_->state.load(std::memory_order_relaxed) != kRingOpen; }
 
 WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uint32_t tid) {
-  return Write(line, pid, tid, system_->NowNs());
+  return Write(line, pid, tid, Stamp());
 }
 
-WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t timeNs) {
+WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t stamp) {
   if (Closed()) return WriteResult::kClosed;
   const std::uint64_t length = std::min<std::uint64_t>(line.size(), MaxText(capacity_));
   const std::uint32_t units = Units(length);
   const std::uint64_t size = std::uint64_t{units} * kRecordUnit;
-  const bool mayWait = MayWait(timeNs);
+  const bool mayWait = MayWait();
   // Reserve only where there is room: the counter never runs more than a capacity past the
   // reader, so a reader that finds it further knows someone else wrote it.
   std::uint64_t pos = header_->reserve.load(std::memory_order_relaxed);
@@ -126,7 +168,7 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   // line elsewhere: it is never left in a ring nobody will read.
   if (header_->state.load(std::memory_order_seq_cst) != kRingOpen) return WriteResult::kClosed;
   const std::uint32_t tag = Tag(pos);
-  RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, timeNs, units, 0};
+  RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, stamp, units, 0};
   record.check = CheckWord(record);
   CopyIn(pos + kRecordUnit, line.data(), static_cast<std::size_t>(length));
   const std::uint64_t offset = pos & (capacity_ - 1);
@@ -201,9 +243,9 @@ bool RingWriter::WaitForRoom(bool mayWait, Wait& wait) {
 
 // A reader that made a writer wait in vain is not waited on again for a while, unless it
 // has read since: then it is back, and writers wait for it as before.
-bool RingWriter::MayWait(std::uint64_t now) {
+bool RingWriter::MayWait() {
   const std::uint64_t stalledUntil = stalledUntilNs_.load(std::memory_order_relaxed);
-  if (stalledUntil == 0 || now >= stalledUntil) return true;
+  if (stalledUntil == 0 || system_->NowNs() >= stalledUntil) return true;
   if (header_->readPos.load(std::memory_order_relaxed) == stalledAtReadPos_.load(std::memory_order_relaxed))
     return false;
   stalledUntilNs_.store(0, std::memory_order_relaxed);
@@ -256,10 +298,18 @@ void RingWriter::WakeReader() {
 // ---- reader ----
 
 bool RingReader::Attach(void* base, std::size_t mappedBytes, RingSystem& system) {
-  header_ = CheckedHeader(base, mappedBytes, capacity_);
-  if (!header_) return false;
+  RingHeader* header = CheckedHeader(base, mappedBytes, capacity_);
+  std::uint64_t ticksPerMs = 0;
+  if (!header || !CheckedClock(*header, ticksPerMs) || (ticksPerMs && !system.HasTicks())) return false;
+  header_ = header;
   data_ = static_cast<unsigned char*>(base) + kRingHeaderBytes;
   system_ = &system;
+  ticks_ = ticksPerMs != 0;
+  ticksPerMs_ = ticksPerMs;
+  if (ticks_) {
+    firstMeasure_ = lastMeasure_ = ReadTogether(system);
+    nsPerTick_ = 1e6 / static_cast<double>(ticksPerMs);
+  }
   pos_ = header_->readPos.load(std::memory_order_acquire) & ~std::uint64_t{kRecordUnit - 1};
   published_ = pos_;
   text_.reset(new char[kMaxRingLine]);
@@ -294,8 +344,28 @@ void RingReader::Publish() {
 void RingReader::Deliver(const RecordHeader& record, Sink sink, void* context) {
   CopyOut(pos_ + kRecordUnit, text_.get(), record.textLength);
   pos_ += std::uint64_t{record.units} * kRecordUnit;
-  const RingRecord out{record.pid, record.tid, record.timeNs, std::string_view(text_.get(), record.textLength)};
+  const RingRecord out{record.pid, record.tid, NsOf(record.timeNs), std::string_view(text_.get(), record.textLength)};
   sink(context, out);
+}
+
+// A fresh measure before each poll: the records it reads were stamped close to it. The rate
+// is the one over everything since Attach once that spans long enough to beat the first one.
+void RingReader::MeasureTicks() {
+  if (!ticks_) return;
+  const TickPair now = ReadTogether(*system_);
+  if (now.ticks <= lastMeasure_.ticks || now.ns <= lastMeasure_.ns) return;  // keep the last one
+  lastMeasure_ = {now.ticks, now.ns};
+  if (lastMeasure_.ns - firstMeasure_.ns >= 100 * kMsNs)
+    nsPerTick_ = static_cast<double>(lastMeasure_.ns - firstMeasure_.ns) /
+                 static_cast<double>(lastMeasure_.ticks - firstMeasure_.ticks);
+}
+
+std::uint64_t RingReader::NsOf(std::uint64_t stamp) const {
+  if (!ticks_) return stamp;
+  const double ns = static_cast<double>(lastMeasure_.ns) +
+                    static_cast<double>(static_cast<std::int64_t>(stamp - lastMeasure_.ticks)) * nsPerTick_;
+  if (!(ns > 0)) return 0;  // a stamp no writer of this ring made
+  return ns < 1.8e19 ? static_cast<std::uint64_t>(ns) : ~std::uint64_t{0};
 }
 
 // Everything reserved before the reader got stuck and still not committed a hole timeout
@@ -317,6 +387,7 @@ void RingReader::SkipHole() {
 std::size_t RingReader::Poll(Sink sink, void* context, std::size_t limit) {
   if (damageCause_) return 0;
   if (const char* cause = CheckSharedWords()) return Retire(cause, sink, context);
+  MeasureTicks();
   std::size_t delivered = 0;
   for (std::size_t step = 0; step < limit; ++step) {
     RecordHeader record;
@@ -347,7 +418,9 @@ std::size_t RingReader::Poll(Sink sink, void* context, std::size_t limit) {
 const char* RingReader::CheckSharedWords() const {
   if (header_->magic.load(std::memory_order_relaxed) != kRingMagic ||
       header_->version.load(std::memory_order_relaxed) != kRingVersion ||
-      header_->capacity.load(std::memory_order_relaxed) != capacity_)
+      header_->capacity.load(std::memory_order_relaxed) != capacity_ ||
+      header_->clock.load(std::memory_order_relaxed) != (ticks_ ? kClockTicks : kClockNs) ||
+      header_->ticksPerMs.load(std::memory_order_relaxed) != ticksPerMs_)
     return "its header was overwritten";
   if (header_->state.load(std::memory_order_relaxed) != kRingOpen) return "its state was overwritten";
   if (header_->readPos.load(std::memory_order_relaxed) != published_) return "its read position was overwritten";

@@ -8,6 +8,9 @@
 // counter, writes it, and publishes it by a release store of the record's commit word (a tag
 // derived from the record's position, so a stale record from an earlier lap never looks
 // committed). The reader takes records in position order, which keeps each thread's order.
+// A record's time stamp is the system's NowNs, or, where the reader found the system's tick
+// counter fit (steady, the same on every processor), that counter: cheaper to read, and
+// turned into NowNs nanoseconds by the reader, which keeps measuring its rate.
 //
 // Every shared field may have been written by someone hostile or broken: both sides keep
 // their own copy of the capacity, reduce every position modulo it, check every length, and
@@ -36,10 +39,14 @@ class RingSystem {
   virtual void Sleep(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::uint32_t ms) = 0;
   // A writer waiting for room gives up the processor briefly.
   virtual void Pause() = 0;
+  // Whether Ticks counts at a steady rate, the same on every processor and in every process.
+  virtual bool HasTicks() { return false; }
+  // A counter cheaper to read than NowNs; only where HasTicks.
+  virtual std::uint64_t Ticks() { return NowNs(); }
 };
 
 inline constexpr std::uint32_t kRingMagic = 0x47525856;  // "VXRG"
-inline constexpr std::uint32_t kRingVersion = 2;
+inline constexpr std::uint32_t kRingVersion = 3;
 inline constexpr std::size_t kRingHeaderBytes = 256;
 inline constexpr std::size_t kRecordUnit = 32;
 inline constexpr std::size_t kMinRingBytes = kRingHeaderBytes + 64 * 1024;
@@ -51,12 +58,20 @@ inline constexpr std::size_t kMaxRingLine = 64 * 1024;
 // reader found damaged is retired, not closed: what it holds was counted by the reader.
 enum RingState : std::uint32_t { kRingOpen = 1, kRingClosed = 2, kRingRetired = 3 };
 
+// What a record's time stamp counts: NowNs nanoseconds, or the system's ticks.
+enum RingClock : std::uint32_t { kClockNs = 0, kClockTicks = 1 };
+// A tick rate a ring may state: 10 MHz to 100 GHz.
+inline constexpr std::uint64_t kMinTicksPerMs = 10'000;
+inline constexpr std::uint64_t kMaxTicksPerMs = 100'000'000;
+
 struct RingHeader {
   std::atomic<std::uint32_t> magic;
   std::atomic<std::uint32_t> version;
   std::atomic<std::uint64_t> capacity;  // bytes of the data area
   std::atomic<std::uint32_t> state;
   std::atomic<std::uint32_t> readerProcess;        // where the platform tells liveness by process id
+  std::atomic<std::uint32_t> clock;                // a RingClock
+  std::atomic<std::uint64_t> ticksPerMs;           // the ticks' rate as the reader measured it at first
   alignas(64) std::atomic<std::uint64_t> reserve;  // writers: next free position
   alignas(64) std::atomic<std::uint64_t> readPos;  // reader: everything before it is consumed
   std::atomic<std::uint32_t> readerSleeping;
@@ -82,14 +97,24 @@ static_assert(sizeof(RecordHeader) == kRecordUnit);
 // The data-area bytes a mapping of `mappedBytes` holds; 0 when it cannot hold a ring.
 std::uint64_t RingCapacityFor(std::size_t mappedBytes);
 
-// Lays out a fresh ring over `base` (the listener does this before anyone else sees it).
-void InitializeRing(void* base, std::size_t mappedBytes);
+// Lays out a fresh ring over `base` (the listener does this before anyone else sees it),
+// whose records are stamped in ticks at `ticksPerMs`, or in nanoseconds when that is 0.
+void InitializeRing(void* base, std::size_t mappedBytes, std::uint64_t ticksPerMs = 0);
+
+// The system's ticks per millisecond, measured over a couple of milliseconds; 0 where the
+// system has no ticks fit for stamps.
+std::uint64_t MeasureTicksPerMs(RingSystem& system);
 
 struct RingRecord {
   std::uint32_t pid;
   std::uint32_t tid;
-  std::uint64_t timeNs;
+  std::uint64_t timeNs;   // on the NowNs clock, whatever the ring stamps in
   std::string_view text;  // valid until the next Poll
+};
+
+// The system's ticks and its NowNs read together.
+struct TickPair {
+  std::uint64_t ticks = 0, ns = 0;
 };
 
 enum class WriteResult { kWritten, kDropped, kClosed };
@@ -103,9 +128,12 @@ class RingWriter {
   // waitMs after it last did; a reader that made a writer wait that long in vain is not
   // waited on again for stallMs, or until it reads again.
   WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid);
-  // The same with the record's time stamp read by the caller (the system's NowNs clock), who
-  // may have read it for its own purposes already.
-  WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t timeNs);
+  // The same with the record's stamp read by the caller (from Stamp), who may have read it
+  // for its own purposes already.
+  WriteResult Write(std::string_view line, std::uint32_t pid, std::uint32_t tid, std::uint64_t stamp);
+  // The ring's clock: what a record's stamp counts, and how many of it make a millisecond.
+  std::uint64_t Stamp() const { return ticks_ ? system_->Ticks() : system_->NowNs(); }
+  std::uint64_t StampsPerMs() const { return stampsPerMs_; }
   bool Closed() const;
   bool Retired() const { return header_->state.load(std::memory_order_relaxed) == kRingRetired; }
   std::uint32_t ReaderProcess() const { return header_->readerProcess.load(std::memory_order_relaxed); }
@@ -125,7 +153,7 @@ class RingWriter {
     std::uint64_t readPos = 0;   // the reader's position when the deadline was set
   };
   bool WaitForRoom(bool mayWait, Wait& wait);
-  bool MayWait(std::uint64_t now);
+  bool MayWait();
   void CopyIn(std::uint64_t pos, const void* bytes, std::size_t size);
   void WakeReader();
   void WakeReaderIfBehind(std::uint64_t end);
@@ -137,6 +165,8 @@ class RingWriter {
   unsigned char* data_ = nullptr;
   std::uint64_t capacity_ = 0;
   RingSystem* system_ = nullptr;
+  bool ticks_ = false;
+  std::uint64_t stampsPerMs_ = 1'000'000;
   std::atomic<std::uint64_t> stalledUntilNs_{0};
   std::atomic<std::uint64_t> stalledAtReadPos_{0};  // the reader's position when it was given up on
   std::atomic<std::uint64_t> knownReadPos_{0};      // the reader's position as last seen
@@ -176,6 +206,8 @@ class RingReader {
   bool HoleTimedOut();
   void Publish();
   void Deliver(const RecordHeader& record, Sink sink, void* context);
+  void MeasureTicks();
+  std::uint64_t NsOf(std::uint64_t stamp) const;
   const char* CheckSharedWords() const;
   std::size_t Retire(const char* cause, Sink sink, void* context);
 
@@ -191,6 +223,12 @@ class RingReader {
   std::uint64_t lostToDamage_ = 0;
   const char* damageCause_ = nullptr;
   RingSystem* system_ = nullptr;
+  // Ticks to nanoseconds: the rate over everything measured since Attach, and the last
+  // measure, near which the records being read were stamped.
+  bool ticks_ = false;
+  std::uint64_t ticksPerMs_ = 0;
+  TickPair firstMeasure_, lastMeasure_;
+  double nsPerTick_ = 1.0;
   std::unique_ptr<char[]> text_;  // kMaxRingLine bytes
 };
 

@@ -23,8 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 // A ring in ordinary memory.
 struct Region {
-  explicit Region(std::size_t size) : bytes(size), base(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)) {
-    channel::InitializeRing(base, bytes);
+  explicit Region(std::size_t size, std::uint64_t ticksPerMs = 0)
+      : bytes(size), base(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)) {
+    channel::InitializeRing(base, bytes, ticksPerMs);
   }
   ~Region() { std::free(base); }
   Region(const Region&) = delete;
@@ -222,6 +223,58 @@ TEST(TraceRing, ARingRetiredWhileAWriterIsMidLineStillDeliversThatLine) {
   EXPECT_EQ(sink.lines[0].text, "in flight\n");
   EXPECT_EQ(reader.LostToDamage(), 0u);
   EXPECT_EQ(writer.Write("later\n", 1, 1), WriteResult::kClosed);
+}
+
+// A system like this one, but with no ticks of its own.
+struct TicklessSystem final : channel::RingSystem {
+  std::uint64_t NowNs() override { return posix::PosixRingSystem().NowNs(); }
+  void Wake(std::atomic<std::uint32_t>& word) override { posix::PosixRingSystem().Wake(word); }
+  void Sleep(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::uint32_t ms) override {
+    posix::PosixRingSystem().Sleep(word, seen, ms);
+  }
+  void Pause() override { posix::PosixRingSystem().Pause(); }
+};
+
+// Each record shows when it was written on the system's clock, whether the ring stamps it in
+// nanoseconds or in ticks: the ticks' rate is measured as the reader reads, and two writes a
+// known time apart are shown that far apart.
+TEST(TraceRing, ARecordsTimeIsWhenItWasWrittenWhicheverClockTheRingStampsIn) {
+  channel::RingSystem& system = posix::PosixRingSystem();
+  const std::uint64_t ticksPerMs = channel::MeasureTicksPerMs(system);
+  if (system.HasTicks()) EXPECT_GT(ticksPerMs, 0u);
+  for (const std::uint64_t rate : {std::uint64_t{0}, ticksPerMs}) {
+    SCOPED_TRACE(rate ? "ticks" : "nanoseconds");
+    Region region(channel::kMinRingBytes, rate);
+    RingWriter writer;
+    RingReader reader;
+    ASSERT_TRUE(writer.Attach(region.base, region.bytes, system));
+    ASSERT_TRUE(reader.Attach(region.base, region.bytes, system));
+    EXPECT_EQ(writer.StampsPerMs(), rate ? rate : 1000000u);
+    Collector sink;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> bounds;
+    for (int n = 0; n < 6; ++n) {
+      const std::uint64_t before = system.NowNs();
+      ASSERT_EQ(writer.Write("line\n", 1, 1), WriteResult::kWritten);
+      bounds.emplace_back(before, system.NowNs());
+      if (n == 2) std::this_thread::sleep_for(std::chrono::milliseconds(150));  // past the first measure's reach
+      DrainUntil(reader, sink, n + 1, std::chrono::seconds(30));
+    }
+    ASSERT_EQ(sink.lines.size(), bounds.size());
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+      // A few microseconds for the rate's error and the reads of the two clocks.
+      EXPECT_GE(sink.lines[i].timeNs + 20000, bounds[i].first) << i;
+      EXPECT_LE(sink.lines[i].timeNs, bounds[i].second + 20000) << i;
+    }
+  }
+  if (!ticksPerMs) return;
+  // A writer whose system cannot read the ring's ticks leaves it to the other channel.
+  Region region(channel::kMinRingBytes, ticksPerMs);
+  TicklessSystem tickless;
+  RingWriter writer;
+  EXPECT_FALSE(writer.Attach(region.base, region.bytes, tickless));
+  auto* header = static_cast<channel::RingHeader*>(region.base);
+  header->ticksPerMs = 1;  // a rate no counter runs at
+  EXPECT_FALSE(writer.Attach(region.base, region.bytes, system));
 }
 
 TEST(TraceRing, RefusesRegionsThatAreNotItsRingAndCutsOverlongLines) {

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -37,11 +38,22 @@ class UniqueFd {
 
 class MappedView {
  public:
+  static constexpr std::size_t kPopulateBytes = std::size_t{64} << 20;
+#ifdef MADV_POPULATE_WRITE
+  static constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+  static constexpr int kPopulateWrite = 23;  // Linux 5.14; older kernels refuse it, harmlessly
+#endif
+
   MappedView() = default;
   // Maps `bytes` of `fd` shared, for reading and writing; empty when the kernel refuses.
   MappedView(int fd, std::size_t bytes) {
     void* base = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (base != MAP_FAILED) base_ = base, bytes_ = bytes;
+    if (base == MAP_FAILED) return;
+    base_ = base, bytes_ = bytes;
+    // Mapped in now rather than a page at a time as it is first written: a ring's first lap
+    // would fault every few dozen lines. Up to a bound, so a huge mapping costs no long stall.
+    ::madvise(base, std::min(bytes, kPopulateBytes), kPopulateWrite);  // where the kernel can
   }
   MappedView(MappedView&& other) noexcept
       : base_(std::exchange(other.base_, nullptr)), bytes_(std::exchange(other.bytes_, 0)) {}

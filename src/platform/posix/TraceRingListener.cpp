@@ -91,7 +91,7 @@ bool TraceRingListener::MakeRing(std::size_t bytes, std::string& error) {
     error = Reason("cannot map the trace ring");
     return false;
   }
-  channel::InitializeRing(view.get(), bytes);
+  channel::InitializeRing(view.get(), bytes, channel::MeasureTicksPerMs(PosixRingSystem()));
   reader_ = channel::RingReader{};
   if (!reader_.Attach(view.get(), bytes, PosixRingSystem())) {
     error = "cannot lay out the trace ring";

@@ -32,9 +32,9 @@ namespace vx380::posix {
 namespace {
 
 constexpr std::uint64_t kMsNs = 1000000;
-constexpr std::uint64_t kLivenessNs = 10 * kMsNs;     // how soon a dead listener is noticed
-constexpr std::uint64_t kPathCheckNs = 1000 * kMsNs;  // how soon a changed socket rule is
-constexpr int kAnswerMs = 500;                        // a listener's answer to a request
+constexpr std::uint64_t kLivenessMs = 10;     // how soon a dead listener is noticed
+constexpr std::uint64_t kPathCheckMs = 1000;  // how soon a changed socket rule is
+constexpr int kAnswerMs = 500;                // a listener's answer to a request
 constexpr std::uint64_t kSilentListenerNs = 1000 * kMsNs;
 
 struct MappedRing {
@@ -42,9 +42,9 @@ struct MappedRing {
   std::string path;
   MappedView view;
   UniqueFd connection;
-  std::atomic<std::uint64_t> checkAt{0};
-  std::uint64_t pathCheckAt = 0;  // under the check's turn only
-  std::string rule[3];            // the variables the ring's path came from, as they were
+  std::atomic<std::uint64_t> checkAt{0};  // on the ring's clock, as pathCheckAt
+  std::uint64_t pathCheckAt = 0;          // under the check's turn only
+  std::string rule[3];                    // the variables the ring's path came from, as they were
   MappedRing* nextRetired = nullptr;
 };
 
@@ -244,8 +244,9 @@ MappedRing* MapRing(const std::string& path) {
   if (!ring->view || !ring->writer.Attach(ring->view.get(), bytes, PosixRingSystem())) return nullptr;
   ring->path = path;
   ring->connection = std::move(connection);
-  ring->checkAt.store(CoarseNowNs() + kLivenessNs, std::memory_order_relaxed);
-  ring->pathCheckAt = CoarseNowNs() + kPathCheckNs;
+  const std::uint64_t stamp = ring->writer.Stamp(), perMs = ring->writer.StampsPerMs();
+  ring->checkAt.store(stamp + kLivenessMs * perMs, std::memory_order_relaxed);
+  ring->pathCheckAt = stamp + kPathCheckMs * perMs;
   TakeRule(ring->rule);
   if (const std::uint64_t lost = g_lostUnreported.exchange(0, std::memory_order_relaxed))
     ring->writer.ReportLostEarlier(lost);
@@ -260,7 +261,7 @@ bool StillOffered(MappedRing& ring, std::uint64_t now) {
   pollfd hangUp{ring.connection.get(), POLLIN | POLLRDHUP, 0};
   if (::poll(&hangUp, 1, 0) != 0) return false;  // the listener never speaks after its answer
   if (now < ring.pathCheckAt) return true;
-  ring.pathCheckAt = now + kPathCheckNs;
+  ring.pathCheckAt = now + kPathCheckMs * ring.writer.StampsPerMs();
   return SameRule(ring.rule) || TraceRingPath(false) == ring.path;
 }
 
@@ -287,9 +288,11 @@ MappedRing* EnterRing(WriterSlot& slot, std::uint64_t& now) {
       slot.inside.store(nullptr, std::memory_order_release);
       continue;
     }
-    now = PosixRingSystem().NowNs();
+    now = ring->writer.Stamp();
     std::uint64_t checkAt = ring->checkAt.load(std::memory_order_relaxed);
-    if (now < checkAt || !ring->checkAt.compare_exchange_strong(checkAt, now + kLivenessNs)) return ring;
+    if (now < checkAt ||
+        !ring->checkAt.compare_exchange_strong(checkAt, now + kLivenessMs * ring->writer.StampsPerMs()))
+      return ring;
     if (StillOffered(*ring, now) && !ring->writer.Closed()) {
       Reclaim();
       return ring;

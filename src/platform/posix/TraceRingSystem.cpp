@@ -6,8 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <x86intrin.h>
+#endif
 
 #include "platform/posix/PosixServices.h"
 #include "platform/posix/TraceRingPosix.h"
@@ -16,6 +22,25 @@
 namespace vx380::posix {
 
 namespace {
+
+// The time stamp counter is fit for stamps where it runs at one rate whatever the processor
+// does (invariant) and the kernel keeps its monotonic clock on it: then the kernel found it
+// in step across processors.
+bool TimeStampCounterFit() {
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(0x80000000u, &a, &b, &c, &d) || a < 0x80000007u) return false;
+  if (!__get_cpuid(0x80000007u, &a, &b, &c, &d) || !(d & (1u << 8))) return false;
+  std::FILE* f = std::fopen("/sys/devices/system/clocksource/clocksource0/current_clocksource", "re");
+  if (!f) return false;
+  char name[32] = {};
+  const bool tsc = std::fgets(name, sizeof name, f) && std::strcmp(name, "tsc\n") == 0;
+  std::fclose(f);
+  return tsc;
+#else
+  return false;
+#endif
+}
 
 class SystemForRing final : public channel::RingSystem {
  public:
@@ -37,6 +62,17 @@ class SystemForRing final : public channel::RingSystem {
   void Pause() override {
     const timespec brief{0, 20000};
     ::nanosleep(&brief, nullptr);
+  }
+  bool HasTicks() override {
+    static const bool fit = TimeStampCounterFit();
+    return fit;
+  }
+  std::uint64_t Ticks() override {
+#if defined(__x86_64__) || defined(__i386__)
+    return __rdtsc();
+#else
+    return NowNs();
+#endif
   }
 };
 
