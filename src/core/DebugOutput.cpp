@@ -1,4 +1,5 @@
 // DebugTrace and LogMsg: the debugger output channel and the message log.
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <typeinfo>
@@ -44,6 +45,48 @@ StartedMessageLogs& MessageLogs() {
 
 namespace core {
 
+namespace {
+// What a thread found, for the threads after it: the question costs a conversion of 128
+// characters, and a thread often traces only a few lines. A sequence lock no one waits on:
+// a reader that meets a write, and a writer that meets another (or one a fork cut short),
+// simply asks the platform itself.
+class AsciiAnswers {
+ public:
+  bool Find(const Platform& platform, std::uint64_t installation, bool& kept) const {
+    const std::uint32_t before = sequence_.load(std::memory_order_acquire);
+    if (before & 1) return false;
+    const bool found = platform_.load(std::memory_order_relaxed) == &platform &&
+                       installation_.load(std::memory_order_relaxed) == installation;
+    kept = kept_.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return found && sequence_.load(std::memory_order_relaxed) == before;
+  }
+  void Keep(const Platform& platform, std::uint64_t installation, bool kept) {
+    std::uint32_t even = sequence_.load(std::memory_order_relaxed);
+    if ((even & 1) || !sequence_.compare_exchange_strong(even, even + 1, std::memory_order_acquire)) return;
+    std::atomic_thread_fence(std::memory_order_release);
+    platform_.store(&platform, std::memory_order_relaxed);
+    installation_.store(installation, std::memory_order_relaxed);
+    kept_.store(kept, std::memory_order_relaxed);
+    sequence_.store(even + 2, std::memory_order_release);
+  }
+
+ private:
+  std::atomic<std::uint32_t> sequence_{0};
+  std::atomic<const Platform*> platform_{nullptr};
+  std::atomic<std::uint64_t> installation_{0};
+  std::atomic<bool> kept_{false};
+};
+AsciiAnswers g_asciiAnswers;
+
+bool KeepsAscii(Platform& platform) {
+  String ascii(0x80, u'\0');
+  std::string bytes(0x80, '\0');
+  for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
+  return platform.ToAnsi(ascii) == bytes;
+}
+}  // namespace
+
 // The caller took `platform` before this looks at the installation, so the answer is kept for
 // both: a platform installed in between is asked again at the next line.
 bool AsciiKept(Platform& platform) noexcept {
@@ -51,10 +94,11 @@ bool AsciiKept(Platform& platform) noexcept {
   const std::uint64_t installation = PlatformInstallation();
   if (thread.asciiInstallation == installation && thread.asciiPlatform == &platform) return thread.asciiKept;
   try {
-    String ascii(0x80, u'\0');
-    std::string bytes(0x80, '\0');
-    for (int c = 0; c < 0x80; ++c) ascii[c] = static_cast<char16_t>(c), bytes[c] = static_cast<char>(c);
-    const bool kept = platform.ToAnsi(ascii) == bytes;
+    bool kept = false;
+    if (!g_asciiAnswers.Find(platform, installation, kept)) {
+      kept = KeepsAscii(platform);
+      g_asciiAnswers.Keep(platform, installation, kept);
+    }
     thread.asciiKept = kept;
     thread.asciiPlatform = &platform;
     thread.asciiInstallation = installation;

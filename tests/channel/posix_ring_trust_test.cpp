@@ -81,8 +81,8 @@ struct StrayWrite {
 
 TEST_F(PosixRing, AStrayWriteRetiresTheRingAndLaterLinesArriveInAFreshOne) {
   const StrayWrite strays[] = {
-      {"reservation counter", offsetof(channel::RingHeader, reserve), 0x123456789ull},
-      {"read position", offsetof(channel::RingHeader, readPos), 0xFFFFFFFF00ull},
+      {"reservation counter", channel::kLaneTableOffset + offsetof(channel::LaneHeader, reserve), 0x123456789ull},
+      {"read position", channel::kLaneTableOffset + offsetof(channel::LaneHeader, readPos), 0xFFFFFFFF00ull},
       {"state", offsetof(channel::RingHeader, state), 7},
   };
   for (const StrayWrite& stray : strays) {
@@ -109,7 +109,15 @@ TEST_F(PosixRing, ARecordThatLiesAboutItsLengthCostsOnlyItselfAndLinesAfterItArr
   ASSERT_TRUE(WriteWithin("first\n", std::chrono::seconds(10)));
   ASSERT_TRUE(WriteWithin("second\n", std::chrono::seconds(10)));
   ASSERT_TRUE(WriteWithin("third\n", std::chrono::seconds(10)));
-  auto* first = reinterpret_cast<channel::RecordHeader*>(base + channel::kRingHeaderBytes);
+  // The thread's first record opens its lane, whichever lane that is.
+  const std::uint64_t capacity = channel::RingCapacityFor(TraceRingListener::kDefaultBytes);
+  const std::uint64_t laneBytes = capacity / channel::LanesFor(capacity);
+  channel::RecordHeader* first = nullptr;
+  for (std::uint64_t at = 0; at < capacity && !first; at += laneBytes) {
+    auto* record = reinterpret_cast<channel::RecordHeader*>(base + channel::kRingHeaderBytes + at);
+    if (std::memcmp(record + 1, "first\n", 6) == 0) first = record;
+  }
+  ASSERT_NE(first, nullptr);
   first->textLength = 60000;  // the commit tag still matches; the record lies
   Collector sink;
   Drain(listener, sink, std::chrono::milliseconds(200));

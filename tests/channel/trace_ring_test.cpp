@@ -184,7 +184,7 @@ TEST(TraceRing, AReservationNeverCommittedIsSkippedAndCountedAndLaterLinesArrive
   reader.holeTimeoutMs = 50;
   writer.Write("before\n", 1, 1);
   // A writer that died between its reservation and its commit.
-  static_cast<channel::RingHeader*>(region.base)->reserve.fetch_add(3 * channel::kRecordUnit);
+  channel::LaneTable(region.base)->reserve.fetch_add(3 * channel::kRecordUnit);
   writer.Write("after 1\n", 1, 1);
   writer.Write("after 2\n", 1, 1);
   Collector sink;
@@ -210,7 +210,7 @@ TEST(TraceRing, ARingRetiredWhileAWriterIsMidLineStillDeliversThatLine) {
       static_cast<void*>(static_cast<unsigned char*>(region.base) + channel::kRingHeaderBytes));
   const std::uint32_t tag = *commit;
   std::atomic_ref<std::uint32_t>(*commit).store(0);
-  static_cast<channel::RingHeader*>(region.base)->readPos.store(0xFFFFFFFF00ull);
+  channel::LaneTable(region.base)->readPos.store(0xFFFFFFFF00ull);
   std::thread committer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::atomic_ref<std::uint32_t>(*commit).store(tag, std::memory_order_release);
@@ -241,7 +241,9 @@ struct TicklessSystem final : channel::RingSystem {
 TEST(TraceRing, ARecordsTimeIsWhenItWasWrittenWhicheverClockTheRingStampsIn) {
   channel::RingSystem& system = posix::PosixRingSystem();
   const std::uint64_t ticksPerMs = channel::MeasureTicksPerMs(system);
-  if (system.HasTicks()) EXPECT_GT(ticksPerMs, 0u);
+  if (system.HasTicks()) {
+    EXPECT_GT(ticksPerMs, 0u);
+  }
   for (const std::uint64_t rate : {std::uint64_t{0}, ticksPerMs}) {
     SCOPED_TRACE(rate ? "ticks" : "nanoseconds");
     Region region(channel::kMinRingBytes, rate);

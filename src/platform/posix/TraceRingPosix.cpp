@@ -70,8 +70,10 @@ std::uint64_t CoarseNowNs() {
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-// Process and thread ids cost a system call each; a child after fork gets fresh ones.
+// Process and thread ids cost a system call each: the process's is asked once (and again in a
+// forked child), a thread's once per thread.
 std::atomic<unsigned> g_forkGeneration{1};
+std::atomic<std::uint32_t> g_pid{0};
 struct ThreadIds {
   unsigned generation = 0;
   std::uint32_t pid = 0;
@@ -79,11 +81,15 @@ struct ThreadIds {
 };
 thread_local ThreadIds t_ids;
 
+std::uint32_t ProcessId() {
+  std::uint32_t pid = g_pid.load(std::memory_order_relaxed);
+  if (pid == 0) g_pid.store(pid = static_cast<std::uint32_t>(::getpid()), std::memory_order_relaxed);
+  return pid;
+}
+
 const ThreadIds& Ids() {
   const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed);
-  if (t_ids.generation != generation) {
-    t_ids = {generation, static_cast<std::uint32_t>(::getpid()), static_cast<std::uint32_t>(::gettid())};
-  }
+  if (t_ids.generation != generation) t_ids = {generation, ProcessId(), static_cast<std::uint32_t>(::gettid())};
   return t_ids;
 }
 
@@ -257,9 +263,13 @@ MappedRing* MapRing(const std::string& path) {
 
 // The listener still holds its end, and the socket rule still points where it did. Nothing
 // here allocates while the rule's variables are unchanged.
-bool StillOffered(MappedRing& ring, std::uint64_t now) {
+bool ListenerHungUp(const MappedRing& ring) {
   pollfd hangUp{ring.connection.get(), POLLIN | POLLRDHUP, 0};
-  if (::poll(&hangUp, 1, 0) != 0) return false;  // the listener never speaks after its answer
+  return ::poll(&hangUp, 1, 0) != 0;  // the listener never speaks after its answer
+}
+
+bool StillOffered(MappedRing& ring, std::uint64_t now) {
+  if (ListenerHungUp(ring)) return false;
   if (now < ring.pathCheckAt) return true;
   ring.pathCheckAt = now + kPathCheckMs * ring.writer.StampsPerMs();
   return SameRule(ring.rule) || TraceRingPath(false) == ring.path;
@@ -315,6 +325,7 @@ void ForkParent() {
 // The child has one thread, inside no ring: the parent's rings are the parent's. Their pages
 // and connections go; the child asks for a ring of its own.
 void ForkChild() {
+  g_pid.store(static_cast<std::uint32_t>(::getpid()), std::memory_order_relaxed);
   g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
   MappedRing* current = g_lookup.current();
   g_lookup.ForkChild();
@@ -354,10 +365,20 @@ bool TryWriteRing(std::string_view line) {
     const ThreadIds& ids = Ids();
     const channel::RingAnswer answer = channel::AnswerOf(ring->writer.Write(line, ids.pid, ids.tid, now));
     written = answer.taken;
-    if (answer.retire) Retire(ring);
-    if (answer.askSoon) ring->checkAt.store(0, std::memory_order_relaxed);
+    bool retire = answer.retire;
+    if (answer.askSoon) {
+      // A line dropped in the ring of a listener that is gone is reported by nobody but the
+      // next listener, as the lines left unread there are.
+      if (ListenerHungUp(*ring)) {
+        g_lostUnreported.fetch_add(1, std::memory_order_relaxed);
+        retire = true;
+      } else {
+        ring->checkAt.store(0, std::memory_order_relaxed);
+      }
+    }
+    if (retire) Retire(ring);
     slot->inside.store(nullptr, std::memory_order_release);
-    if (answer.retire) Reclaim();
+    if (retire) Reclaim();
   }
   if (slot && !written) slot->lineWentElsewhere = true;
   errno = savedErrno;

@@ -18,6 +18,7 @@
 
 #include "CaptureFixture.h"
 #include "Recording.h"
+#include "channel/TraceRing.h"
 
 namespace {
 
@@ -338,7 +339,9 @@ TEST_F(RingCapture, AStrayWriteCostsTheDamagedRingOnlyAndIsReported) {
   unsigned char* ring = MapRingOf(Ring(), bytes);
   ASSERT_NE(ring, nullptr);
   const std::uint64_t scribble = 0x123456789;
-  std::memcpy(ring + 64, &scribble, sizeof scribble);  // the reservation counter's cache line
+  // The first lane's reservation counter.
+  std::memcpy(ring + vx380::channel::kLaneTableOffset + offsetof(vx380::channel::LaneHeader, reserve), &scribble,
+              sizeof scribble);
   // The next host may meet the damage before vxtrace does: its writers then wait for vxtrace to
   // retire the ring, send a line by the socket, and go on in the fresh ring.
   ASSERT_EQ(Finish(Host("numbered", kLines, "after")), 0) << Err("after");
