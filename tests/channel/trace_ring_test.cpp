@@ -46,32 +46,92 @@ void DrainUntil(RingReader& reader, Collector& sink, std::size_t expected, std::
     if (reader.Poll(&Collector::Sink, &sink) == 0) reader.Wait(20);
 }
 
+// A ring of one lane, and one of four: with four threads, a lane each.
+constexpr std::size_t kFourLanes = channel::kRingHeaderBytes + 4 * channel::kMinLaneBytes;
+
 TEST(TraceRing, KeepsEachThreadsOrderAndEveryByteAcrossTheWrap) {
-  Region region(channel::kMinRingBytes);
+  for (const std::size_t bytes : {channel::kMinRingBytes, kFourLanes}) {
+    Region region(bytes);
+    SCOPED_TRACE(std::to_string(channel::LanesFor(channel::RingCapacityFor(bytes))) + " lanes");
+    RingReader reader;
+    ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+    constexpr int kThreads = 4, kLines = 30000;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+      writers.emplace_back([&, t] {
+        RingWriter writer;
+        ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+        writer.waitMs = 10000;  // order is the point here, not the bound
+        for (int n = 0; n < kLines; ++n) ASSERT_EQ(writer.Write(LineOf(t, n), 100, t), WriteResult::kWritten);
+      });
+    Collector sink;
+    DrainUntil(reader, sink, kThreads * kLines, std::chrono::seconds(120));
+    EXPECT_FALSE(reader.Damaged()) << reader.DamageCause();
+    for (auto& w : writers) w.join();
+    ASSERT_EQ(sink.lines.size(), std::size_t{kThreads * kLines});
+    std::map<std::uint32_t, int> next;
+    for (const Captured& line : sink.lines) {
+      const int n = next[line.tid]++;
+      ASSERT_EQ(line.text, LineOf(static_cast<int>(line.tid), n));
+      EXPECT_EQ(line.pid, 100u);
+    }
+    EXPECT_EQ(reader.Dropped(), 0u);
+    EXPECT_EQ(reader.Holes(), 0u);
+  }
+}
+
+// Two threads that take turns, each writing to its own lane: a line written after the other
+// thread's line (because the thread waited for it) is read after it, as it would be in one lane.
+TEST(TraceRing, LinesOfThreadsThatTakeTurnsArriveInTheirTurns) {
+  Region region(kFourLanes);
+  RingWriter writer;
   RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
   ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-  constexpr int kThreads = 4, kLines = 30000;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t)
-    writers.emplace_back([&, t] {
-      RingWriter writer;
-      ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-      writer.waitMs = 10000;  // order is the point here, not the bound
-      for (int n = 0; n < kLines; ++n) ASSERT_EQ(writer.Write(LineOf(t, n), 100, t), WriteResult::kWritten);
+  constexpr int kTurns = 3000;
+  std::atomic<int> turn{0};
+  std::vector<std::thread> players;
+  for (int player = 0; player < 2; ++player)
+    players.emplace_back([&, player] {
+      for (int n = player; n < 2 * kTurns; n += 2) {
+        while (turn.load(std::memory_order_acquire) != n) std::this_thread::yield();
+        ASSERT_EQ(writer.Write("turn " + std::to_string(n) + "\n", 1, player + 1), WriteResult::kWritten);
+        turn.store(n + 1, std::memory_order_release);
+      }
     });
   Collector sink;
-  DrainUntil(reader, sink, kThreads * kLines, std::chrono::seconds(120));
-  EXPECT_FALSE(reader.Damaged()) << reader.DamageCause();
-  for (auto& w : writers) w.join();
-  ASSERT_EQ(sink.lines.size(), std::size_t{kThreads * kLines});
-  std::map<std::uint32_t, int> next;
-  for (const Captured& line : sink.lines) {
-    const int n = next[line.tid]++;
-    ASSERT_EQ(line.text, LineOf(static_cast<int>(line.tid), n));
-    EXPECT_EQ(line.pid, 100u);
-  }
-  EXPECT_EQ(reader.Dropped(), 0u);
-  EXPECT_EQ(reader.Holes(), 0u);
+  DrainUntil(reader, sink, 2 * kTurns, std::chrono::seconds(120));
+  for (auto& p : players) p.join();
+  ASSERT_EQ(sink.lines.size(), std::size_t{2 * kTurns});
+  for (int n = 0; n < 2 * kTurns; ++n) ASSERT_EQ(sink.lines[n].text, "turn " + std::to_string(n) + "\n");
+}
+
+// A writer that died between its reservation and its commit holds back its own lane until
+// the hole times out, and no other lane.
+TEST(TraceRing, AHoleInOneLaneHoldsBackNoOtherThreadsLines) {
+  Region region(kFourLanes);
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  reader.holeTimeoutMs = 3600 * 1000;
+  ASSERT_EQ(writer.Write("mine\n", 1, 1), WriteResult::kWritten);
+  channel::LaneHeader* mine = nullptr;
+  for (std::uint32_t i = 0; i < 4; ++i)
+    if (channel::LaneTable(region.base)[i].reserve.load() != 0) mine = channel::LaneTable(region.base) + i;
+  ASSERT_NE(mine, nullptr);
+  mine->reserve.fetch_add(2 * channel::kRecordUnit);  // a reservation never committed
+  ASSERT_EQ(writer.Write("mine, after the hole\n", 1, 1), WriteResult::kWritten);
+  std::thread other([&] {
+    for (int n = 0; n < 100; ++n) ASSERT_EQ(writer.Write(LineOf(2, n), 1, 2), WriteResult::kWritten);
+  });
+  other.join();
+  Collector sink;
+  DrainUntil(reader, sink, 101, std::chrono::seconds(60));
+  ASSERT_EQ(sink.lines.size(), 101u);
+  EXPECT_EQ(sink.lines[0].text, "mine\n");
+  for (int n = 0; n < 100; ++n) EXPECT_EQ(sink.lines[n + 1].text, LineOf(2, n));
+  EXPECT_EQ(reader.Holes(), 0u) << "the hole has not timed out";
 }
 
 TEST(TraceRing, AFullRingWithAStalledReaderHoldsAWriterOnlyForTheBoundAndCountsTheDrop) {

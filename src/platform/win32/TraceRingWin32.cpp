@@ -31,7 +31,8 @@ struct MappedRing {
   EventRingSystem system;
   HANDLE reader = nullptr;  // the listener's process, to tell when it is gone
   std::atomic<std::uint64_t> recheckAt{0};
-  std::atomic<int> writing{0};  // this process's threads inside a write
+  std::atomic<int> writing{0};                   // this process's threads inside a write
+  std::atomic<std::uint64_t> droppedUnheard{0};  // lines dropped once the listener was gone
 };
 
 std::atomic<std::uint64_t> g_lost{0};
@@ -96,7 +97,7 @@ void Abandon(MappedRing* ring) {
   const std::uint64_t deadline = ring->system.NowNs() + (ring->writer.waitMs + 1000) * kMsNs;
   while (ring->writing.load(std::memory_order_acquire) != 0 && ring->system.NowNs() < deadline) ring->system.Pause();
   const bool writesOver = ring->writing.load(std::memory_order_acquire) == 0;
-  const std::uint64_t lost = ring->writer.UnreadOf(::GetCurrentProcessId());
+  const std::uint64_t lost = ring->writer.UnreadOf(::GetCurrentProcessId()) + ring->droppedUnheard.load();
   const std::uint32_t listener = ring->writer.ReaderProcess();
   // Writes begin only inside the count and only while the ring is in use: none can begin now.
   if (writesOver) ::UnmapViewOfFile(ring->base);
@@ -184,7 +185,12 @@ bool TryWriteRing(std::string_view line) {
       const channel::RingAnswer answer = channel::AnswerOf(ring->writer.Write(line, pid, tid));
       written = answer.taken;
       if (answer.retire) Retire(ring);
-      if (answer.askSoon) ring->recheckAt.store(0, std::memory_order_relaxed);
+      if (answer.askSoon) {
+        // A line dropped in the ring of a listener that is gone is counted with the lines
+        // left unread there: its listener never will.
+        if (ReaderGone(*ring)) ring->droppedUnheard.fetch_add(1, std::memory_order_relaxed);
+        ring->recheckAt.store(0, std::memory_order_relaxed);
+      }
     }
     ring->writing.fetch_sub(1, std::memory_order_release);
   }
