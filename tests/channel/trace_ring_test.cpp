@@ -4,9 +4,13 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -104,6 +108,116 @@ TEST(TraceRing, LinesOfThreadsThatTakeTurnsArriveInTheirTurns) {
   for (auto& p : players) p.join();
   ASSERT_EQ(sink.lines.size(), std::size_t{2 * kTurns});
   for (int n = 0; n < 2 * kTurns; ++n) ASSERT_EQ(sink.lines[n].text, "turn " + std::to_string(n) + "\n");
+}
+
+// A clock the test sets, which runs a task the nth time it is read from now on.
+struct SteppedSystem final : channel::RingSystem {
+  std::uint64_t now = 1'000'000'000;
+  int readsUntilTask = 0;
+  std::function<void()> task;
+  std::uint64_t NowNs() override {
+    if (task && --readsUntilTask == 0) std::exchange(task, nullptr)();
+    return now;
+  }
+  void Wake(std::atomic<std::uint32_t>& word) override { posix::PosixRingSystem().Wake(word); }
+  void Sleep(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::uint32_t ms) override {
+    posix::PosixRingSystem().Sleep(word, seen, ms);
+  }
+  void Pause() override { posix::PosixRingSystem().Pause(); }
+};
+
+// A thread that runs what it is given, and so keeps writing to one lane.
+struct LaneThread {
+  std::thread thread;
+  std::mutex lock;
+  std::condition_variable wake;
+  std::function<void()> job;
+  bool stop = false;
+  LaneThread() {
+    thread = std::thread([this] {
+      std::unique_lock<std::mutex> held(lock);
+      for (;;) {
+        wake.wait(held, [&] { return stop || job; });
+        if (stop) return;
+        job();
+        job = nullptr;
+        wake.notify_all();
+      }
+    });
+  }
+  ~LaneThread() {
+    {
+      std::lock_guard<std::mutex> held(lock);
+      stop = true;
+    }
+    wake.notify_all();
+    thread.join();
+  }
+  void Run(std::function<void()> work) {
+    std::unique_lock<std::mutex> held(lock);
+    job = std::move(work);
+    wake.notify_all();
+    wake.wait(held, [&] { return !job; });
+  }
+};
+
+// The merge's one rule: a poll takes only what was stamped before it began. Here a line is
+// stamped, then its lane is looked at before it is committed; meanwhile a second line is
+// written to a lane looked at later, after the first one, as a thread that waited for it
+// would. Taking the second now would show it before the first: it waits for the next poll.
+TEST(TraceRing, APollTakesOnlyLinesStampedBeforeItBegan) {
+  Region region(kFourLanes);
+  SteppedSystem clock;
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, clock));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, clock));
+  LaneThread other;
+  // Which lane each thread writes to: the first, later, line goes to the lane looked at first.
+  auto laneWritten = [&](std::function<void()> write) {
+    std::uint64_t before[4];
+    for (std::uint32_t i = 0; i < 4; ++i) before[i] = channel::LaneTable(region.base)[i].reserve.load();
+    write();
+    for (std::uint32_t i = 0; i < 4; ++i)
+      if (channel::LaneTable(region.base)[i].reserve.load() != before[i]) return i;
+    return 4u;
+  };
+  const std::uint32_t hereLane =
+      laneWritten([&] { ASSERT_EQ(writer.Write("here\n", 1, 1, clock.now), WriteResult::kWritten); });
+  const std::uint32_t thereLane = laneWritten(
+      [&] { other.Run([&] { ASSERT_EQ(writer.Write("there\n", 1, 2, clock.now), WriteResult::kWritten); }); });
+  ASSERT_LT(hereLane, 4u);
+  ASSERT_LT(thereLane, 4u);
+  ASSERT_NE(hereLane, thereLane);
+  Collector sink;
+  clock.now += 10'000;
+  ASSERT_EQ(reader.Poll(&Collector::Sink, &sink), 2u);
+  auto first = [&](std::function<void()> write) { hereLane < thereLane ? write() : other.Run(write); };
+  auto second = [&](std::function<void()> write) { hereLane < thereLane ? other.Run(write) : write(); };
+
+  clock.now += 10'000;
+  first([&] { ASSERT_EQ(writer.Write("first\n", 1, 3, clock.now), WriteResult::kWritten); });
+  const std::uint32_t firstLane = std::min(hereLane, thereLane);
+  const std::uint64_t firstAt = (2 * channel::kRecordUnit) & (channel::kMinLaneBytes - 1);
+  auto* commit = reinterpret_cast<std::atomic<std::uint32_t>*>(static_cast<unsigned char*>(region.base) +
+                                                               channel::kRingHeaderBytes +
+                                                               firstLane * channel::kMinLaneBytes + firstAt);
+  const std::uint32_t tag = commit->exchange(0);  // stamped, not committed yet
+  clock.now += 10'000;
+  // The poll reads the clock as it begins, and again at the uncommitted line's lane.
+  clock.readsUntilTask = 2;
+  clock.task = [&] {
+    commit->store(tag, std::memory_order_release);
+    clock.now += 10'000;
+    second([&] { ASSERT_EQ(writer.Write("second\n", 1, 4, clock.now), WriteResult::kWritten); });
+  };
+  EXPECT_EQ(reader.Poll(&Collector::Sink, &sink), 0u) << "the second line was stamped after the poll began";
+  EXPECT_EQ(clock.task, nullptr) << "the poll looked at the first line's lane while it was being written";
+  clock.now += 10'000;
+  EXPECT_EQ(reader.Poll(&Collector::Sink, &sink), 2u);
+  ASSERT_EQ(sink.lines.size(), 4u);
+  EXPECT_EQ(sink.lines[2].text, "first\n");
+  EXPECT_EQ(sink.lines[3].text, "second\n");
 }
 
 // A writer that died between its reservation and its commit holds back its own lane until
