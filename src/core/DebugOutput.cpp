@@ -180,7 +180,8 @@ bool PlainErrorLog(const ErrorLog& log) { return &typeid(log) == &typeid(ErrorLo
 }
 }  // namespace
 
-void ErrorLog::DebugTrace(const char16_t* strMsg) {
+// At a cache line's start, as the system's check it calls (see SystemDebugOutputQuiet).
+[[gnu::aligned(64)]] void ErrorLog::DebugTrace(const char16_t* strMsg) {
   // Nobody hears: not even the text's length is worth finding. An override still gets it.
   if (!core::DebugOutputHeard() && PlainErrorLog(*this)) return;
   TraceLiteral(*this, strMsg);
