@@ -83,4 +83,12 @@ vx380::bench::RegisterPair ringPairVsSocket("EnterExitPairOnRing", "EnterExitPai
                                  },
                                  st};
 });
+// A record's stamp: the time stamp counter where the listener found it fit, against the
+// monotonic clock stamps were read from before; it must not cost more than that clock.
+vx380::bench::RegisterPair stampTicks("RingStampTicks", "RingStampNowNs", 1.0, [] {
+  vx380::channel::RingSystem& system = vx380::posix::PosixRingSystem();
+  if (!system.HasTicks()) return vx380::bench::PairSides{{}, {}, {}, "the time stamp counter is not fit here"};
+  return vx380::bench::PairSides{[&system] { benchmark::DoNotOptimize(system.Ticks()); },
+                                 [&system] { benchmark::DoNotOptimize(system.NowNs()); }, nullptr};
+});
 }  // namespace
