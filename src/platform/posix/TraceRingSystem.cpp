@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -63,9 +64,11 @@ class SystemForRing final : public channel::RingSystem {
     const timespec brief{0, 20000};
     ::nanosleep(&brief, nullptr);
   }
+  // Found out by whichever threads ask first, with no lock a fork could leave taken.
   bool HasTicks() override {
-    static const bool fit = TimeStampCounterFit();
-    return fit;
+    int fit = fit_.load(std::memory_order_relaxed);
+    if (fit == kUnknown) fit_.store(fit = TimeStampCounterFit() ? kFit : kUnfit, std::memory_order_relaxed);
+    return fit == kFit;
   }
   std::uint64_t Ticks() override {
 #if defined(__x86_64__) || defined(__i386__)
@@ -74,6 +77,10 @@ class SystemForRing final : public channel::RingSystem {
     return NowNs();
 #endif
   }
+
+ private:
+  enum { kUnknown, kFit, kUnfit };
+  std::atomic<int> fit_{kUnknown};
 };
 
 }  // namespace
