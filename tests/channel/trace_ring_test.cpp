@@ -53,6 +53,17 @@ void DrainUntil(RingReader& reader, Collector& sink, std::size_t expected, std::
 // A ring of one lane, and one of four: with four threads, a lane each.
 constexpr std::size_t kFourLanes = channel::kRingHeaderBytes + 4 * channel::kMinLaneBytes;
 
+// A ring with a writer and a reader attached to it.
+struct AttachedRing {
+  explicit AttachedRing(std::size_t bytes, channel::RingSystem& system = posix::PosixRingSystem()) : region(bytes) {
+    EXPECT_TRUE(writer.Attach(region.base, region.bytes, system));
+    EXPECT_TRUE(reader.Attach(region.base, region.bytes, system));
+  }
+  Region region;
+  RingWriter writer;
+  RingReader reader;
+};
+
 TEST(TraceRing, KeepsEachThreadsOrderAndEveryByteAcrossTheWrap) {
   for (const std::size_t bytes : {channel::kMinRingBytes, kFourLanes}) {
     Region region(bytes);
@@ -87,11 +98,9 @@ TEST(TraceRing, KeepsEachThreadsOrderAndEveryByteAcrossTheWrap) {
 // Two threads that take turns, each writing to its own lane: a line written after the other
 // thread's line (because the thread waited for it) is read after it, as it would be in one lane.
 TEST(TraceRing, LinesOfThreadsThatTakeTurnsArriveInTheirTurns) {
-  Region region(kFourLanes);
-  RingWriter writer;
-  RingReader reader;
-  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  AttachedRing ring(kFourLanes);
+  RingWriter& writer = ring.writer;
+  RingReader& reader = ring.reader;
   constexpr int kTurns = 3000;
   std::atomic<int> turn{0};
   std::vector<std::thread> players;
@@ -166,12 +175,11 @@ struct LaneThread {
 // written to a lane looked at later, after the first one, as a thread that waited for it
 // would. Taking the second now would show it before the first: it waits for the next poll.
 TEST(TraceRing, APollTakesOnlyLinesStampedBeforeItBegan) {
-  Region region(kFourLanes);
   SteppedSystem clock;
-  RingWriter writer;
-  RingReader reader;
-  ASSERT_TRUE(writer.Attach(region.base, region.bytes, clock));
-  ASSERT_TRUE(reader.Attach(region.base, region.bytes, clock));
+  AttachedRing ring(kFourLanes, clock);
+  RingWriter& writer = ring.writer;
+  RingReader& reader = ring.reader;
+  Region& region = ring.region;
   LaneThread other;
   // Which lane each thread writes to: the first, later, line goes to the lane looked at first.
   auto laneWritten = [&](std::function<void()> write) {
@@ -223,11 +231,10 @@ TEST(TraceRing, APollTakesOnlyLinesStampedBeforeItBegan) {
 // A writer that died between its reservation and its commit holds back its own lane until
 // the hole times out, and no other lane.
 TEST(TraceRing, AHoleInOneLaneHoldsBackNoOtherThreadsLines) {
-  Region region(kFourLanes);
-  RingWriter writer;
-  RingReader reader;
-  ASSERT_TRUE(writer.Attach(region.base, region.bytes, posix::PosixRingSystem()));
-  ASSERT_TRUE(reader.Attach(region.base, region.bytes, posix::PosixRingSystem()));
+  AttachedRing ring(kFourLanes);
+  RingWriter& writer = ring.writer;
+  RingReader& reader = ring.reader;
+  Region& region = ring.region;
   reader.holeTimeoutMs = 3600 * 1000;
   ASSERT_EQ(writer.Write("mine\n", 1, 1), WriteResult::kWritten);
   channel::LaneHeader* mine = nullptr;
