@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kPublishEvery = 64;  // records of a lane between two stores of its read position
 // A stamp further ahead of the reader's clock than this was made by no writer of this ring:
 // its record is taken at once rather than held back for ever.
-constexpr std::uint64_t kWildStampMs = 10000;
+constexpr std::uint64_t kWildStampMs = 1000;
 
 void CopyOut(const Lane& lane, std::uint64_t pos, void* bytes, std::size_t size) {
   const std::uint64_t offset = pos & (lane.capacity - 1);
@@ -86,6 +86,11 @@ bool RingReader::Due(std::uint64_t stamp, std::uint64_t horizon) const {
   return laneCount_ == 1 || stamp < horizon || stamp - horizon > kWildStampMs * stampsPerMs_;
 }
 
+// Now on the ring's clock, a microsecond early, for a counter read out of turn.
+std::uint64_t RingReader::Horizon() const {
+  return (ticks_ ? system_->Ticks() : system_->NowNs()) - stampsPerMs_ / 1000;
+}
+
 void RingReader::Publish(ReaderLane& lane) {
   if (lane.published == lane.pos || damageCause_) return;
   lane.published = lane.pos;
@@ -144,8 +149,7 @@ std::size_t RingReader::Poll(Sink sink, void* context, std::size_t limit) {
   if (damageCause_) return 0;
   if (const char* cause = CheckSharedWords()) return Retire(cause, sink, context);
   MeasureTicks();
-  // Read before any lane is looked at; a microsecond earlier, for a counter read out of turn.
-  const std::uint64_t horizon = (ticks_ ? system_->Ticks() : system_->NowNs()) - stampsPerMs_ / 1000;
+  const std::uint64_t horizon = Horizon();  // before any lane is looked at
   constexpr const char* kLyingRecord = "a record lies about its length";
   for (std::uint32_t i = 0; i < laneCount_; ++i)
     if (Settle(lanes_[i]) == Look::kDamaged) return Retire(kLyingRecord, sink, context);
@@ -249,11 +253,13 @@ void RingReader::Wait(std::uint32_t ms) {
   const std::uint32_t seen = header_->wakeWord.load(std::memory_order_acquire);
   header_->readerSleeping.store(1, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_seq_cst);
+  // A record stamped after now is no reason to stay awake: the next poll would not take it.
+  const std::uint64_t horizon = Horizon();
   bool ready = false;
   for (std::uint32_t i = 0; i < laneCount_ && !ready; ++i) {
     RecordHeader record;
     const Look look = Inspect(lanes_[i], record);
-    ready = look == Look::kRecord || look == Look::kDamaged;
+    ready = (look == Look::kRecord && Due(record.timeNs, horizon)) || look == Look::kDamaged;
   }
   if (!ready) system_->Sleep(header_->wakeWord, seen, ms);
   header_->readerSleeping.store(0, std::memory_order_relaxed);

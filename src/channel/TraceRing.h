@@ -248,6 +248,7 @@ class RingReader {
   };
   Look Inspect(const ReaderLane& lane, RecordHeader& record) const;
   Look Settle(ReaderLane& lane);
+  std::uint64_t Horizon() const;
   bool Due(std::uint64_t stamp, std::uint64_t horizon) const;
   void SkipHole(ReaderLane& lane);
   bool HoleTimedOut(ReaderLane& lane);

@@ -130,9 +130,11 @@ struct SteppedSystem final : channel::RingSystem {
   }
   void Wake(std::atomic<std::uint32_t>& word) override { posix::PosixRingSystem().Wake(word); }
   void Sleep(std::atomic<std::uint32_t>& word, std::uint32_t seen, std::uint32_t ms) override {
+    ++sleeps;
     posix::PosixRingSystem().Sleep(word, seen, ms);
   }
   void Pause() override { posix::PosixRingSystem().Pause(); }
+  int sleeps = 0;
 };
 
 // A thread that runs what it is given, and so keeps writing to one lane.
@@ -226,6 +228,26 @@ TEST(TraceRing, APollTakesOnlyLinesStampedBeforeItBegan) {
   ASSERT_EQ(sink.lines.size(), 4u);
   EXPECT_EQ(sink.lines[2].text, "first\n");
   EXPECT_EQ(sink.lines[3].text, "second\n");
+}
+
+// A line stamped ahead of the reader's clock waits for its time, and the reader sleeps
+// meanwhile rather than spin; one stamped further ahead than any writer's clock could be is
+// taken at once rather than hold its lane back.
+TEST(TraceRing, ALineStampedAheadWaitsForItsTimeAndOneWildlyAheadDoesNot) {
+  SteppedSystem clock;
+  AttachedRing ring(kFourLanes, clock);
+  Collector sink;
+  constexpr std::uint64_t kMs = 1'000'000;
+  ASSERT_EQ(ring.writer.Write("ahead\n", 1, 1, clock.now + 500 * kMs), WriteResult::kWritten);
+  EXPECT_EQ(ring.reader.Poll(&Collector::Sink, &sink), 0u);
+  ring.reader.Wait(1);
+  EXPECT_EQ(clock.sleeps, 1) << "a line not due yet is no reason to stay awake";
+  clock.now += 600 * kMs;
+  EXPECT_EQ(ring.reader.Poll(&Collector::Sink, &sink), 1u);
+  ASSERT_EQ(ring.writer.Write("wild\n", 1, 1, clock.now + 5000 * kMs), WriteResult::kWritten);
+  EXPECT_EQ(ring.reader.Poll(&Collector::Sink, &sink), 1u);
+  ASSERT_EQ(sink.lines.size(), 2u);
+  EXPECT_EQ(sink.lines[1].text, "wild\n");
 }
 
 // A writer that died between its reservation and its commit holds back its own lane until
