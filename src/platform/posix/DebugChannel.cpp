@@ -66,31 +66,46 @@ long long NowNs() {
 }
 long long NowMs() { return NowNs() / 1000000; }
 
-// When a listener stopped reading, per target path: until then no thread waits on it.
-// Lock-free so that it stays usable in a child after fork; paths are told by a 64-bit hash.
-struct Stall {
-  std::atomic<std::uint64_t> key{0};
-  std::atomic<long long> until{0};
-
-  bool Now() const {
-    const long long u = until.load(std::memory_order_relaxed);
-    return u != 0 && NowMs() < u;
-  }
-};
+// When a listener stopped reading, per target path: until then no thread waits on it. A slot is
+// one word, a path's hash and the stall's end, so that a slot whose stall is over can go to another
+// path without a thread marking a stall on a slot that went to another path meanwhile. Any number
+// of paths over a process's life; lock-free so that it stays usable in a child after fork.
 constexpr int kStallSlots = 64;
-Stall g_stalls[kStallSlots + 1];  // the last one takes every path beyond the others
+constexpr int kStallEndBits = 40;  // ms of the monotonic clock: 34 years
+constexpr std::uint64_t kStallEndMask = (std::uint64_t{1} << kStallEndBits) - 1;
+std::atomic<std::uint64_t> g_stalls[kStallSlots];
 
-Stall& StallFor(const char* path) {
-  std::uint64_t key = 1469598103934665603ull;
-  for (const char* c = path; *c; ++c) key = (key ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
-  if (key == 0) key = 1;
-  for (Stall& s : g_stalls) {
-    if (&s == &g_stalls[kStallSlots]) break;
-    std::uint64_t seen = s.key.load(std::memory_order_acquire);
-    if (seen == 0 && s.key.compare_exchange_strong(seen, key, std::memory_order_acq_rel)) return s;
-    if (seen == key) return s;
+// The path's hash in the bits above the end; two paths of one process share it once in millions.
+std::uint64_t StallKey(const char* path) {
+  std::uint64_t hash = 1469598103934665603ull;
+  for (const char* c = path; *c; ++c) hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+  const std::uint64_t key = hash >> kStallEndBits;
+  return key ? key : 1;
+}
+
+bool Stalled(std::uint64_t key) {
+  if (!key) return false;
+  const auto now = static_cast<std::uint64_t>(NowMs());
+  for (const auto& slot : g_stalls) {
+    const std::uint64_t word = slot.load(std::memory_order_relaxed);
+    if (word >> kStallEndBits == key && now < (word & kStallEndMask)) return true;
   }
-  return g_stalls[kStallSlots];
+  return false;
+}
+
+// Nobody waits on the path for a while. The path's own slot, else one whose stall is over; when
+// every slot holds a path stalled right now, this one is not marked and its next line waits again.
+void MarkStalled(std::uint64_t key) {
+  const auto now = static_cast<std::uint64_t>(NowMs());
+  const std::uint64_t marked = key << kStallEndBits | ((now + kStalledListenerMs) & kStallEndMask);
+  for (const bool own : {true, false}) {
+    for (auto& slot : g_stalls) {
+      std::uint64_t word = slot.load(std::memory_order_relaxed);
+      while (own ? word >> kStallEndBits == key : now >= (word & kStallEndMask)) {
+        if (slot.compare_exchange_weak(word, marked, std::memory_order_relaxed)) return;
+      }
+    }
+  }
 }
 
 // The environment a target was worked out from: setenv and unsetenv change the environ array,
@@ -303,7 +318,7 @@ constexpr int kShared = -2;  // the process's shared socket
 // go out on the shared socket.
 struct ThreadChannel {
   Target target;
-  Stall* stall = nullptr;
+  std::uint64_t stallKey = 0;
   int fd = kNone;
   int slot = -1;
   unsigned generation = 0;
@@ -352,8 +367,8 @@ void OpenOwnSocket(ThreadChannel& channel) {
 // Sends on the thread's connected socket (address null) or to the target. False only when
 // nobody is there. A listener that makes a line wait for room in vain is not waited on again
 // for a while; the line is lost and the host goes on.
-bool SendTo(int fd, const sockaddr* address, socklen_t length, Stall& stall, const std::string& text) {
-  const bool stalled = stall.Now();
+bool SendTo(int fd, const sockaddr* address, socklen_t length, std::uint64_t stallKey, const std::string& text) {
+  const bool stalled = Stalled(stallKey);
   const int flags = kSendFlags | (stalled ? MSG_DONTWAIT : 0);
   ssize_t sent;
   do {
@@ -363,7 +378,7 @@ bool SendTo(int fd, const sockaddr* address, socklen_t length, Stall& stall, con
     sent = ::sendto(fd, text.data(), kFallbackDatagram, flags, address, length);
   if (sent >= 0) return true;
   if (errno == EAGAIN || errno == EWOULDBLOCK) {
-    if (!stalled) stall.until.store(NowMs() + kStalledListenerMs, std::memory_order_relaxed);
+    if (!stalled) MarkStalled(stallKey);
     return true;
   }
   return !(errno == ECONNREFUSED || errno == ENOTCONN || errno == ECONNRESET || errno == EPIPE ||
@@ -383,7 +398,7 @@ bool ConnectToOurs(ThreadChannel& channel) {
 bool Deliver(ThreadChannel& channel, const std::string& text) {
   if (channel.fd >= 0) {
     if (!channel.ready && !(channel.ready = ConnectToOurs(channel))) return false;
-    if (SendTo(channel.fd, nullptr, 0, *channel.stall, text)) return true;
+    if (SendTo(channel.fd, nullptr, 0, channel.stallKey, text)) return true;
     channel.ready = false;
     return false;
   }
@@ -391,7 +406,7 @@ bool Deliver(ThreadChannel& channel, const std::string& text) {
   std::pair<dev_t, ino_t> id;
   const int shared = SharedSocket();
   if (shared < 0 || !OurSocket(channel.target.path(), id)) return false;
-  return SendTo(shared, channel.target.address(), channel.target.length(), *channel.stall, text);
+  return SendTo(shared, channel.target.address(), channel.target.length(), channel.stallKey, text);
 }
 
 // Nobody of ours listens at the target. When the listener watch can vouch for the look, the
@@ -417,11 +432,12 @@ void BecomeQuiet(ThreadChannel& channel, const std::string& text, std::uint64_t 
 void Send(const std::string& text) {
   ThreadChannel& channel = t_channel;
   if (channel.fd >= 0 && channel.generation != g_forkGeneration.load(std::memory_order_relaxed)) {
-    channel = ThreadChannel{channel.target, channel.stall};  // a child after fork: the parent's thread's socket is gone
+    channel =
+        ThreadChannel{channel.target, channel.stallKey};  // a child after fork: the parent's thread's socket is gone
   }
   if (!channel.target.Current()) {
     channel.target.Resolve();
-    channel.stall = &StallFor(channel.target.path());
+    channel.stallKey = StallKey(channel.target.path());
     channel.ready = false;
     channel.retryAt = 0;
   }
@@ -476,7 +492,7 @@ void AwaitSocketLinesRead() {
   const bool own = channel.fd >= 0 && channel.generation == g_forkGeneration.load(std::memory_order_relaxed);
   const int fd = own ? channel.fd : channel.fd == kShared ? SharedSocket() : -1;
   // A stalled listener is not waited on: the host goes on, as when it waits for room.
-  if (fd >= 0 && !(channel.stall && channel.stall->Now())) {
+  if (fd >= 0 && !Stalled(channel.stallKey)) {
     const long long until = NowNs() + kWaitForRoomMs * 1000000LL;
     int unread = 0;
     // The kernel counts a datagram against its sender until the reader has taken it.
