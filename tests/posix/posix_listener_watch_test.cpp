@@ -2,7 +2,9 @@
 // whatever the host does meanwhile (changes its environment, forks), its lines reach it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -176,6 +178,17 @@ TEST(ListenerWatch, AChildOfAQuietProcessHearsAListenerItStarts) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
+// The /proc/self/task folders of the process's watch threads.
+std::vector<std::string> Watchers() {
+  std::vector<std::string> watchers;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string comm;
+    std::getline(std::ifstream(task.path() / "comm"), comm);
+    if (comm == "vx380-watch") watchers.push_back(task.path());
+  }
+  return watchers;
+}
+
 // The watch runs on a thread of its own, one per process however many folders it watches;
 // signals the host sends its process are never handled there.
 TEST(ListenerWatch, OneThreadThatTakesNoSignalOfTheHosts) {
@@ -186,12 +199,7 @@ TEST(ListenerWatch, OneThreadThatTakesNoSignalOfTheHosts) {
     ScopedEnv env("VX380_DEBUG_SOCKET", dirs.back()->File("debug.sock"));
     BecomeQuiet(log);
   }
-  std::vector<std::string> watchers;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string comm;
-    std::getline(std::ifstream(task.path() / "comm"), comm);
-    if (comm == "vx380-watch") watchers.push_back(task.path());
-  }
+  const std::vector<std::string> watchers = Watchers();
   ASSERT_EQ(watchers.size(), 1u);
   std::ifstream status(watchers[0] + "/status");
   unsigned long long blocked = 0;
@@ -199,6 +207,54 @@ TEST(ListenerWatch, OneThreadThatTakesNoSignalOfTheHosts) {
     if (line.rfind("SigBlk:", 0) == 0) blocked = std::stoull(line.substr(7), nullptr, 16);
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGPIPE})
     EXPECT_TRUE(blocked & (1ull << (sig - 1))) << "signal " << sig;
+}
+
+// The kernel's struct sched_attr, which this C library does not declare.
+struct SchedAttr {
+  std::uint32_t size, sched_policy;
+  std::uint64_t sched_flags;
+  std::int32_t sched_nice;
+  std::uint32_t sched_priority;
+  std::uint64_t sched_runtime, sched_deadline, sched_period;
+};
+
+SchedAttr SchedulingOf(pid_t tid) {
+  SchedAttr attr{};
+  attr.size = sizeof attr;
+  if (::syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0) != 0) attr.size = 0;
+  return attr;
+}
+
+// The watch asks for short time slices, so that it is not kept waiting behind a thread that
+// traces without pause; the host's niceness and policy it keeps. In a child, whose niceness is
+// its own and which starts its own watch.
+TEST(ListenerWatch, TheWatchRunsAtOnceYetNoHigherThanTheHostPutIt) {
+  ScratchDir dir;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setpriority(PRIO_PROCESS, 0, 7) != 0) ::_exit(2);
+    // A kernel that keeps a slice asked of a fair thread says so, asked on a thread of its own:
+    // the one that starts the watch passes its own on.
+    bool slices = false;
+    std::thread([&] {
+      SchedAttr probe = SchedulingOf(0);
+      probe.sched_runtime = 100 * 1000;
+      slices = ::syscall(SYS_sched_setattr, 0, &probe, 0) == 0 && SchedulingOf(0).sched_runtime == 100 * 1000;
+    }).join();
+    ErrorLog log;
+    ScopedEnv env("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
+    BecomeQuiet(log);
+    const std::vector<std::string> watchers = Watchers();
+    if (watchers.size() != 1) ::_exit(3);
+    const SchedAttr watch = SchedulingOf(std::stoi(std::filesystem::path(watchers[0]).filename()));
+    if (watch.size == 0) ::_exit(4);
+    if (watch.sched_policy != SCHED_OTHER || watch.sched_nice != 7) ::_exit(5);
+    ::_exit(slices && watch.sched_runtime != 100 * 1000 ? 6 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -105,8 +107,32 @@ bool Relevant(WatchState& st, const char* events, ssize_t size) {
   return changed;
 }
 
+// The kernel's struct sched_attr, which some C libraries declare and others do not.
+struct SchedAttr {
+  std::uint32_t size, policy;
+  std::uint64_t flags;
+  std::int32_t nice;
+  std::uint32_t priority;
+  std::uint64_t runtime, deadline, period;
+};
+
+// The watch runs for microseconds when a listener comes. With a short time slice the kernel
+// lets it run at once on a core where a host's thread traces without pause, instead of after that
+// thread's slice, milliseconds later. Its policy and nice stay as the host left them; a kernel
+// that takes no slice of a thread ignores it.
+void AskForShortSlices() {
+  constexpr std::uint64_t kSliceNs = 100 * 1000;
+  SchedAttr attr{};
+  if (::syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0) != 0 || attr.policy != SCHED_OTHER) return;
+  attr.size = sizeof attr;
+  attr.flags = 0;
+  attr.runtime = kSliceNs;
+  ::syscall(SYS_sched_setattr, 0, &attr, 0);
+}
+
 void* Watch(void*) {
   ::pthread_setname_np(::pthread_self(), "vx380-watch");
+  AskForShortSlices();
   WatchState& st = State();
   const int inotify = st.inotify, wake = st.wake;
   alignas(inotify_event) char events[4096];
