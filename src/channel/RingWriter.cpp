@@ -1,6 +1,7 @@
 // The ring's writing side: a thread's lane, a record's reservation, copy and commit, and the
 // bounded wait for room.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "channel/RingLayout.h"
@@ -29,6 +30,23 @@ void CopyIn(const Lane& lane, std::uint64_t pos, const void* bytes, std::size_t 
   const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(size, lane.capacity - offset));
   std::memcpy(lane.data + offset, bytes, first);
   std::memcpy(lane.data, static_cast<const unsigned char*>(bytes) + first, size - first);
+}
+
+template <typename T>
+void Put(unsigned char* at, T value) {
+  std::memcpy(at, &value, sizeof value);
+}
+
+// The record's header but its commit word, field by field: a copy of a header built on the
+// stack would load it back before its stores had left for the cache, and so wait for the
+// stores ahead of them into the record's cold lines.
+void PutHeader(unsigned char* at, const RecordHeader& r) {
+  Put(at + offsetof(RecordHeader, textLength), r.textLength);
+  Put(at + offsetof(RecordHeader, pid), r.pid);
+  Put(at + offsetof(RecordHeader, tid), r.tid);
+  Put(at + offsetof(RecordHeader, timeNs), r.timeNs);
+  Put(at + offsetof(RecordHeader, units), r.units);
+  Put(at + offsetof(RecordHeader, check), CheckWord(r));
 }
 
 // The lane is far larger than a cache, so the next record's lines are cold: ask for them now,
@@ -98,13 +116,9 @@ WriteResult RingWriter::Write(std::string_view line, std::uint32_t pid, std::uin
   // its line elsewhere: it is never left in a ring nobody will read.
   if (header_->state.load(std::memory_order_seq_cst) != kRingOpen) return WriteResult::kClosed;
   const std::uint32_t tag = Tag(pos);
-  RecordHeader record{tag, static_cast<std::uint32_t>(length), pid, tid, stamp, units, 0};
-  record.check = CheckWord(record);
   CopyIn(to, pos + kRecordUnit, line.data(), static_cast<std::size_t>(length));
   const std::uint64_t offset = pos & (to.capacity - 1);
-  std::memcpy(to.data + offset + sizeof record.commit,
-              reinterpret_cast<const unsigned char*>(&record) + sizeof record.commit,
-              sizeof record - sizeof record.commit);
+  PutHeader(to.data + offset, RecordHeader{tag, static_cast<std::uint32_t>(length), pid, tid, stamp, units, 0});
   CommitWord(to.data, offset).store(tag, std::memory_order_release);
   WakeReaderIfBehind(lane, pos + size);
   PrefetchNext(to, pos + size);
