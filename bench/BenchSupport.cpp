@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "platform/posix/TraceRingPosix.h"
@@ -158,7 +160,70 @@ double ThreadedBatchNs(const std::function<void()>& call, int calls, int threads
   return total / threads;
 }
 
-double SideNs(const std::function<void()>& call, int calls, int threads, long& switches) {
+// Threads that live across batches and run each one together, as ThreadedBatchNs's do.
+class Crew {
+ public:
+  explicit Crew(int threads) : spent_(threads) {
+    for (int t = 0; t < threads; ++t) threads_.emplace_back([this, t] { Serve(t); });
+  }
+  ~Crew() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    start_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  double BatchNs(const std::function<void()>& call, int calls, long& switches) {
+    const long before = Switches();
+    std::unique_lock<std::mutex> lock(mutex_);
+    call_ = &call;
+    calls_ = calls;
+    finished_ = 0;
+    ready_ = 0;
+    ++generation_;
+    start_.notify_all();
+    done_.wait(lock, [&] { return finished_ == static_cast<int>(threads_.size()); });
+    switches += Switches() - before;
+    double total = 0;
+    for (double ns : spent_) total += ns;
+    return total / static_cast<double>(threads_.size());
+  }
+
+ private:
+  void Serve(int t) {
+    unsigned seen = 0;
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      start_.wait(lock, [&] { return stop_ || generation_ != seen; });
+      if (stop_) return;
+      seen = generation_;
+      const std::function<void()>& call = *call_;
+      const int calls = calls_;
+      lock.unlock();
+      ready_.fetch_add(1);
+      while (ready_.load() < static_cast<int>(threads_.size())) std::this_thread::yield();
+      const double start = ThreadCpuNs();
+      for (int i = 0; i < calls; ++i) call();
+      spent_[t] = ThreadCpuNs() - start;
+      lock.lock();
+      if (++finished_ == static_cast<int>(threads_.size())) done_.notify_one();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable start_, done_;
+  const std::function<void()>* call_ = nullptr;
+  int calls_ = 0, finished_ = 0;
+  unsigned generation_ = 0;
+  bool stop_ = false;
+  std::atomic<int> ready_{0};
+  std::vector<double> spent_;
+  std::vector<std::thread> threads_;
+};
+
+double SideNs(const std::function<void()>& call, int calls, int threads, Crew* crew, long& switches) {
+  if (crew) return crew->BatchNs(call, calls, switches);
   return threads == 0 ? BatchNs(call, calls, switches) : ThreadedBatchNs(call, calls, threads, switches);
 }
 
@@ -171,19 +236,27 @@ PairResult RunPair(const Pair& pair, int rounds, int calls) {
   PairSides sides = pair.setUp();
   if (!sides.skipped.empty()) return PairResult{0, 0, 0, 0, 0, 0, 0, 0, 0, sides.skipped};
   long candidateSwitches = 0, baselineSwitches = 0;
-  SideNs(sides.candidate, calls, pair.candidateThreads,
-         candidateSwitches);  // first-call costs: lookups, connections, caches
-  SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
+  std::unique_ptr<Crew> candidateCrew, baselineCrew;
+  if (pair.threadsLive && pair.candidateThreads) candidateCrew = std::make_unique<Crew>(pair.candidateThreads);
+  if (pair.threadsLive && pair.baselineThreads) baselineCrew = std::make_unique<Crew>(pair.baselineThreads);
+  const auto candidateNs = [&] {
+    return SideNs(sides.candidate, calls, pair.candidateThreads, candidateCrew.get(), candidateSwitches);
+  };
+  const auto baselineNs = [&] {
+    return SideNs(sides.baseline, calls, pair.baselineThreads, baselineCrew.get(), baselineSwitches);
+  };
+  candidateNs();  // first-call costs: lookups, connections, caches
+  baselineNs();
   candidateSwitches = baselineSwitches = 0;
   std::vector<double> quotients, candidate, baseline;
   for (int round = 0; round < rounds; ++round) {
     double c, b;
     if (round % 2) {
-      b = SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
-      c = SideNs(sides.candidate, calls, pair.candidateThreads, candidateSwitches);
+      b = baselineNs();
+      c = candidateNs();
     } else {
-      c = SideNs(sides.candidate, calls, pair.candidateThreads, candidateSwitches);
-      b = SideNs(sides.baseline, calls, pair.baselineThreads, baselineSwitches);
+      c = candidateNs();
+      b = baselineNs();
     }
     quotients.push_back(c / b);
     candidate.push_back(c / calls);

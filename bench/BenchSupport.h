@@ -67,13 +67,16 @@ struct Pair {
   // more threads than cores still compare by the work each event costs.
   int candidateThreads = 0;
   int baselineThreads = 0;
+  // The threads are started afresh for every batch, so that each one's first call counts;
+  // or they live across the rounds, as a host's threads do, and only their calls count.
+  bool threadsLive = false;
 };
 std::vector<Pair>& Pairs();
 struct RegisterPair {
   RegisterPair(std::string candidate, std::string baseline, double target, std::function<PairSides()> setUp,
-               int candidateThreads = 0, int baselineThreads = 0) {
-    Pairs().push_back(
-        {std::move(candidate), std::move(baseline), target, std::move(setUp), candidateThreads, baselineThreads});
+               int candidateThreads = 0, int baselineThreads = 0, bool threadsLive = false) {
+    Pairs().push_back({std::move(candidate), std::move(baseline), target, std::move(setUp), candidateThreads,
+                       baselineThreads, threadsLive});
   }
 };
 struct PairResult {

@@ -133,6 +133,10 @@ vx380::bench::RegisterPair ringVsSession("DebugTraceOnRing", "LttngEventInSessio
 vx380::bench::RegisterPair ringVsSession4("DebugTraceOnRing x4", "LttngEventInSession x4", 0.5, RingAgainstSession, 4,
                                           4);
 
+// The same with threads that live across the rounds, as a host's do: the calls alone count.
+vx380::bench::RegisterPair ringVsSession4Live("DebugTraceOnRing x4 live", "LttngEventInSession x4 live", 0.5,
+                                              RingAgainstSession, 4, 4, true);
+
 vx380::bench::RegisterPair ringFourVsOne(
     "DebugTraceOnRing x4", "DebugTraceOnRing x1", 1.2,
     [] {
@@ -140,6 +144,14 @@ vx380::bench::RegisterPair ringFourVsOne(
       return vx380::bench::PairSides{[ours] { ours->traced.Call(); }, [ours] { ours->traced.Call(); }, ours};
     },
     4, 1);
+
+vx380::bench::RegisterPair ringFourVsOneLive(
+    "DebugTraceOnRing x4 live", "DebugTraceOnRing x1 live", 1.2,
+    [] {
+      auto ours = std::make_shared<RingListening>();
+      return vx380::bench::PairSides{[ours] { ours->traced.Call(); }, [ours] { ours->traced.Call(); }, ours};
+    },
+    4, 1, true);
 
 // How soon a listener that binds the socket hears a host that traces without pause and had
 // found nobody there: from the bind to the first line read, over 101 listeners in turn.
