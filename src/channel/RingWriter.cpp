@@ -29,7 +29,7 @@ void CopyIn(const Lane& lane, std::uint64_t pos, const void* bytes, std::size_t 
   const std::uint64_t offset = pos & (lane.capacity - 1);
   const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(size, lane.capacity - offset));
   std::memcpy(lane.data + offset, bytes, first);
-  std::memcpy(lane.data, static_cast<const unsigned char*>(bytes) + first, size - first);
+  if (first < size) std::memcpy(lane.data, static_cast<const unsigned char*>(bytes) + first, size - first);
 }
 
 template <typename T>

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <emmintrin.h>
+#endif
+
 #include "core/AsciiText.h"
 
 namespace vx380::core {
@@ -26,8 +30,37 @@ std::uint64_t LowBytes4(std::uint64_t word) {
   return (word | word >> 16) & 0xFFFFFFFFull;
 }
 
+#if defined(__SSE2__) && defined(__GNUC__)
+// Sixteen units a look, packed to bytes by the processor's saturating pack: a unit over 0xFF
+// would saturate, so a block with any unit of 0x80 or more is left to the tail.
+size_t NarrowVectors(const char16_t* in, size_t count, char* out) {
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), high), zero)) != 0xFFFF) return i;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+  }
+  if (i + 8 <= count) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero)) != 0xFFFF) return i;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, a));
+    i += 8;
+  }
+  // The last few units, as the eight that end the text: those before them are narrowed again.
+  if (i < count && count >= 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + count - 8));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero)) != 0xFFFF) return i;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + count - 8), _mm_packus_epi16(a, a));
+    i = count;
+  }
+  return i;
+}
+#else
 // Sixteen units at a time, in loops of a fixed length that compilers turn into vector code.
-size_t NarrowBlocks(const char16_t* in, size_t count, char* out) {
+size_t NarrowVectors(const char16_t* in, size_t count, char* out) {
   size_t i = 0;
   for (; i + 16 <= count; i += 16) {
     char16_t any = 0;
@@ -39,6 +72,7 @@ size_t NarrowBlocks(const char16_t* in, size_t count, char* out) {
   }
   return i;
 }
+#endif
 
 }  // namespace
 
@@ -79,7 +113,7 @@ bool AllAscii(const String& text) {
 }
 
 size_t NarrowWhileAscii(const char16_t* in, size_t count, char* out) {
-  size_t i = NarrowBlocks(in, count, out);
+  size_t i = NarrowVectors(in, count, out);
   if constexpr (std::endian::native == std::endian::little) {
     if (i + 4 <= count && (Units4(in + i) & kNonAsciiUnits) == 0) {  // names are often short
       const auto four = static_cast<std::uint32_t>(LowBytes4(Units4(in + i)));

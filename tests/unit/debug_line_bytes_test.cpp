@@ -68,6 +68,31 @@ TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
                                                        std::string(1000, 'x') + "?\n"}));
 }
 
+// Text is narrowed many units at a look: a unit beyond ASCII, wherever it lies and whatever
+// its value, sends the line the converted way, and every plain length comes out whole.
+TEST_F(DebugLineBytes, AUnitBeyondAsciiAnywhereSendsTheLineTheConvertedWay) {
+  ErrorLog log;
+  for (size_t length = 0; length <= 50; ++length) {
+    String text(length, u'a');
+    for (size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u' ' + (i * 7) % 95);
+    fake.debugLines.clear();
+    log.DebugTrace(text);
+    ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(text) + "\n"}) << "length " << length;
+    for (size_t at = 0; at < length; ++at) {
+      for (const char16_t unit : {u'\u0080', u'\u00E9', u'\u00FF', u'\u0100', u'\u7F80', u'\uFFFF'}) {
+        String odd = text;
+        odd[at] = unit;
+        fake.debugLines.clear();
+        log.DebugTrace(odd);
+        log.DebugTrace(odd.c_str());
+        const std::string expected = fake.ToAnsi(odd) + "\n";
+        ASSERT_EQ(fake.debugLines, (std::vector<std::string>{expected, expected}))
+            << "length " << length << ", unit " << static_cast<int>(unit) << " at " << at;
+      }
+    }
+  }
+}
+
 // A literal goes out as the same line as its String, read up to its first NUL; a class that
 // overrides DebugTrace(String) still receives it, called through the base class.
 TEST_F(DebugLineBytes, ALiteralIsTheSameLineAndReachesAnOverride) {
