@@ -80,22 +80,16 @@ size_t NarrowVectors(const char16_t* in, size_t count, char* out) {
 // Eight units a look, from aligned blocks: a block never spans two pages, so reading the whole
 // block that holds the terminator is safe, as the C library's strlen does. The sanitizer would
 // take the bytes after the terminator for an overflow.
-typedef std::uint16_t UnitBlock __attribute__((vector_size(16), may_alias));
-typedef std::uint64_t WordPair __attribute__((vector_size(16), may_alias));
-
 __attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
   const auto address = reinterpret_cast<std::uintptr_t>(text);
   if (address % 2 != 0) return std::char_traits<char16_t>::length(text);
-  const auto* block = reinterpret_cast<const UnitBlock*>(address & ~std::uintptr_t{15});
-  const auto skipped = static_cast<unsigned>(address & 15);  // bytes of the first block before the text
-  // 0xFFFF in the lanes that hold a NUL, as two words; the first block's bytes before the text
-  // do not count.
-  WordPair nul = reinterpret_cast<WordPair>(*block == 0);
-  nul[0] &= skipped < 8 ? ~std::uint64_t{0} << (8 * skipped) : 0;
-  nul[1] &= skipped < 8 ? ~std::uint64_t{0} : ~std::uint64_t{0} << (8 * (skipped - 8));
-  while ((nul[0] | nul[1]) == 0) nul = reinterpret_cast<WordPair>(*++block == 0);
-  const unsigned byte = nul[0] ? std::countr_zero(nul[0]) / 8 : 8 + std::countr_zero(nul[1]) / 8;
-  return (reinterpret_cast<std::uintptr_t>(block) + byte - address) / 2;
+  const __m128i zero = _mm_setzero_si128();
+  const auto* block = reinterpret_cast<const __m128i*>(address & ~std::uintptr_t{15});
+  // Two bits a unit that is NUL; the first block's bytes before the text do not count.
+  auto nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(block), zero))) &
+             (0xFFFFu << (address & 15));
+  while (nul == 0) nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(++block), zero)));
+  return (reinterpret_cast<std::uintptr_t>(block) + static_cast<unsigned>(std::countr_zero(nul)) - address) / 2;
 }
 #else
 size_t TextLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
