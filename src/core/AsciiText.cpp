@@ -5,10 +5,6 @@
 #include <cstring>
 #include <string>
 
-#if defined(__SSE2__) && defined(__GNUC__)
-#include <emmintrin.h>
-#endif
-
 #include "core/AsciiText.h"
 
 namespace vx380::core {
@@ -31,29 +27,47 @@ std::uint64_t LowBytes4(std::uint64_t word) {
 }
 
 #if defined(__SSE2__) && defined(__GNUC__)
-// Sixteen units a look, packed to bytes by the processor's saturating pack: a unit over 0xFF
-// would saturate, so a block with any unit of 0x80 or more is left to the tail.
+// Eight units, and sixteen bytes, in one of the processor's vector registers; the compiler's
+// own vector types and the processor's pack and mask, with no system header.
+typedef short Units8 __attribute__((vector_size(16), may_alias));
+typedef char Bytes16 __attribute__((vector_size(16)));
+
+Units8 Load8(const char16_t* in) {
+  Units8 units;
+  std::memcpy(&units, in, sizeof units);
+  return units;
+}
+
+bool Ascii8(Units8 units) {
+  const Units8 clear = (units & static_cast<short>(0xFF80)) == 0;
+  return __builtin_ia32_pmovmskb128(reinterpret_cast<Bytes16>(clear)) == 0xFFFF;
+}
+
+// The bytes of `a` then `b`, each unit saturated to a byte (so only ASCII units come out as they were).
+Bytes16 Pack(Units8 a, Units8 b) { return reinterpret_cast<Bytes16>(__builtin_ia32_packuswb128(a, b)); }
+
+// Sixteen units a look: a block with any unit of 0x80 or more is left to the tail.
 size_t NarrowVectors(const char16_t* in, size_t count, char* out) {
-  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-  const __m128i zero = _mm_setzero_si128();
   size_t i = 0;
   for (; i + 16 <= count; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 8));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), high), zero)) != 0xFFFF) return i;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+    const Units8 a = Load8(in + i), b = Load8(in + i + 8);
+    if (!Ascii8(a | b)) return i;
+    const Bytes16 bytes = Pack(a, b);
+    std::memcpy(out + i, &bytes, 16);
   }
   if (i + 8 <= count) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero)) != 0xFFFF) return i;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, a));
+    const Units8 a = Load8(in + i);
+    if (!Ascii8(a)) return i;
+    const Bytes16 bytes = Pack(a, a);
+    std::memcpy(out + i, &bytes, 8);
     i += 8;
   }
   // The last few units, as the eight that end the text: those before them are narrowed again.
   if (i < count && count >= 8) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + count - 8));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero)) != 0xFFFF) return i;
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + count - 8), _mm_packus_epi16(a, a));
+    const Units8 a = Load8(in + count - 8);
+    if (!Ascii8(a)) return i;
+    const Bytes16 bytes = Pack(a, a);
+    std::memcpy(out + count - 8, &bytes, 8);
     i = count;
   }
   return i;
@@ -83,12 +97,13 @@ size_t NarrowVectors(const char16_t* in, size_t count, char* out) {
 __attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
   const auto address = reinterpret_cast<std::uintptr_t>(text);
   if (address % 2 != 0) return std::char_traits<char16_t>::length(text);
-  const __m128i zero = _mm_setzero_si128();
-  const auto* block = reinterpret_cast<const __m128i*>(address & ~std::uintptr_t{15});
+  const auto* block = reinterpret_cast<const Units8*>(address & ~std::uintptr_t{15});
   // Two bits a unit that is NUL; the first block's bytes before the text do not count.
-  auto nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(block), zero))) &
-             (0xFFFFu << (address & 15));
-  while (nul == 0) nul = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(++block), zero)));
+  const auto nulMask = [](Units8 units) {
+    return static_cast<unsigned>(__builtin_ia32_pmovmskb128(reinterpret_cast<Bytes16>(units == 0)));
+  };
+  unsigned nul = nulMask(*block) & (0xFFFFu << (address & 15));
+  while (nul == 0) nul = nulMask(*++block);
   return (reinterpret_cast<std::uintptr_t>(block) + static_cast<unsigned>(std::countr_zero(nul)) - address) / 2;
 }
 #else

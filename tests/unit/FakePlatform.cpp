@@ -126,7 +126,8 @@ bool FakePlatform::GetEnvironment(const String& name, String& value) {
 std::string FakePlatform::ToAnsi(const String& text) {
   std::string out;
   out.reserve(text.size());
-  for (char16_t c : text) out += c < 0x100 ? static_cast<char>(c) : '?';
+  // Latin-1 but for the controls 0x80-0x9F, which the Windows code page has no place for.
+  for (char16_t c : text) out += c < 0x80 || (c >= 0xA0 && c < 0x100) ? static_cast<char>(c) : '?';
   return out;
 }
 

@@ -68,31 +68,6 @@ TEST_F(DebugLineBytes, DebugTraceOfAsciiAndOtherText) {
                                                        std::string(1000, 'x') + "?\n"}));
 }
 
-// Text is narrowed many units at a look: a unit beyond ASCII, wherever it lies and whatever
-// its value, sends the line the converted way, and every plain length comes out whole.
-TEST_F(DebugLineBytes, AUnitBeyondAsciiAnywhereSendsTheLineTheConvertedWay) {
-  ErrorLog log;
-  for (size_t length = 0; length <= 50; ++length) {
-    String text(length, u'a');
-    for (size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u' ' + (i * 7) % 95);
-    fake.debugLines.clear();
-    log.DebugTrace(text);
-    ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(text) + "\n"}) << "length " << length;
-    for (size_t at = 0; at < length; ++at) {
-      for (const char16_t unit : {u'\u0080', u'\u00E9', u'\u00FF', u'\u0100', u'\u7F80', u'\uFFFF'}) {
-        String odd = text;
-        odd[at] = unit;
-        fake.debugLines.clear();
-        log.DebugTrace(odd);
-        log.DebugTrace(odd.c_str());
-        const std::string expected = fake.ToAnsi(odd) + "\n";
-        ASSERT_EQ(fake.debugLines, (std::vector<std::string>{expected, expected}))
-            << "length " << length << ", unit " << static_cast<int>(unit) << " at " << at;
-      }
-    }
-  }
-}
-
 // A literal goes out as the same line as its String, read up to its first NUL; a class that
 // overrides DebugTrace(String) still receives it, called through the base class.
 TEST_F(DebugLineBytes, ALiteralIsTheSameLineAndReachesAnOverride) {
@@ -150,18 +125,22 @@ TEST_F(DebugLineBytes, ALiteralEndsAtItsNulWhereverItLies) {
 #endif
 }
 
-// Text is looked at several units at once: a unit outside ASCII in any place of a word, or in
-// the tail, sends the line down the converted path.
+// Text is looked at many units at once: a unit outside ASCII in any place of a block, or in
+// the tail, sends the line down the converted path, as a String and as a literal.
 TEST_F(DebugLineBytes, AnOtherUnitAnywhereIsConverted) {
   ErrorLog log;
-  for (const char16_t other : {u'\u0080', u'\u00E9', u'\u0100', u'\u20AC', u'\uFF41'}) {
-    for (size_t length = 1; length <= 40; ++length) {
+  for (const char16_t other :
+       {u'\u0080', u'\u009F', u'\u00E9', u'\u00FF', u'\u0100', u'\u20AC', u'\u7F80', u'\uFF41', u'\uFFFF'}) {
+    for (size_t length = 1; length <= 50; ++length) {
       for (size_t at = 0; at < length; ++at) {
         String text(length, u'a');
+        for (size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u' ' + (i * 7) % 95);
         text[at] = other;
         fake.debugLines.clear();
         log.DebugTrace(text);
-        ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(text) + "\n"})
+        log.DebugTrace(text.c_str());
+        const std::string expected = fake.ToAnsi(text) + "\n";
+        ASSERT_EQ(fake.debugLines, (std::vector<std::string>{expected, expected}))
             << "unit " << static_cast<int>(other) << " at " << at << " of " << length;
       }
     }
