@@ -22,6 +22,7 @@
 
 #include "DatagramListener.h"
 #include "PosixTestSupport.h"
+#include "platform/posix/ListenerWatch.h"
 #include "vx380/ErrorLog.h"
 #include "vx380/Platform.h"
 
@@ -209,17 +210,8 @@ TEST(ListenerWatch, OneThreadThatTakesNoSignalOfTheHosts) {
     EXPECT_TRUE(blocked & (1ull << (sig - 1))) << "signal " << sig;
 }
 
-// The kernel's struct sched_attr, which this C library does not declare.
-struct SchedAttr {
-  std::uint32_t size, sched_policy;
-  std::uint64_t sched_flags;
-  std::int32_t sched_nice;
-  std::uint32_t sched_priority;
-  std::uint64_t sched_runtime, sched_deadline, sched_period;
-};
-
-SchedAttr SchedulingOf(pid_t tid) {
-  SchedAttr attr{};
+posix::SchedAttr SchedulingOf(pid_t tid) {
+  posix::SchedAttr attr{};
   attr.size = sizeof attr;
   if (::syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0) != 0) attr.size = 0;
   return attr;
@@ -238,19 +230,19 @@ TEST(ListenerWatch, TheWatchRunsAtOnceYetNoHigherThanTheHostPutIt) {
     // the one that starts the watch passes its own on.
     bool slices = false;
     std::thread([&] {
-      SchedAttr probe = SchedulingOf(0);
-      probe.sched_runtime = 100 * 1000;
-      slices = ::syscall(SYS_sched_setattr, 0, &probe, 0) == 0 && SchedulingOf(0).sched_runtime == 100 * 1000;
+      posix::SchedAttr probe = SchedulingOf(0);
+      probe.runtime = 100 * 1000;
+      slices = ::syscall(SYS_sched_setattr, 0, &probe, 0) == 0 && SchedulingOf(0).runtime == 100 * 1000;
     }).join();
     ErrorLog log;
     ScopedEnv env("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
     BecomeQuiet(log);
     const std::vector<std::string> watchers = Watchers();
     if (watchers.size() != 1) ::_exit(3);
-    const SchedAttr watch = SchedulingOf(std::stoi(std::filesystem::path(watchers[0]).filename()));
+    const posix::SchedAttr watch = SchedulingOf(std::stoi(std::filesystem::path(watchers[0]).filename()));
     if (watch.size == 0) ::_exit(4);
-    if (watch.sched_policy != SCHED_OTHER || watch.sched_nice != 7) ::_exit(5);
-    ::_exit(slices && watch.sched_runtime != 100 * 1000 ? 6 : 0);
+    if (watch.policy != SCHED_OTHER || watch.nice != 7) ::_exit(5);
+    ::_exit(slices && watch.runtime != 100 * 1000 ? 6 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

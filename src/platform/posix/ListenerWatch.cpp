@@ -107,15 +107,6 @@ bool Relevant(WatchState& st, const char* events, ssize_t size) {
   return changed;
 }
 
-// The kernel's struct sched_attr, which some C libraries declare and others do not.
-struct SchedAttr {
-  std::uint32_t size, policy;
-  std::uint64_t flags;
-  std::int32_t nice;
-  std::uint32_t priority;
-  std::uint64_t runtime, deadline, period;
-};
-
 // The watch runs for microseconds when a listener comes. With a short time slice the kernel
 // lets it run at once on a core where a host's thread traces without pause, instead of after that
 // thread's slice, milliseconds later. Its policy and nice stay as the host left them; a kernel

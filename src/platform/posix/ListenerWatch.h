@@ -24,4 +24,14 @@ inline std::uint64_t ListenerWatchCount() { return g_listenerWatchCount.load(std
 // again on a clock.
 bool WatchSocketFolder(const char* socketPath);
 
+// The kernel's struct sched_attr (sched_getattr, sched_setattr), which some C libraries declare
+// and others do not. The watch asks with it for short time slices for its thread.
+struct SchedAttr {
+  std::uint32_t size, policy;
+  std::uint64_t flags;
+  std::int32_t nice;
+  std::uint32_t priority;
+  std::uint64_t runtime, deadline, period;
+};
+
 }  // namespace vx380::posix
