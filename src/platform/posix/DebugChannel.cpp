@@ -432,8 +432,8 @@ void BecomeQuiet(ThreadChannel& channel, const std::string& text, std::uint64_t 
 void Send(const std::string& text) {
   ThreadChannel& channel = t_channel;
   if (channel.fd >= 0 && channel.generation != g_forkGeneration.load(std::memory_order_relaxed)) {
-    channel =
-        ThreadChannel{channel.target, channel.stallKey};  // a child after fork: the parent's thread's socket is gone
+    // A child after fork: the parent's thread's socket is gone.
+    channel = ThreadChannel{channel.target, channel.stallKey};
   }
   if (!channel.target.Current()) {
     channel.target.Resolve();

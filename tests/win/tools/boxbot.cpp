@@ -177,11 +177,18 @@ std::string IconOf(const std::vector<HWND>& children) {
   return best;
 }
 
-// A busy machine may show a box before it has painted its icon: the pixels are looked at
-// again for a while before they count as no standard icon.
+// A busy machine may show a box before it has painted its icon, and a window of another
+// program on the same screen (Wine's own, as it makes a prefix) may lie over it: the box is
+// put above every other window, its icon asked to paint itself again, and its pixels looked at
+// again, for up to half a minute, before they count as no standard icon.
 std::string SettledIconOf(const std::vector<HWND>& children) {
   std::string icon = IconOf(children);
-  for (int tries = 0; icon == "unknown" && tries < 100; ++tries) {
+  for (int tries = 0; icon == "unknown" && tries < 600; ++tries) {
+    if (!children.empty())
+      SetWindowPos(GetAncestor(children.front(), GA_ROOT), HWND_TOPMOST, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    for (HWND child : children)
+      if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) InvalidateRect(child, nullptr, TRUE);
     Sleep(50);
     icon = IconOf(children);
   }
