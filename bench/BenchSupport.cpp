@@ -138,29 +138,9 @@ double ThreadCpuNs() {
   return now.tv_sec * 1e9 + now.tv_nsec;
 }
 
-// `calls` calls on each of `threads` threads started together: their processor time per
-// thread, so that a batch compares with one thread's batch of the same calls.
-double ThreadedBatchNs(const std::function<void()>& call, int calls, int threads, long& switches) {
-  const long before = Switches();
-  std::atomic<int> ready{0};
-  std::vector<double> spent(threads);
-  std::vector<std::thread> running;
-  for (int t = 0; t < threads; ++t)
-    running.emplace_back([&, t] {
-      ready.fetch_add(1);
-      while (ready.load() < threads) std::this_thread::yield();
-      const double start = ThreadCpuNs();
-      for (int i = 0; i < calls; ++i) call();
-      spent[t] = ThreadCpuNs() - start;
-    });
-  for (std::thread& thread : running) thread.join();
-  switches += Switches() - before;
-  double total = 0;
-  for (double ns : spent) total += ns;
-  return total / threads;
-}
-
-// Threads that live across batches and run each one together, as ThreadedBatchNs's do.
+// Threads that run each batch together, `calls` calls on each, and give their processor time
+// per thread, so that a batch compares with one thread's batch of the same calls. They live
+// until the crew ends: across batches, or for one batch only.
 class Crew {
  public:
   explicit Crew(int threads) : spent_(threads) {
@@ -221,6 +201,20 @@ class Crew {
   std::vector<double> spent_;
   std::vector<std::thread> threads_;
 };
+
+// A batch on `threads` threads started for it alone, their start and end counted in the
+// process's switches.
+double ThreadedBatchNs(const std::function<void()>& call, int calls, int threads, long& switches) {
+  const long before = Switches();
+  long inBatch = 0;
+  double ns = 0;
+  {
+    Crew crew(threads);
+    ns = crew.BatchNs(call, calls, inBatch);
+  }
+  switches += Switches() - before;
+  return ns;
+}
 
 double SideNs(const std::function<void()>& call, int calls, int threads, Crew* crew, long& switches) {
   if (crew) return crew->BatchNs(call, calls, switches);
