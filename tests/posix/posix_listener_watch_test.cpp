@@ -237,6 +237,12 @@ TEST(ListenerWatch, TheWatchRunsAtOnceYetNoHigherThanTheHostPutIt) {
     ErrorLog log;
     ScopedEnv env("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
     BecomeQuiet(log);
+    // A start the parent saw refused a moment ago (another test ran it out of descriptors) is
+    // tried again a second later: the child goes on tracing to nobody until its watch runs.
+    for (int i = 0; i < 600 && Watchers().size() != 1; ++i) {
+      log.DebugTrace(u"to nobody");
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     const std::vector<std::string> watchers = Watchers();
     if (watchers.size() != 1) ::_exit(3);
     const posix::SchedAttr watch = SchedulingOf(std::stoi(std::filesystem::path(watchers[0]).filename()));
