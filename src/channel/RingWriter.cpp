@@ -209,9 +209,14 @@ std::uint64_t RingWriter::UnreadOf(std::uint32_t pid) const {
 // A sleeping reader comes back by itself within its sleep's bound; a writer pays for a wake-up
 // only once a quarter of its lane waits, so a steady trickle of lines costs no system call.
 // Below the mark no fence either: a wake-up missed there costs only latency within that bound.
+// Past it, a reader that is awake but behind would cost every line a fence and a look at the
+// reader's cache line: the writers look again only a sixteenth of the lane later. A reader
+// asleep meanwhile is woken then, or by the first writer that finds no room.
 void RingWriter::WakeReaderIfBehind(WriterLane& lane, std::uint64_t end) {
   const std::uint64_t mark = lane.lane.capacity / 4;
   if (end - lane.knownReadPos.load(std::memory_order_relaxed) < mark) return;
+  if (end - lane.lookedBehindAt.load(std::memory_order_relaxed) < lane.lane.capacity / 16) return;
+  lane.lookedBehindAt.store(end, std::memory_order_relaxed);
   const std::uint64_t readPos = lane.lane.shared->readPos.load(std::memory_order_relaxed);
   lane.knownReadPos.store(readPos, std::memory_order_relaxed);
   if (end - readPos >= mark) WakeReader();

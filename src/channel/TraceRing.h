@@ -181,6 +181,7 @@ class RingWriter {
     alignas(64) std::atomic<std::uint64_t> knownReadPos{0};  // the reader's position as last seen
     std::atomic<std::uint64_t> stalledUntilNs{0};
     std::atomic<std::uint64_t> stalledAtReadPos{0};  // the reader's position when it was given up on
+    std::atomic<std::uint64_t> lookedBehindAt{0};    // where a write last looked whether the reader is behind
   };
   struct Wait {
     std::uint64_t deadline = 0;  // 0 until the write first waits

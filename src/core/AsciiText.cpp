@@ -30,6 +30,8 @@ std::uint64_t LowBytes4(std::uint64_t word) {
 // Eight units, and sixteen bytes, in one of the processor's vector registers; the compiler's
 // own vector types and the processor's pack and mask, with no system header.
 typedef short Units8 __attribute__((vector_size(16), may_alias));
+typedef unsigned short UnsignedUnits8 __attribute__((vector_size(16), may_alias));
+typedef short LooseUnits8 __attribute__((vector_size(16), may_alias, aligned(2)));  // at any unit
 typedef char Bytes16 __attribute__((vector_size(16)));
 
 Units8 Load8(const char16_t* in) {
@@ -88,6 +90,19 @@ size_t NarrowVectors(const char16_t* in, size_t count, char* out) {
 }
 #endif
 
+// Up to `count` units one at a time, as NarrowTerminatedWhileAscii; `done` when it is.
+size_t NarrowTerminatedUnits(const char16_t* in, size_t count, char* out, bool& done, bool& ended) {
+  for (size_t i = 0; i < count; ++i) {
+    if (in[i] == 0 || in[i] >= 0x80) {
+      done = true;
+      ended = in[i] == 0;
+      return i;
+    }
+    out[i] = static_cast<char>(in[i]);
+  }
+  return count;
+}
+
 }  // namespace
 
 #if defined(__SSE2__) && defined(__GNUC__)
@@ -106,8 +121,49 @@ __attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
   while (nul == 0) nul = nulMask(*++block);
   return (reinterpret_cast<std::uintptr_t>(block) + static_cast<unsigned>(std::countr_zero(nul)) - address) / 2;
 }
+
+// Sixteen units a look where the look stays within a page: a look may pass the NUL, and so
+// reads no page the text does not reach. A block that spans two pages is taken a unit at a time.
+__attribute__((no_sanitize_address)) size_t NarrowTerminatedWhileAscii(const char16_t* in, size_t room, char* out,
+                                                                       bool& ended) {
+  constexpr std::uintptr_t kPage = 4096;
+  // Two bits a unit that is neither NUL nor ASCII: one less than the unit, unsigned, is then
+  // 0x7F or more.
+  const auto stops = [](Units8 units) {
+    const auto ok = reinterpret_cast<UnsignedUnits8>(units - 1) <= 0x7E;
+    return ~static_cast<unsigned>(__builtin_ia32_pmovmskb128(reinterpret_cast<Bytes16>(ok))) & 0xFFFFu;
+  };
+  ended = false;
+  bool done = false;
+  size_t i = 0;
+  for (; i + 16 <= room; i += 16) {
+    if ((reinterpret_cast<std::uintptr_t>(in + i) & (kPage - 1)) > kPage - 32) {
+      const size_t n = NarrowTerminatedUnits(in + i, 16, out + i, done, ended);
+      if (done) return i + n;
+      continue;
+    }
+    // Loaded here, not by Load8: only this function may read past the NUL.
+    const Units8 a = *reinterpret_cast<const LooseUnits8*>(in + i),
+                 b = *reinterpret_cast<const LooseUnits8*>(in + i + 8);
+    const unsigned stop = stops(a) | stops(b) << 16;
+    const Bytes16 bytes = Pack(a, b);
+    std::memcpy(out + i, &bytes, 16);
+    if (stop != 0) {
+      const size_t at = static_cast<size_t>(std::countr_zero(stop)) / 2;
+      ended = in[i + at] == 0;
+      return i + at;
+    }
+  }
+  return i + NarrowTerminatedUnits(in + i, room - i, out + i, done, ended);
+}
 #else
 size_t TextLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
+
+size_t NarrowTerminatedWhileAscii(const char16_t* in, size_t room, char* out, bool& ended) {
+  bool done = false;
+  ended = false;
+  return NarrowTerminatedUnits(in, room, out, done, ended);
+}
 #endif
 
 bool AllAscii(const String& text) {

@@ -134,6 +134,22 @@ bool DebugLineBuffer::AppendIfAscii(std::u16string_view text) {
   return false;
 }
 
+// A chunk at a time through the stack, so that the NUL is found as the units are narrowed and
+// the line's bytes are never first filled with zeros.
+bool DebugLineBuffer::AppendTerminatedIfAscii(const char16_t* text) {
+  const size_t at = bytes_->size();
+  char chunk[256];
+  for (bool ended = false; !ended; text += sizeof chunk) {
+    const size_t count = NarrowTerminatedWhileAscii(text, sizeof chunk, chunk, ended);
+    bytes_->append(chunk, count);
+    if (!ended && count < sizeof chunk) {
+      bytes_->resize(at);
+      return false;
+    }
+  }
+  return true;
+}
+
 void DebugLineBuffer::Write(Platform& platform) noexcept {
   try {
     *bytes_ += '\n';
@@ -147,6 +163,14 @@ void TraceText(std::u16string_view text) noexcept {
   if (DebugOutputHeard()) TraceHeardText(text);
 }
 
+namespace {
+void WriteConverted(Platform& p, std::u16string_view text) {
+  std::string line = p.ToAnsi(String(text));
+  line += '\n';
+  p.WriteDebugLine(line);
+}
+}  // namespace
+
 void TraceHeardText(std::u16string_view text) noexcept {
   try {
     Platform& p = CurrentPlatform();
@@ -157,9 +181,23 @@ void TraceHeardText(std::u16string_view text) noexcept {
         return;
       }
     }
-    std::string line = p.ToAnsi(String(text));
-    line += '\n';
-    p.WriteDebugLine(line);
+    WriteConverted(p, text);
+  } catch (...) {
+    // The debugger line is best effort by design: it never fails its caller.
+  }
+}
+
+void TraceHeardTerminated(const char16_t* text) noexcept {
+  try {
+    Platform& p = CurrentPlatform();
+    if (AsciiKept(p)) {
+      DebugLineBuffer line;
+      if (line.AppendTerminatedIfAscii(text)) {
+        line.Write(p);
+        return;
+      }
+    }
+    WriteConverted(p, std::u16string_view(text, TextLength(text)));
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
   }
@@ -176,7 +214,8 @@ bool PlainErrorLog(const ErrorLog& log) { return &typeid(log) == &typeid(ErrorLo
 
 [[gnu::noinline]] void TraceLiteral(ErrorLog& log, const char16_t* text) {
   if (!PlainErrorLog(log)) return log.DebugTrace(String(text ? text : u""));
-  core::TraceHeardText(text ? std::u16string_view(text, core::TextLength(text)) : std::u16string_view());
+  if (text) return core::TraceHeardTerminated(text);
+  core::TraceHeardText(std::u16string_view());
 }
 }  // namespace
 

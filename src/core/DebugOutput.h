@@ -18,7 +18,8 @@ bool AsciiKept(Platform& platform) noexcept;
 bool DirectDebugLines(const ErrorLog& log);
 // DebugTrace's line: nothing when nobody hears it; never fails its caller.
 void TraceText(std::u16string_view text) noexcept;
-void TraceHeardText(std::u16string_view text) noexcept;  // the platform said someone may hear
+void TraceHeardText(std::u16string_view text) noexcept;    // the platform said someone may hear
+void TraceHeardTerminated(const char16_t* text) noexcept;  // the same up to the text's first NUL
 
 // The thread's line buffer, empty, for as long as the object lives; a nested use gets its own.
 class DebugLineBuffer {
@@ -32,6 +33,8 @@ class DebugLineBuffer {
   void AppendAscii(std::u16string_view text);
   // The text as its bytes when it is all ASCII; otherwise false, and the line as it was.
   bool AppendIfAscii(std::u16string_view text);
+  // The same for a text that ends at its first NUL.
+  bool AppendTerminatedIfAscii(const char16_t* text);
   // Ends the line and hands it to the platform; never fails its caller.
   void Write(Platform& platform) noexcept;
 

@@ -304,6 +304,46 @@ TEST(TraceRing, AFullRingWithAStalledReaderHoldsAWriterOnlyForTheBoundAndCountsT
   EXPECT_EQ(writer.Write("after\n", 1, 1), WriteResult::kWritten) << "room again once the reader has read";
 }
 
+// A reader that falls asleep while it is behind is still woken by a writer that runs on, within
+// a sixteenth of the lane, though the writers' last look found it awake and did not wake it.
+TEST(TraceRing, AReaderThatFallsAsleepBehindIsWokenWithinASixteenthOfTheLane) {
+  struct SleepWriting final : channel::RingSystem {
+    std::uint64_t NowNs() override { return posix::PosixRingSystem().NowNs(); }
+    void Wake(std::atomic<std::uint32_t>&) override { ++wakes; }
+    // The reader's sleep: the writer runs on until it wakes the reader.
+    void Sleep(std::atomic<std::uint32_t>&, std::uint32_t, std::uint32_t) override {
+      while (wakes == 0 && whileAsleep()) {
+      }
+    }
+    void Pause() override {}
+    std::function<bool()> whileAsleep;
+    int wakes = 0;
+  } system;
+  Region region(channel::kMinRingBytes);
+  RingWriter writer;
+  RingReader reader;
+  ASSERT_TRUE(writer.Attach(region.base, region.bytes, system));
+  ASSERT_TRUE(reader.Attach(region.base, region.bytes, system));
+  const std::uint64_t lane = channel::kMinRingBytes - channel::kRingHeaderBytes;
+  const std::string line(32 - 1, 'x');  // with its header, two units
+  std::uint64_t ahead = 0;
+  // Awake and behind: three eighths of the lane is written while the reader reads nothing.
+  for (; ahead < 3 * lane / 8; ahead += 64) ASSERT_EQ(writer.Write(line, 1, 1), WriteResult::kWritten);
+  EXPECT_EQ(system.wakes, 0) << "an awake reader is not woken";
+  Collector sink;
+  ASSERT_GT(reader.Poll(&Collector::Sink, &sink), 0u);  // it catches up, then sleeps
+  std::uint64_t sinceSleep = 0;
+  system.whileAsleep = [&] {
+    EXPECT_EQ(writer.Write(line, 1, 1), WriteResult::kWritten);
+    sinceSleep += 64;
+    return sinceSleep < lane / 2;
+  };
+  reader.Wait(60000);
+  EXPECT_EQ(system.wakes, 1);
+  EXPECT_LE(sinceSleep, lane / 4 + lane / 16 + 64) << "woken a sixteenth past the quarter mark at most";
+  EXPECT_GE(sinceSleep, lane / 4 - 64 * 2) << "not woken before a quarter of the lane waits";
+}
+
 // A reader that was held up and reads again is waited for again at once: its hiccup costs
 // the lines of the hiccup, not every line for a while after it.
 TEST(TraceRing, AReaderBackFromAHiccupIsWaitedForAgainAtOnce) {

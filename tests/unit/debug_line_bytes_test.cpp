@@ -113,7 +113,7 @@ TEST_F(DebugLineBytes, ALiteralEndsAtItsNulWhereverItLies) {
   ASSERT_NE(pages, MAP_FAILED);
   ASSERT_EQ(::mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);  // a touch beyond faults
   auto* end = reinterpret_cast<char16_t*>(static_cast<char*>(pages) + page);
-  for (size_t length : {0, 1, 6, 7, 8, 40}) {
+  for (size_t length : {0, 1, 6, 7, 8, 15, 16, 17, 31, 32, 33, 40, 300}) {
     char16_t* text = end - length - 1;
     for (size_t i = 0; i < length; ++i) text[i] = u'z';
     text[length] = u'\0';
@@ -123,6 +123,28 @@ TEST_F(DebugLineBytes, ALiteralEndsAtItsNulWhereverItLies) {
   }
   ::munmap(pages, 2 * page);
 #endif
+}
+
+// A literal longer than the piece it is narrowed in at a time comes out whole, and a unit
+// outside ASCII on either side of a piece's end still sends it down the converted path.
+TEST_F(DebugLineBytes, ALongLiteralIsWholeAndConvertedWhereverItsOtherUnitLies) {
+  ErrorLog log;
+  for (size_t length : {255, 256, 257, 511, 512, 513, 1000}) {
+    String text(length, u'a');
+    for (size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u' ' + (i * 7) % 95);
+    fake.debugLines.clear();
+    log.DebugTrace(text.c_str());
+    ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(text) + "\n"}) << "length " << length;
+    for (size_t at : {size_t{0}, size_t{254}, size_t{255}, size_t{256}, length - 1}) {
+      if (at >= length) continue;
+      String other = text;
+      other[at] = u'\u00E9';
+      fake.debugLines.clear();
+      log.DebugTrace(other.c_str());
+      ASSERT_EQ(fake.debugLines, std::vector<std::string>{fake.ToAnsi(other) + "\n"})
+          << "at " << at << " of " << length;
+    }
+  }
 }
 
 // Text is looked at many units at once: a unit outside ASCII in any place of a block, or in
