@@ -146,7 +146,7 @@ WriteResult RingWriter::Drop() {
 // counters (a cache line the reader keeps writing) only when the last one seen leaves no
 // room: the position only grows. An `end` from a stale look at the counter may lie behind the
 // reader: that counts as room, and the reservation that follows fails and looks again.
-bool RingWriter::HasRoom(WriterLane& lane, std::uint64_t end) {
+[[gnu::always_inline]] inline bool RingWriter::HasRoom(WriterLane& lane, std::uint64_t end) {
   const auto capacity = static_cast<std::int64_t>(lane.lane.capacity);
   const auto ahead = [&](std::uint64_t readPos) { return static_cast<std::int64_t>(end - readPos); };
   if (ahead(lane.knownReadPos.load(std::memory_order_relaxed)) <= capacity) return true;
@@ -176,7 +176,7 @@ bool RingWriter::WaitForRoom(WriterLane& lane, bool mayWait, Wait& wait) {
 
 // A reader that made a writer wait in vain is not waited on again for a while, unless it
 // has read since: then it is back, and writers wait for it as before.
-bool RingWriter::MayWait(WriterLane& lane) {
+[[gnu::always_inline]] inline bool RingWriter::MayWait(WriterLane& lane) {
   const std::uint64_t stalledUntil = lane.stalledUntilNs.load(std::memory_order_relaxed);
   if (stalledUntil == 0 || system_->NowNs() >= stalledUntil) return true;
   if (lane.lane.shared->readPos.load(std::memory_order_relaxed) ==
@@ -212,7 +212,7 @@ std::uint64_t RingWriter::UnreadOf(std::uint32_t pid) const {
 // Past it, a reader that is awake but behind would cost every line a fence and a look at the
 // reader's cache line: the writers look again only a sixteenth of the lane later. A reader
 // asleep meanwhile is woken then, or by the first writer that finds no room.
-void RingWriter::WakeReaderIfBehind(WriterLane& lane, std::uint64_t end) {
+[[gnu::always_inline]] inline void RingWriter::WakeReaderIfBehind(WriterLane& lane, std::uint64_t end) {
   const std::uint64_t mark = lane.lane.capacity / 4;
   if (end - lane.knownReadPos.load(std::memory_order_relaxed) < mark) return;
   if (end - lane.lookedBehindAt.load(std::memory_order_relaxed) < lane.lane.capacity / 16) return;

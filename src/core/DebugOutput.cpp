@@ -89,8 +89,9 @@ bool KeepsAscii(Platform& platform) {
 
 // The caller took `platform` before this looks at the installation, so the answer is kept for
 // both: a platform installed in between is asked again at the next line.
-bool AsciiKept(Platform& platform) noexcept {
-  ThreadContext& thread = ThisThread();
+bool AsciiKept(Platform& platform) noexcept { return AsciiKept(platform, ThisThread()); }
+
+bool AsciiKept(Platform& platform, ThreadContext& thread) noexcept {
   const std::uint64_t installation = PlatformInstallation();
   if (thread.asciiInstallation == installation && thread.asciiPlatform == &platform) return thread.asciiKept;
   try {
@@ -111,8 +112,8 @@ bool AsciiKept(Platform& platform) noexcept {
 bool DirectDebugLines(const ErrorLog& log) { return typeid(log) == typeid(ErrorLog) && AsciiKept(CurrentPlatform()); }
 
 // While a line is being built in the thread's buffer, a nested line brings its own.
-DebugLineBuffer::DebugLineBuffer() : bytes_(&own_) {
-  ThreadContext& thread = ThisThread();
+DebugLineBuffer::DebugLineBuffer() : DebugLineBuffer(ThisThread()) {}
+DebugLineBuffer::DebugLineBuffer(ThreadContext& thread) : bytes_(&own_) {
   if (!thread.lineBusy) {
     thread.lineBusy = true;
     busy_ = &thread.lineBusy;
@@ -134,18 +135,20 @@ bool DebugLineBuffer::AppendIfAscii(std::u16string_view text) {
   return false;
 }
 
-// A chunk at a time through the stack, so that the NUL is found as the units are narrowed and
+// A piece at a time through the stack, so that the NUL is found as the units are narrowed and
 // the line's bytes are never first filled with zeros.
-bool DebugLineBuffer::AppendTerminatedIfAscii(const char16_t* text) {
+bool DebugLineBuffer::AppendTerminatedLineIfAscii(const char16_t* text) {
+  constexpr size_t kPiece = 256;
   const size_t at = bytes_->size();
-  char chunk[256];
-  for (bool ended = false; !ended; text += sizeof chunk) {
-    const size_t count = NarrowTerminatedWhileAscii(text, sizeof chunk, chunk, ended);
-    bytes_->append(chunk, count);
-    if (!ended && count < sizeof chunk) {
+  char piece[kPiece + 1];  // and the line's end
+  for (bool ended = false; !ended; text += kPiece) {
+    size_t count = NarrowTerminatedWhileAscii(text, kPiece, piece, ended);
+    if (!ended && count < kPiece) {
       bytes_->resize(at);
       return false;
     }
+    if (ended) piece[count++] = '\n';
+    bytes_->append(piece, count);
   }
   return true;
 }
@@ -153,6 +156,14 @@ bool DebugLineBuffer::AppendTerminatedIfAscii(const char16_t* text) {
 void DebugLineBuffer::Write(Platform& platform) noexcept {
   try {
     *bytes_ += '\n';
+  } catch (...) {
+    return;  // the debugger line is best effort by design: it never fails its caller
+  }
+  Send(platform);
+}
+
+void DebugLineBuffer::Send(Platform& platform) noexcept {
+  try {
     platform.WriteDebugLine(*bytes_);
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
@@ -189,11 +200,12 @@ void TraceHeardText(std::u16string_view text) noexcept {
 
 void TraceHeardTerminated(const char16_t* text) noexcept {
   try {
-    Platform& p = CurrentPlatform();
-    if (AsciiKept(p)) {
-      DebugLineBuffer line;
-      if (line.AppendTerminatedIfAscii(text)) {
-        line.Write(p);
+    Platform& p = PlatformInUse();
+    ThreadContext& thread = ThisThread();
+    if (AsciiKept(p, thread)) {
+      DebugLineBuffer line(thread);
+      if (line.AppendTerminatedLineIfAscii(text)) {
+        line.Send(p);
         return;
       }
     }

@@ -14,7 +14,10 @@ class ErrorLog;
 
 namespace vx380::core {
 
+struct ThreadContext;
+
 bool AsciiKept(Platform& platform) noexcept;
+bool AsciiKept(Platform& platform, ThreadContext& thread) noexcept;  // the calling thread's
 bool DirectDebugLines(const ErrorLog& log);
 // DebugTrace's line: nothing when nobody hears it; never fails its caller.
 void TraceText(std::u16string_view text) noexcept;
@@ -25,6 +28,7 @@ void TraceHeardTerminated(const char16_t* text) noexcept;  // the same up to the
 class DebugLineBuffer {
  public:
   DebugLineBuffer();
+  explicit DebugLineBuffer(ThreadContext& thread);  // the calling thread's
   ~DebugLineBuffer();
   DebugLineBuffer(const DebugLineBuffer&) = delete;
   DebugLineBuffer& operator=(const DebugLineBuffer&) = delete;
@@ -33,10 +37,12 @@ class DebugLineBuffer {
   void AppendAscii(std::u16string_view text);
   // The text as its bytes when it is all ASCII; otherwise false, and the line as it was.
   bool AppendIfAscii(std::u16string_view text);
-  // The same for a text that ends at its first NUL.
-  bool AppendTerminatedIfAscii(const char16_t* text);
+  // The same for a text that ends at its first NUL, and the line's end after it.
+  bool AppendTerminatedLineIfAscii(const char16_t* text);
   // Ends the line and hands it to the platform; never fails its caller.
   void Write(Platform& platform) noexcept;
+  // Hands the line, ended already, to the platform; never fails its caller.
+  void Send(Platform& platform) noexcept;
 
  private:
   std::string* bytes_;
