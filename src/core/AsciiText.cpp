@@ -30,7 +30,6 @@ std::uint64_t LowBytes4(std::uint64_t word) {
 // Eight units, and sixteen bytes, in one of the processor's vector registers; the compiler's
 // own vector types and the processor's pack and mask, with no system header.
 typedef short Units8 __attribute__((vector_size(16), may_alias));
-typedef unsigned short UnsignedUnits8 __attribute__((vector_size(16), may_alias));
 typedef short LooseUnits8 __attribute__((vector_size(16), may_alias, aligned(2)));  // at any unit
 typedef char Bytes16 __attribute__((vector_size(16)));
 
@@ -127,12 +126,6 @@ __attribute__((no_sanitize_address)) size_t TextLength(const char16_t* text) {
 __attribute__((no_sanitize_address)) size_t NarrowTerminatedWhileAscii(const char16_t* in, size_t room, char* out,
                                                                        bool& ended) {
   constexpr std::uintptr_t kPage = 4096;
-  // Two bits a unit that is neither NUL nor ASCII: one less than the unit, unsigned, is then
-  // 0x7F or more.
-  const auto stops = [](Units8 units) {
-    const auto ok = reinterpret_cast<UnsignedUnits8>(units - 1) <= 0x7E;
-    return ~static_cast<unsigned>(__builtin_ia32_pmovmskb128(reinterpret_cast<Bytes16>(ok))) & 0xFFFFu;
-  };
   ended = false;
   bool done = false;
   size_t i = 0;
@@ -143,13 +136,15 @@ __attribute__((no_sanitize_address)) size_t NarrowTerminatedWhileAscii(const cha
       continue;
     }
     // Loaded here, not by Load8: only this function may read past the NUL.
-    const Units8 a = *reinterpret_cast<const LooseUnits8*>(in + i),
-                 b = *reinterpret_cast<const LooseUnits8*>(in + i + 8);
-    const unsigned stop = stops(a) | stops(b) << 16;
-    const Bytes16 bytes = Pack(a, b);
+    const Bytes16 bytes =
+        Pack(*reinterpret_cast<const LooseUnits8*>(in + i), *reinterpret_cast<const LooseUnits8*>(in + i + 8));
+    // The pack keeps ASCII units as they are and makes every other unit 0 (0x8000 and up) or
+    // 0x80 and up: a byte that is 0 or has its top bit set is where the units stop.
+    const auto stop = static_cast<unsigned>(__builtin_ia32_pmovmskb128(bytes) |
+                                            __builtin_ia32_pmovmskb128(reinterpret_cast<Bytes16>(bytes == 0)));
     std::memcpy(out + i, &bytes, 16);
     if (stop != 0) {
-      const size_t at = static_cast<size_t>(std::countr_zero(stop)) / 2;
+      const auto at = static_cast<size_t>(std::countr_zero(stop));
       ended = in[i + at] == 0;
       return i + at;
     }

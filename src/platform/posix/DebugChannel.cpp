@@ -184,6 +184,8 @@ class Target {
 class alignas(64) QuietEverywhere {
  public:
   [[gnu::always_inline]] bool Now() const {
+    // Once a listener was seen, the count is off at once: a line that will be heard skips the rest.
+    if (count_.load(std::memory_order_relaxed) != ListenerWatchCount()) return false;
     const std::uint64_t seq = seq_.load(std::memory_order_acquire);
     const std::uint64_t count = count_.load(std::memory_order_relaxed);
     char** const env = env_.load(std::memory_order_relaxed);
