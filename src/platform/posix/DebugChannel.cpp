@@ -184,10 +184,9 @@ class Target {
 class alignas(64) QuietEverywhere {
  public:
   [[gnu::always_inline]] bool Now() const {
-    // Once a listener was seen, the count is off at once: a line that will be heard skips the rest.
-    if (count_.load(std::memory_order_relaxed) != ListenerWatchCount()) return false;
     const std::uint64_t seq = seq_.load(std::memory_order_acquire);
     const std::uint64_t count = count_.load(std::memory_order_relaxed);
+    if (count != ListenerWatchCount()) return false;  // a listener was seen since: the line is heard
     char** const env = env_.load(std::memory_order_relaxed);
     const std::size_t i0 = index_[0].load(std::memory_order_relaxed), i1 = index_[1].load(std::memory_order_relaxed),
                       i2 = index_[2].load(std::memory_order_relaxed), i3 = index_[3].load(std::memory_order_relaxed);
