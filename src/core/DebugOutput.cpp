@@ -91,9 +91,9 @@ bool KeepsAscii(Platform& platform) {
 // both: a platform installed in between is asked again at the next line.
 bool AsciiKept(Platform& platform) noexcept { return AsciiKept(platform, ThisThread()); }
 
-bool AsciiKept(Platform& platform, ThreadContext& thread) noexcept {
-  const std::uint64_t installation = PlatformInstallation();
-  if (thread.asciiInstallation == installation && thread.asciiPlatform == &platform) return thread.asciiKept;
+namespace {
+// The answer the thread does not have yet: kept apart so that the usual look stays small.
+[[gnu::noinline]] bool AskAsciiKept(Platform& platform, ThreadContext& thread, std::uint64_t installation) noexcept {
   try {
     bool kept = false;
     if (!g_asciiAnswers.Find(platform, installation, kept)) {
@@ -107,6 +107,13 @@ bool AsciiKept(Platform& platform, ThreadContext& thread) noexcept {
   } catch (...) {
     return false;  // a conversion that fails is left to the converted path, which expects it
   }
+}
+}  // namespace
+
+bool AsciiKept(Platform& platform, ThreadContext& thread) noexcept {
+  const std::uint64_t installation = PlatformInstallation();
+  if (thread.asciiInstallation == installation && thread.asciiPlatform == &platform) return thread.asciiKept;
+  return AskAsciiKept(platform, thread, installation);
 }
 
 bool DirectDebugLines(const ErrorLog& log) { return typeid(log) == typeid(ErrorLog) && AsciiKept(CurrentPlatform()); }
