@@ -12,7 +12,7 @@ namespace vx380::bench {
 class RingFirstPlatform final : public testcases::ForwardingPlatform<> {
  public:
   using RingWrite = bool (*)(std::string_view line);
-  using ChannelWrite = void (*)(const std::string& line);
+  using ChannelWrite = void (*)(std::string_view line);
   // `withoutRing`: the system's channel without its ring, for `ring` off.
   explicit RingFirstPlatform(RingWrite write, ChannelWrite withoutRing = nullptr)
       : write_(write), withoutRing_(withoutRing) {}

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "vx380/Platform.h"
 
@@ -11,6 +12,9 @@ namespace vx380 {
 // The system platform's own answer to whether nobody hears the debug channel, asked without a
 // virtual call: each platform defines it beside SystemPlatform(). Asked before every line.
 bool SystemDebugOutputQuiet();
+// The system platform's WriteDebugLine for a line that is not a string, called without a
+// virtual call; defined beside SystemDebugOutputQuiet.
+void SystemWriteDebugLine(std::string_view line);
 
 namespace core {
 

@@ -205,13 +205,34 @@ void TraceHeardText(std::u16string_view text) noexcept {
   }
 }
 
+namespace {
+constexpr size_t kStackLine = 256;  // units of a literal's line built on the stack
+
+enum class StackLine { kSent, kTooLong, kNotAscii };
+
+// The system's own channel takes a line that is not a string: a literal that fits goes to it
+// from the stack, without the thread's buffer or a virtual call.
+StackLine SendFromStack(const char16_t* text) {
+  char line[kStackLine + 1];  // and its end
+  bool ended = false;
+  size_t count = NarrowTerminatedWhileAscii(text, kStackLine, line, ended);
+  if (!ended) return count < kStackLine ? StackLine::kNotAscii : StackLine::kTooLong;
+  line[count++] = '\n';
+  SystemWriteDebugLine(std::string_view(line, count));
+  return StackLine::kSent;
+}
+}  // namespace
+
 void TraceHeardTerminated(const char16_t* text) noexcept {
   try {
-    Platform& p = PlatformInUse();
+    Platform* installed = g_installedPlatform.load(std::memory_order_acquire);
+    Platform& p = installed ? *installed : SystemPlatform();
     ThreadContext& thread = ThisThread();
     if (AsciiKept(p, thread)) {
+      const StackLine sent = installed ? StackLine::kTooLong : SendFromStack(text);
+      if (sent == StackLine::kSent) return;
       DebugLineBuffer line(thread);
-      if (line.AppendTerminatedLineIfAscii(text)) {
+      if (sent == StackLine::kTooLong && line.AppendTerminatedLineIfAscii(text)) {
         line.Send(p);
         return;
       }

@@ -18,6 +18,8 @@
 
 #include "PosixRingSupport.h"
 #include "platform/posix/TraceRingPosix.h"
+#include "vx380/ErrorLog.h"
+#include "vx380/Platform.h"
 
 namespace vx380::testing {
 namespace {
@@ -43,6 +45,17 @@ TEST_F(PosixRing, AListenerOffersAPrivateRingThatWritersFindAndLeaveWhenItCloses
   EXPECT_EQ(sink.lines[0].text, "hello\n");
   EXPECT_EQ(sink.lines[0].pid, static_cast<std::uint32_t>(::getpid()));
   EXPECT_EQ(sink.lines[0].tid, static_cast<std::uint32_t>(::gettid()));
+
+  // A host's literal reaches the ring as its line, whichever way the line is built.
+  ErrorLog log;
+  log.DebugTrace(u"a literal");
+  log.DebugTrace(String(300, u'L').c_str());
+  log.DebugTrace(u"caf\u00E9");
+  Drain(listener, sink, std::chrono::milliseconds(100));
+  ASSERT_EQ(sink.lines.size(), 4u);
+  EXPECT_EQ(sink.lines[1].text, "a literal\n");
+  EXPECT_EQ(sink.lines[2].text, std::string(300, 'L') + "\n");
+  EXPECT_EQ(sink.lines[3].text, SystemPlatform().ToAnsi(u"caf\u00E9") + "\n");
 
   listener.Close();
   EXPECT_FALSE(TryWriteRing("gone\n"));

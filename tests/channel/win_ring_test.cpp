@@ -12,6 +12,7 @@
 #include "DebuggerAttached.h"
 #include "RingTestSupport.h"
 #include "platform/win32/TraceRingWin32.h"
+#include "vx380/ErrorLog.h"
 #include "vx380/Platform.h"
 
 namespace vx380::testing {
@@ -54,12 +55,15 @@ TEST_F(WinRing, AListenersRingTakesLinesWithProcessAndThreadAndIsLeftWhenItClose
   TraceRingListener second;
   EXPECT_FALSE(second.Open(error)) << "one listener offers the ring";
   ASSERT_TRUE(WriteWithin("hello\n", std::chrono::milliseconds(2000)));
+  ErrorLog log;
+  log.DebugTrace(u"a literal");  // the ring takes a host's literal as its line
   Collector sink;
-  Drain(listener, sink, 1);
-  ASSERT_EQ(sink.lines.size(), 1u);
+  Drain(listener, sink, 2);
+  ASSERT_EQ(sink.lines.size(), 2u);
   EXPECT_EQ(sink.lines[0].text, "hello\n");
   EXPECT_EQ(sink.lines[0].pid, ::GetCurrentProcessId());
   EXPECT_EQ(sink.lines[0].tid, ::GetCurrentThreadId());
+  EXPECT_EQ(sink.lines[1].text, "a literal\n");
   listener.Close();
   EXPECT_FALSE(TryWriteRing("gone\n"));
 }
@@ -74,8 +78,10 @@ TEST_F(WinRing, AProcessWithADebuggerKeepsWritingToTheDebugger) {
     ASSERT_TRUE(debugger.ok()) << debugger.error();
     EXPECT_FALSE(TryWriteRing("not into the ring\n"));
     CurrentPlatform().WriteDebugLine("to the debugger\n");
+    ErrorLog().DebugTrace(u"a literal to the debugger");
     const std::string said = debugger.Detach();
     EXPECT_NE(said.find("debug: to the debugger\n"), std::string::npos) << said;
+    EXPECT_NE(said.find("debug: a literal to the debugger\n"), std::string::npos) << said;
     EXPECT_EQ(said.find("not into the ring"), std::string::npos) << "the caller writes it, not the ring";
   }
   EXPECT_TRUE(TryWriteRing("after\n"));

@@ -2,6 +2,7 @@
 // nothing and no waiting when nobody does.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -55,6 +56,43 @@ TEST_F(DebugChannel, DebugTraceOfTextOutsideAsciiGoesThroughTheCodePage) {
   }
   log.DebugTrace(String(40, u'a'));
   EXPECT_EQ(listener.Received(), std::vector<std::string>{std::string(40, 'a') + "\n"});
+}
+
+// A literal goes to the system's channel as the line its String makes: short ones straight
+// from the stack, long ones through the thread's buffer, one with a unit outside ASCII anywhere
+// through the code page; and one that ends where its page ends is read no further.
+TEST_F(DebugChannel, ALiteralGoesOutAsItsStringWhateverItsLengthAndUnits) {
+  ScopedEnv socket("VX380_DEBUG_SOCKET", dir.File("debug.sock"));
+  DatagramListener listener(dir.File("debug.sock"));
+  ASSERT_TRUE(listener.bound());
+  ErrorLog log;
+  for (size_t length : {0, 1, 15, 16, 17, 255, 256, 257, 1000}) {
+    String text(length, u'a');
+    for (size_t i = 0; i < length; ++i) text[i] = static_cast<char16_t>(u' ' + (i * 7) % 95);
+    log.DebugTrace(text.c_str());
+    ASSERT_EQ(listener.Received(), std::vector<std::string>{platform.ToAnsi(text) + "\n"}) << "length " << length;
+    for (size_t at : {size_t{0}, size_t{15}, size_t{255}, size_t{256}}) {
+      if (at >= length) continue;
+      String other = text;
+      other[at] = u'\u00E9';
+      log.DebugTrace(other.c_str());
+      const std::string expected = platform.ToAnsi(other) + "\n";
+      ASSERT_EQ(listener.Received(), std::vector<std::string>{expected}) << "at " << at << " of " << length;
+    }
+  }
+  const long page = ::sysconf(_SC_PAGESIZE);
+  void* pages = ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(::mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);  // a touch beyond faults
+  auto* end = reinterpret_cast<char16_t*>(static_cast<char*>(pages) + page);
+  for (size_t length : {0, 7, 15, 16, 17, 40}) {
+    char16_t* text = end - length - 1;
+    for (size_t i = 0; i < length; ++i) text[i] = u'z';
+    text[length] = u'\0';
+    log.DebugTrace(text);
+    EXPECT_EQ(listener.Received(), std::vector<std::string>{std::string(length, 'z') + "\n"});
+  }
+  ::munmap(pages, 2 * page);
 }
 
 TEST_F(DebugChannel, SocketPathComesFromTheEnvironment) {

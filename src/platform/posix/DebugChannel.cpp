@@ -368,7 +368,7 @@ void OpenOwnSocket(ThreadChannel& channel) {
 // Sends on the thread's connected socket (address null) or to the target. False only when
 // nobody is there. A listener that makes a line wait for room in vain is not waited on again
 // for a while; the line is lost and the host goes on.
-bool SendTo(int fd, const sockaddr* address, socklen_t length, std::uint64_t stallKey, const std::string& text) {
+bool SendTo(int fd, const sockaddr* address, socklen_t length, std::uint64_t stallKey, std::string_view text) {
   const bool stalled = Stalled(stallKey);
   const int flags = kSendFlags | (stalled ? MSG_DONTWAIT : 0);
   ssize_t sent;
@@ -396,7 +396,7 @@ bool ConnectToOurs(ThreadChannel& channel) {
 }
 
 // False when nobody of ours listens at the target.
-bool Deliver(ThreadChannel& channel, const std::string& text) {
+bool Deliver(ThreadChannel& channel, std::string_view text) {
   if (channel.fd >= 0) {
     if (!channel.ready && !(channel.ready = ConnectToOurs(channel))) return false;
     if (SendTo(channel.fd, nullptr, 0, channel.stallKey, text)) return true;
@@ -412,7 +412,7 @@ bool Deliver(ThreadChannel& channel, const std::string& text) {
 
 // Nobody of ours listens at the target. When the listener watch can vouch for the look, the
 // whole process stays quiet until the watch sees a change; else the thread looks again later.
-void BecomeQuiet(ThreadChannel& channel, const std::string& text, std::uint64_t seen) {
+void BecomeQuiet(ThreadChannel& channel, std::string_view text, std::uint64_t seen) {
   if (WatchSocketFolder(channel.target.path())) {
     // The watch is newer than the look, or something changed meanwhile: look once more.
     if (ListenerWatchCount() != seen) {
@@ -430,7 +430,7 @@ void BecomeQuiet(ThreadChannel& channel, const std::string& text, std::uint64_t 
   channel.retryAt = NowNs() + kNoListenerRetryMs * 1000000;
 }
 
-void Send(const std::string& text) {
+void Send(std::string_view text) {
   ThreadChannel& channel = t_channel;
   if (channel.fd >= 0 && channel.generation != g_forkGeneration.load(std::memory_order_relaxed)) {
     // A child after fork: the parent's thread's socket is gone.
@@ -481,6 +481,10 @@ namespace vx380 {
 // At a cache line's start, as DebugTrace is: what these few instructions cost depended on where
 // the linker put them, by half as much again from one build to the next.
 [[gnu::aligned(64)]] bool SystemDebugOutputQuiet() { return posix::g_quiet.Now() || posix::QuietOnTheClock(); }
+
+void SystemWriteDebugLine(std::string_view line) {
+  channel::RouteDebugLine(line, posix::TryWriteRing, posix::WriteDebugSocketLine);
+}
 }  // namespace vx380
 
 namespace vx380::posix {
@@ -505,14 +509,12 @@ void AwaitSocketLinesRead() {
   errno = savedErrno;
 }
 
-void WriteDebugSocketLine(const std::string& ansi) {
+void WriteDebugSocketLine(std::string_view ansi) {
   const int savedErrno = errno;  // debug output leaves the caller's errno alone
   Send(ansi);
   errno = savedErrno;
 }
 
-void PosixPlatform::WriteDebugLine(const std::string& ansi) {
-  channel::RouteDebugLine(ansi, TryWriteRing, WriteDebugSocketLine);
-}
+void PosixPlatform::WriteDebugLine(const std::string& ansi) { SystemWriteDebugLine(ansi); }
 
 }  // namespace vx380::posix

@@ -50,7 +50,7 @@ class PosixPlatform final : public ListenerAwarePlatform {
 };
 
 // The debug channel's socket alone, without the ring that WriteDebugLine tries first.
-void WriteDebugSocketLine(const std::string& ansi);
+void WriteDebugSocketLine(std::string_view ansi);
 // Waits, a bounded while, until the listener has read the lines this thread sent on the socket:
 // a line of the thread's that goes into the ring next must not overtake them.
 void AwaitSocketLinesRead();
