@@ -19,7 +19,10 @@ std::atomic<Platform*>& installed = core::g_installedPlatform;
 std::atomic<std::uint64_t> installation{1};
 }  // namespace
 
-Platform& CurrentPlatform() { return core::PlatformInUse(); }
+Platform& CurrentPlatform() {
+  Platform* p = installed.load(std::memory_order_acquire);
+  return p ? *p : SystemPlatform();
+}
 
 Platform* SetPlatform(Platform* platform) {
   Platform* previous = installed.exchange(platform, std::memory_order_acq_rel);

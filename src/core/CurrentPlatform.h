@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "vx380/Platform.h"
-
 namespace vx380 {
+class Platform;
 
 // The system platform's own answer to whether nobody hears the debug channel, asked without a
 // virtual call: each platform defines it beside SystemPlatform(). Asked before every line.
@@ -27,11 +26,6 @@ std::uint64_t PlatformInstallation();
 // Whether anybody may hear the debug channel: the installed platform says so when it is a
 // ListenerAwarePlatform; any other may always be heard.
 bool InstalledDebugOutputHeard();
-// CurrentPlatform(), inline for the paths that run on every line.
-inline Platform& PlatformInUse() {
-  Platform* installed = g_installedPlatform.load(std::memory_order_acquire);
-  return installed ? *installed : SystemPlatform();
-}
 inline bool DebugOutputHeard() {
   if (!g_installedPlatform.load(std::memory_order_acquire)) return !SystemDebugOutputQuiet();
   return InstalledDebugOutputHeard();

@@ -144,17 +144,16 @@ bool DebugLineBuffer::AppendIfAscii(std::u16string_view text) {
 
 // A piece at a time through the stack, so that the NUL is found as the units are narrowed and
 // the line's bytes are never first filled with zeros.
-bool DebugLineBuffer::AppendTerminatedLineIfAscii(const char16_t* text) {
+bool DebugLineBuffer::AppendTerminatedIfAscii(const char16_t* text) {
   constexpr size_t kPiece = 256;
   const size_t at = bytes_->size();
-  char piece[kPiece + 1];  // and the line's end
+  char piece[kPiece];
   for (bool ended = false; !ended; text += kPiece) {
-    size_t count = NarrowTerminatedWhileAscii(text, kPiece, piece, ended);
+    const size_t count = NarrowTerminatedWhileAscii(text, kPiece, piece, ended);
     if (!ended && count < kPiece) {
       bytes_->resize(at);
       return false;
     }
-    if (ended) piece[count++] = '\n';
     bytes_->append(piece, count);
   }
   return true;
@@ -163,14 +162,6 @@ bool DebugLineBuffer::AppendTerminatedLineIfAscii(const char16_t* text) {
 void DebugLineBuffer::Write(Platform& platform) noexcept {
   try {
     *bytes_ += '\n';
-  } catch (...) {
-    return;  // the debugger line is best effort by design: it never fails its caller
-  }
-  Send(platform);
-}
-
-void DebugLineBuffer::Send(Platform& platform) noexcept {
-  try {
     platform.WriteDebugLine(*bytes_);
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
@@ -187,33 +178,24 @@ void WriteConverted(Platform& p, std::u16string_view text) {
   line += '\n';
   p.WriteDebugLine(line);
 }
-}  // namespace
 
-void TraceHeardText(std::u16string_view text) noexcept {
-  try {
-    Platform& p = CurrentPlatform();
-    if (AsciiKept(p)) {
-      DebugLineBuffer line;
-      if (line.AppendIfAscii(text)) {
-        line.Write(p);
-        return;
-      }
-    }
-    WriteConverted(p, text);
-  } catch (...) {
-    // The debugger line is best effort by design: it never fails its caller.
-  }
-}
-
-namespace {
-constexpr size_t kStackLine = 256;  // units of a literal's line built on the stack
+constexpr size_t kStackLine = 256;  // units of a line built on the stack
 
 enum class StackLine { kSent, kTooLong, kNotAscii };
 
-// The system's own channel takes a line that is not a string: a literal that fits goes to it
-// from the stack, without the thread's buffer or a virtual call.
-StackLine SendFromStack(const char16_t* text) {
+// The system's own channel takes a line that is not a string: a line that fits goes to it from
+// the stack, without the thread's buffer or a virtual call.
+StackLine SendFromStack(std::u16string_view text) {
+  if (text.size() > kStackLine) return StackLine::kTooLong;
   char line[kStackLine + 1];  // and its end
+  if (NarrowWhileAscii(text.data(), text.size(), line) != text.size()) return StackLine::kNotAscii;
+  line[text.size()] = '\n';
+  SystemWriteDebugLine(std::string_view(line, text.size() + 1));
+  return StackLine::kSent;
+}
+
+StackLine SendFromStack(const char16_t* text) {
+  char line[kStackLine + 1];
   bool ended = false;
   size_t count = NarrowTerminatedWhileAscii(text, kStackLine, line, ended);
   if (!ended) return count < kStackLine ? StackLine::kNotAscii : StackLine::kTooLong;
@@ -221,9 +203,16 @@ StackLine SendFromStack(const char16_t* text) {
   SystemWriteDebugLine(std::string_view(line, count));
   return StackLine::kSent;
 }
-}  // namespace
 
-void TraceHeardTerminated(const char16_t* text) noexcept {
+bool AppendIfAscii(DebugLineBuffer& line, std::u16string_view text) { return line.AppendIfAscii(text); }
+bool AppendIfAscii(DebugLineBuffer& line, const char16_t* text) { return line.AppendTerminatedIfAscii(text); }
+std::u16string_view Whole(std::u16string_view text) { return text; }
+std::u16string_view Whole(const char16_t* text) { return std::u16string_view(text, TextLength(text)); }
+
+// A line of ASCII text goes out as its bytes: from the stack to the system's channel, else
+// through the thread's buffer; any other text through the platform's code page.
+template <typename Text>
+void TraceHeard(Text text) noexcept {
   try {
     Platform* installed = g_installedPlatform.load(std::memory_order_acquire);
     Platform& p = installed ? *installed : SystemPlatform();
@@ -232,16 +221,20 @@ void TraceHeardTerminated(const char16_t* text) noexcept {
       const StackLine sent = installed ? StackLine::kTooLong : SendFromStack(text);
       if (sent == StackLine::kSent) return;
       DebugLineBuffer line(thread);
-      if (sent == StackLine::kTooLong && line.AppendTerminatedLineIfAscii(text)) {
-        line.Send(p);
+      if (sent == StackLine::kTooLong && AppendIfAscii(line, text)) {
+        line.Write(p);
         return;
       }
     }
-    WriteConverted(p, std::u16string_view(text, TextLength(text)));
+    WriteConverted(p, Whole(text));
   } catch (...) {
     // The debugger line is best effort by design: it never fails its caller.
   }
 }
+}  // namespace
+
+void TraceHeardText(std::u16string_view text) noexcept { TraceHeard(text); }
+void TraceHeardTerminated(const char16_t* text) noexcept { TraceHeard(text); }
 
 }  // namespace core
 

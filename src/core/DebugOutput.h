@@ -37,12 +37,10 @@ class DebugLineBuffer {
   void AppendAscii(std::u16string_view text);
   // The text as its bytes when it is all ASCII; otherwise false, and the line as it was.
   bool AppendIfAscii(std::u16string_view text);
-  // The same for a text that ends at its first NUL, and the line's end after it.
-  bool AppendTerminatedLineIfAscii(const char16_t* text);
+  // The same for a text that ends at its first NUL.
+  bool AppendTerminatedIfAscii(const char16_t* text);
   // Ends the line and hands it to the platform; never fails its caller.
   void Write(Platform& platform) noexcept;
-  // Hands the line, ended already, to the platform; never fails its caller.
-  void Send(Platform& platform) noexcept;
 
  private:
   std::string* bytes_;
